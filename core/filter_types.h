@@ -1,0 +1,43 @@
+// Working types of one filtering step. No working form carries its own size:
+// callers pass m, n, k and h along.
+#pragma once
+
+#include <cstdint>
+
+// The running estimate. P is column-major with both triangles stored and equal.
+struct FilterState {
+  double *x;  // m
+  double *P;  // m x m
+};
+
+// The working forms of the coefficients of the current period.
+struct PreparedModel {
+  double *transitionRows;       // m x m, A row by row: A(i, j) at i*m + j
+  double *stateNoiseCov;        // m x m, B*B', both triangles
+  double *measurementRows;      // n x m, C row by row: C(j, s) at j*m + s
+  double *observationNoiseVar;  // n, the diagonal of D*D'
+};
+
+struct FilterScratch {
+  double *stateCopy;           // m
+  double *transitionTimesCov;  // m x m, A*P row by row
+  double *covTimesRow;         // m, w = P*c'
+  double *gain;                // m, K = w / F
+};
+
+// A coefficient as a gateway receives it: one matrix for every period, or a
+// paged array whose page t starts at element t * pageSize.
+struct CoefficientSource {
+  const double *data;
+  bool paged;
+};
+
+inline const double *coefficientOfPeriod(CoefficientSource source, uint64_t period, uint64_t pageSize) {
+  return source.paged ? source.data + period * pageSize : source.data;
+}
+
+// The test that marks an observation as missing: modules ask the host, the
+// plain build uses the IEEE-754 test.
+using MissingTest = bool (*)(double);
+
+inline bool isIeeeNaN(double value) { return value != value; }

@@ -1,0 +1,48 @@
+#include "gateway_checks.h"
+
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+
+void raiseGatewayError(const char *prefix, const char *suffix, const char *format, ...) {
+  char identifier[128];
+  std::snprintf(identifier, sizeof identifier, "%s%s", prefix, suffix);
+  char message[512];
+  va_list arguments;
+  va_start(arguments, format);
+  std::vsnprintf(message, sizeof message, format, arguments);
+  va_end(arguments);
+  orrimRaiseError(identifier, message);
+}
+
+void requireRealArray(const char *prefix, const OrrimArray *array, const char *name) {
+  if (array == nullptr) {
+    raiseGatewayError(prefix, "InputNotReal", "%s is missing; it must be a real array.", name);
+  }
+  if (orrimIsCell(array)) {
+    raiseGatewayError(prefix, "InputNotReal", "%s is a cell array; it must be a real array.", name);
+  }
+}
+
+void requireElements(const char *prefix, const OrrimArray *array, const char *name, uint64_t needed,
+                     const char *requirement) {
+  requireRealArray(prefix, array, name);
+  const uint64_t held = orrimIsEmpty(array) ? 0 : orrimRows(array) * orrimColumns(array);
+  if (held < needed) {
+    raiseGatewayError(prefix, "InputTooSmall", "%s holds %" PRIu64 " elements; it must hold at least %" PRIu64 " (%s).",
+                      name, held, needed, requirement);
+  }
+}
+
+uint64_t checkedProduct(const char *prefix, uint64_t a, uint64_t b, const char *what) {
+  uint64_t product = 0;
+  if (__builtin_mul_overflow(a, b, &product)) {
+    raiseGatewayError(prefix, "TooLarge", "The size %s (%" PRIu64 " * %" PRIu64 ") overflows a 64-bit count.", what, a,
+                      b);
+  }
+  return product;
+}
+
+uint64_t checkedBytes(const char *prefix, uint64_t doubles, const char *what) {
+  return checkedProduct(prefix, doubles, sizeof(double), what);
+}

@@ -1,0 +1,26 @@
+// Checks a gateway makes before it creates anything: every input is a real
+// array holding at least what the sizes address, and no size product
+// overflows. Each failure ends the call with `<prefix>InputNotReal`,
+// `<prefix>InputTooSmall` or `<prefix>TooLarge` and a one-line message.
+#pragma once
+
+#include "orrim.h"
+
+#include <cstdint>
+
+// `name` says which input, as the user would: "Input 1 (A)".
+void requireRealArray(const char *prefix, const OrrimArray *array, const char *name);
+
+// `requirement` says where the count comes from, e.g. "m*m with m = 3".
+void requireElements(const char *prefix, const OrrimArray *array, const char *name, uint64_t needed,
+                     const char *requirement);
+
+// a*b, or the TooLarge error naming `what` when the product overflows 64 bits.
+uint64_t checkedProduct(const char *prefix, uint64_t a, uint64_t b, const char *what);
+
+// The byte count of `doubles` doubles, checked the same way.
+uint64_t checkedBytes(const char *prefix, uint64_t doubles, const char *what);
+
+// A one-line error with the identifier `<prefix><suffix>`, formatted like printf.
+[[noreturn]] void raiseGatewayError(const char *prefix, const char *suffix, const char *format, ...)
+    __attribute__((format(printf, 3, 4)));

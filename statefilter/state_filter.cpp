@@ -1,0 +1,48 @@
+#include "state_filter.h"
+
+#include "measurement_update.h"
+#include "model_preparation.h"
+#include "time_update.h"
+
+void runStateFilter(const double *Y, uint64_t T, uint64_t n, CoefficientSource A, CoefficientSource B,
+                    CoefficientSource C, CoefficientSource D, uint64_t m, uint64_t k, uint64_t h,
+                    const double *x0, const double *P0, double tol, StateFilterWorkspace &workspace,
+                    double *out, MissingTest isMissing) {
+  // With no period the state is never looked at, and a paged coefficient has
+  // no first page to prepare from.
+  if (T == 0) {
+    return;
+  }
+  PreparedModel &model = workspace.model;
+  prepareTransition(model.transitionRows, A.data, m);
+  prepareStateNoise(model.stateNoiseCov, B.data, m, k);
+  prepareMeasurement(model.measurementRows, C.data, n, m);
+  prepareObservationNoise(model.observationNoiseVar, D.data, n, h);
+  initialiseState(workspace.state, x0, P0, m);
+
+  for (uint64_t t = 0; t < T; ++t) {
+    if (A.paged) {
+      prepareTransition(model.transitionRows, coefficientOfPeriod(A, t, m * m), m);
+    }
+    if (B.paged) {
+      prepareStateNoise(model.stateNoiseCov, coefficientOfPeriod(B, t, m * k), m, k);
+    }
+    if (C.paged) {
+      prepareMeasurement(model.measurementRows, coefficientOfPeriod(C, t, n * m), n, m);
+    }
+    if (D.paged) {
+      prepareObservationNoise(model.observationNoiseVar, coefficientOfPeriod(D, t, n * h), n, h);
+    }
+    double logLikelihood = 0.0;
+    for (uint64_t j = 0; j < n; ++j) {
+      // The prediction belongs to the first series: with no series the state
+      // is never read again, and every period's sum is 0.0 either way.
+      if (j == 0) {
+        predictState(workspace.state, model, workspace.scratch, m);
+      }
+      updateWithObservation(Y[t + j * T], model.measurementRows + j * m, model.observationNoiseVar[j], tol, m,
+                            workspace.state, workspace.scratch, isMissing, &logLikelihood);
+    }
+    out[t] = logLikelihood;
+  }
+}

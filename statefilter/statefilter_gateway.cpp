@@ -1,0 +1,125 @@
+// The entry point of the statefilter module: checks the eight inputs, takes
+// the ten working blocks, runs the filter and gives the blocks back.
+#include "gateway_checks.h"
+#include "orrim.h"
+#include "state_filter.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+namespace {
+
+constexpr const char *errorPrefix = "tarv:ssm:kfc:";
+
+// A paged coefficient is exactly three-dimensional; any other count is one
+// matrix for every period.
+bool isPaged(const OrrimArray *array) { return orrimDimensionCount(array) == 3; }
+
+// Page width of a paged B or D: its columns are pages times width. With no
+// period there is no page, and nothing is divided.
+uint64_t pageColumns(const OrrimArray *array, bool paged, uint64_t T) {
+  const uint64_t columns = orrimColumns(array);
+  if (!paged) {
+    return columns;
+  }
+  return T == 0 ? 0 : columns / T;
+}
+
+// Checks that a coefficient holds its page (rows x columns) once, or T times
+// when paged, and returns the page size.
+uint64_t requireCoefficient(const OrrimArray *array, const char *name, const char *shape, uint64_t rows,
+                            uint64_t columns, bool paged, uint64_t T) {
+  char what[160];
+  std::snprintf(what, sizeof what, "%s page of %s", name, shape);
+  const uint64_t pageSize = checkedProduct(errorPrefix, rows, columns, what);
+  const uint64_t needed = paged ? checkedProduct(errorPrefix, pageSize, T, what) : pageSize;
+  char requirement[200];
+  if (paged) {
+    std::snprintf(requirement, sizeof requirement, "%s = %" PRIu64 " x %" PRIu64 " per page, %" PRIu64 " pages", shape,
+                  rows, columns, T);
+  } else {
+    std::snprintf(requirement, sizeof requirement, "%s = %" PRIu64 " x %" PRIu64, shape, rows, columns);
+  }
+  requireElements(errorPrefix, array, name, needed, requirement);
+  return pageSize;
+}
+
+double *allocateDoubles(uint64_t count, const char *what) {
+  return static_cast<double *>(orrimAlloc(checkedBytes(errorPrefix, count, what)));
+}
+
+}  // namespace
+
+extern "C" void orrimGateway(int32_t /*outputCount*/, OrrimArray *outputs[], int32_t inputCount,
+                             const OrrimArray *inputs[]) {
+  if (inputCount != 8) {
+    orrimRaiseError("tarv:ssm:kfc:NotEnoughInputs", "This function requires 8 input matrices.");
+  }
+  const char *names[8] = {"Input 1 (Y)", "Input 2 (A)",  "Input 3 (B)",  "Input 4 (C)",
+                          "Input 5 (D)", "Input 6 (x0)", "Input 7 (P0)", "Input 8 (tol)"};
+  for (int position = 0; position < 8; ++position) {
+    requireRealArray(errorPrefix, inputs[position], names[position]);
+  }
+  const OrrimArray *Y = inputs[0];
+  const OrrimArray *A = inputs[1];
+  const OrrimArray *B = inputs[2];
+  const OrrimArray *C = inputs[3];
+  const OrrimArray *D = inputs[4];
+
+  const bool pagedA = isPaged(A);
+  const bool pagedB = isPaged(B);
+  const bool pagedC = isPaged(C);
+  const bool pagedD = isPaged(D);
+  const uint64_t T = orrimRows(Y);
+  const uint64_t n = orrimColumns(Y);
+  const uint64_t m = orrimRows(A);
+  const uint64_t k = pageColumns(B, pagedB, T);
+  const uint64_t h = pageColumns(D, pagedD, T);
+
+  // Every input must hold what the sizes address before anything is created:
+  // the filter reads them on trust.
+  requireCoefficient(A, names[1], "m x m", m, m, pagedA, T);
+  requireCoefficient(B, names[2], "m x k", m, k, pagedB, T);
+  requireCoefficient(C, names[3], "n x m", n, m, pagedC, T);
+  requireCoefficient(D, names[4], "n x h", n, h, pagedD, T);
+  requireCoefficient(inputs[5], names[5], "m x 1", m, 1, false, T);
+  requireCoefficient(inputs[6], names[6], "m x m", m, m, false, T);
+  requireElements(errorPrefix, inputs[7], names[7], 1, "one value");
+  const uint64_t mm = checkedProduct(errorPrefix, m, m, "m*m");
+  const uint64_t nm = checkedProduct(errorPrefix, n, m, "n*m");
+  checkedBytes(errorPrefix, mm, "m*m doubles");
+  checkedBytes(errorPrefix, nm, "n*m doubles");
+  checkedBytes(errorPrefix, n, "n doubles");
+
+  const double tol = orrimScalar(inputs[7]);
+  outputs[0] = orrimCreateRealMatrix(T, 1, orrimReal);
+  double *out = orrimRealData(outputs[0]);
+
+  StateFilterWorkspace workspace{};
+  workspace.model.transitionRows = allocateDoubles(mm, "m*m doubles");
+  workspace.model.stateNoiseCov = allocateDoubles(mm, "m*m doubles");
+  workspace.model.measurementRows = allocateDoubles(nm, "n*m doubles");
+  workspace.model.observationNoiseVar = allocateDoubles(n, "n doubles");
+  workspace.state.x = allocateDoubles(m, "m doubles");
+  workspace.state.P = allocateDoubles(mm, "m*m doubles");
+  workspace.scratch.covTimesRow = allocateDoubles(m, "m doubles");
+  workspace.scratch.gain = allocateDoubles(m, "m doubles");
+  workspace.scratch.transitionTimesCov = allocateDoubles(mm, "m*m doubles");
+  workspace.scratch.stateCopy = allocateDoubles(m, "m doubles");
+
+  runStateFilter(orrimRealData(Y), T, n, CoefficientSource{orrimRealData(A), pagedA},
+                 CoefficientSource{orrimRealData(B), pagedB}, CoefficientSource{orrimRealData(C), pagedC},
+                 CoefficientSource{orrimRealData(D), pagedD}, m, k, h, orrimRealData(inputs[5]),
+                 orrimRealData(inputs[6]), tol, workspace, out, orrimIsNaN);
+
+  orrimFree(workspace.model.transitionRows);
+  orrimFree(workspace.model.stateNoiseCov);
+  orrimFree(workspace.model.measurementRows);
+  orrimFree(workspace.model.observationNoiseVar);
+  orrimFree(workspace.state.x);
+  orrimFree(workspace.state.P);
+  orrimFree(workspace.scratch.covTimesRow);
+  orrimFree(workspace.scratch.gain);
+  orrimFree(workspace.scratch.transitionTimesCov);
+  orrimFree(workspace.scratch.stateCopy);
+}
