@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the examples need,
+# and only those that are missing.
+set -euo pipefail
+packages=(cmake make g++ libgtest-dev libbenchmark-dev python3-dev python3-numpy python3-pybind11 pybind11-dev
+          python3-scipy python3-statsmodels python3-matplotlib python3-pytest)
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$package")
+  fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo_prefix=""
+  [ "$(id -u)" -eq 0 ] || sudo_prefix="sudo"
+  $sudo_prefix apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_prefix apt-get install -y -qq "${missing[@]}" >/dev/null
+fi

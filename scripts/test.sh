@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the C++ suite under ctest, then the
+# Python suite under pytest.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/build.sh
+build_dir="${BUILD_DIR:-build}"
+ctest --test-dir "$build_dir" --output-on-failure -j"$(nproc)"
+if [ -d tests/python ]; then
+  PYTHONPATH="$build_dir/python" /usr/bin/python3 -m pytest -q tests/python
+fi
