@@ -46,3 +46,31 @@ uint64_t checkedProduct(const char *prefix, uint64_t a, uint64_t b, const char *
 uint64_t checkedBytes(const char *prefix, uint64_t doubles, const char *what) {
   return checkedProduct(prefix, doubles, sizeof(double), what);
 }
+
+bool isPagedCoefficient(const OrrimArray *array) { return orrimDimensionCount(array) == 3; }
+
+uint64_t pageColumns(const OrrimArray *array, bool paged, uint64_t periods) {
+  const uint64_t columns = orrimColumns(array);
+  if (!paged) {
+    return columns;
+  }
+  return periods == 0 ? 0 : columns / periods;
+}
+
+uint64_t requireCoefficient(const char *prefix, const OrrimArray *array, const char *name, const char *shape,
+                            uint64_t rows, uint64_t columns, bool paged, uint64_t periods) {
+  requireRealArray(prefix, array, name);
+  char what[160];
+  std::snprintf(what, sizeof what, "%s page of %s", name, shape);
+  const uint64_t pageSize = checkedProduct(prefix, rows, columns, what);
+  const uint64_t needed = paged ? checkedProduct(prefix, pageSize, periods, what) : pageSize;
+  char requirement[200];
+  if (paged) {
+    std::snprintf(requirement, sizeof requirement, "%s = %" PRIu64 " x %" PRIu64 " per page, %" PRIu64 " pages",
+                  shape, rows, columns, periods);
+  } else {
+    std::snprintf(requirement, sizeof requirement, "%s = %" PRIu64 " x %" PRIu64, shape, rows, columns);
+  }
+  requireElements(prefix, array, name, needed, requirement);
+  return pageSize;
+}

@@ -4,45 +4,9 @@
 #include "orrim.h"
 #include "state_filter.h"
 
-#include <cinttypes>
-#include <cstdio>
-
 namespace {
 
 constexpr const char *errorPrefix = "tarv:ssm:kfc:";
-
-// A paged coefficient is exactly three-dimensional; any other count is one
-// matrix for every period.
-bool isPaged(const OrrimArray *array) { return orrimDimensionCount(array) == 3; }
-
-// Page width of a paged B or D: its columns are pages times width. With no
-// period there is no page, and nothing is divided.
-uint64_t pageColumns(const OrrimArray *array, bool paged, uint64_t T) {
-  const uint64_t columns = orrimColumns(array);
-  if (!paged) {
-    return columns;
-  }
-  return T == 0 ? 0 : columns / T;
-}
-
-// Checks that a coefficient holds its page (rows x columns) once, or T times
-// when paged, and returns the page size.
-uint64_t requireCoefficient(const OrrimArray *array, const char *name, const char *shape, uint64_t rows,
-                            uint64_t columns, bool paged, uint64_t T) {
-  char what[160];
-  std::snprintf(what, sizeof what, "%s page of %s", name, shape);
-  const uint64_t pageSize = checkedProduct(errorPrefix, rows, columns, what);
-  const uint64_t needed = paged ? checkedProduct(errorPrefix, pageSize, T, what) : pageSize;
-  char requirement[200];
-  if (paged) {
-    std::snprintf(requirement, sizeof requirement, "%s = %" PRIu64 " x %" PRIu64 " per page, %" PRIu64 " pages", shape,
-                  rows, columns, T);
-  } else {
-    std::snprintf(requirement, sizeof requirement, "%s = %" PRIu64 " x %" PRIu64, shape, rows, columns);
-  }
-  requireElements(errorPrefix, array, name, needed, requirement);
-  return pageSize;
-}
 
 double *allocateDoubles(uint64_t count, const char *what) {
   return static_cast<double *>(orrimAlloc(checkedBytes(errorPrefix, count, what)));
@@ -66,10 +30,10 @@ extern "C" void orrimGateway(int32_t /*outputCount*/, OrrimArray *outputs[], int
   const OrrimArray *C = inputs[3];
   const OrrimArray *D = inputs[4];
 
-  const bool pagedA = isPaged(A);
-  const bool pagedB = isPaged(B);
-  const bool pagedC = isPaged(C);
-  const bool pagedD = isPaged(D);
+  const bool pagedA = isPagedCoefficient(A);
+  const bool pagedB = isPagedCoefficient(B);
+  const bool pagedC = isPagedCoefficient(C);
+  const bool pagedD = isPagedCoefficient(D);
   const uint64_t T = orrimRows(Y);
   const uint64_t n = orrimColumns(Y);
   const uint64_t m = orrimRows(A);
@@ -78,12 +42,12 @@ extern "C" void orrimGateway(int32_t /*outputCount*/, OrrimArray *outputs[], int
 
   // Every input must hold what the sizes address before anything is created:
   // the filter reads them on trust.
-  requireCoefficient(A, names[1], "m x m", m, m, pagedA, T);
-  requireCoefficient(B, names[2], "m x k", m, k, pagedB, T);
-  requireCoefficient(C, names[3], "n x m", n, m, pagedC, T);
-  requireCoefficient(D, names[4], "n x h", n, h, pagedD, T);
-  requireCoefficient(inputs[5], names[5], "m x 1", m, 1, false, T);
-  requireCoefficient(inputs[6], names[6], "m x m", m, m, false, T);
+  requireCoefficient(errorPrefix, A, names[1], "m x m", m, m, pagedA, T);
+  requireCoefficient(errorPrefix, B, names[2], "m x k", m, k, pagedB, T);
+  requireCoefficient(errorPrefix, C, names[3], "n x m", n, m, pagedC, T);
+  requireCoefficient(errorPrefix, D, names[4], "n x h", n, h, pagedD, T);
+  requireCoefficient(errorPrefix, inputs[5], names[5], "m x 1", m, 1, false, T);
+  requireCoefficient(errorPrefix, inputs[6], names[6], "m x m", m, m, false, T);
   requireElements(errorPrefix, inputs[7], names[7], 1, "one value");
   const uint64_t mm = checkedProduct(errorPrefix, m, m, "m*m");
   const uint64_t nm = checkedProduct(errorPrefix, n, m, "n*m");

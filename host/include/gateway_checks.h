@@ -15,6 +15,20 @@ void requireRealArray(const char *prefix, const OrrimArray *array, const char *n
 void requireElements(const char *prefix, const OrrimArray *array, const char *name, uint64_t needed,
                      const char *requirement);
 
+// A coefficient given with exactly three dimensions holds one page per
+// period; any other count (2, or 4 and more) is one matrix for every period.
+bool isPagedCoefficient(const OrrimArray *array);
+
+// The page width of a coefficient: its columns, or for a paged one its
+// columns (pages times width) divided by the period count. With no period
+// there is no page, and nothing is divided.
+uint64_t pageColumns(const OrrimArray *array, bool paged, uint64_t periods);
+
+// Checks that a coefficient holds one rows x columns page, or `periods` pages
+// when paged; `shape` names the page, e.g. "m x k". Returns the page size.
+uint64_t requireCoefficient(const char *prefix, const OrrimArray *array, const char *name, const char *shape,
+                            uint64_t rows, uint64_t columns, bool paged, uint64_t periods);
+
 // a*b, or the TooLarge error naming `what` when the product overflows 64 bits.
 uint64_t checkedProduct(const char *prefix, uint64_t a, uint64_t b, const char *what);
 

@@ -1,0 +1,93 @@
+// A module for testing the host: inputs[0] names a scenario, the other inputs
+// are its arguments.
+#include "orrim.h"
+
+#include <stdexcept>
+
+namespace {
+
+enum Scenario {
+  forgetABlock = 1,
+  failAfterTakingEverything = 2,
+  growABlock = 3,
+  allocateBytes = 4,
+  describeArray = 5,
+  createAnOrphan = 6,
+  throwAnException = 7,
+  readCellElements = 8,
+};
+
+OrrimArray *rowOf(const double *values, uint64_t count) {
+  OrrimArray *row = orrimCreateRealMatrix(1, count, orrimReal);
+  double *data = orrimRealData(row);
+  for (uint64_t i = 0; i < count; ++i) data[i] = values[i];
+  return row;
+}
+
+}  // namespace
+
+extern "C" void orrimGateway(int32_t, OrrimArray *outputs[], int32_t inputCount, const OrrimArray *inputs[]) {
+  if (inputCount < 1) orrimRaiseError("probe:NoScenario", "No scenario.");
+  switch (static_cast<int>(orrimScalar(inputs[0]))) {
+    case forgetABlock: {
+      void *kept = orrimAlloc(16);
+      orrimFree(orrimAlloc(0));
+      orrimFree(orrimAlloc(32));
+      (void)kept;
+      outputs[0] = orrimCreateRealMatrix(0, 0, orrimReal);
+      return;
+    }
+    case failAfterTakingEverything: {
+      outputs[0] = orrimCreateRealMatrix(3, 3, orrimReal);
+      orrimAlloc(64);
+      orrimRealloc(orrimAlloc(8), 128);
+      orrimRaiseError("probe:Failed", "Failed on purpose.");
+    }
+    case growABlock: {
+      auto *values = static_cast<double *>(orrimAlloc(2 * sizeof(double)));
+      values[0] = 1.5;
+      values[1] = 2.5;
+      values = static_cast<double *>(orrimRealloc(values, 1000 * sizeof(double)));
+      values[999] = 3.5;
+      const double kept[3] = {values[0], values[1], values[999]};
+      outputs[0] = rowOf(kept, 3);
+      orrimFree(values);
+      return;
+    }
+    case allocateBytes: {
+      void *block = orrimAlloc(static_cast<uint64_t>(orrimScalar(inputs[1])));
+      orrimFree(block);
+      outputs[0] = orrimCreateRealMatrix(1, 1, orrimReal);
+      return;
+    }
+    case describeArray: {
+      const OrrimArray *array = inputs[1];
+      const double facts[6] = {static_cast<double>(orrimRows(array)), static_cast<double>(orrimColumns(array)),
+                               static_cast<double>(orrimDimensionCount(array)), orrimIsEmpty(array) ? 1.0 : 0.0,
+                               orrimIsCell(array) ? 1.0 : 0.0, orrimScalar(array)};
+      outputs[0] = rowOf(facts, 6);
+      return;
+    }
+    case createAnOrphan:
+      orrimCreateRealMatrix(2, 2, orrimReal);
+      outputs[0] = orrimCreateRealMatrix(1, 1, orrimReal);
+      return;
+    case throwAnException:
+      orrimAlloc(8);
+      throw std::runtime_error("a C++ exception");
+    case readCellElements: {
+      // For each index 0..count: 1 + first value when set, 0 when null.
+      const uint64_t count = static_cast<uint64_t>(orrimScalar(inputs[2]));
+      double *found = static_cast<double *>(orrimAlloc(count * sizeof(double)));
+      for (uint64_t i = 0; i < count; ++i) {
+        const OrrimArray *element = orrimCellElement(inputs[1], i);
+        found[i] = element == nullptr ? 0.0 : 1.0 + orrimScalar(element);
+      }
+      outputs[0] = rowOf(found, count);
+      orrimFree(found);
+      return;
+    }
+    default:
+      orrimRaiseError("probe:UnknownScenario", "Unknown scenario.");
+  }
+}

@@ -1,0 +1,177 @@
+// statefilter against the literal filter on random models, to the bit, and
+// the properties that catch whole classes of faults.
+#include "host_testing.h"
+#include "literal_state_filter.h"
+#include "random_model.h"
+
+#include <cmath>
+#include <limits>
+
+using namespace testing_support;
+
+namespace {
+
+const orrim::Module &statefilter() {
+  static const orrim::Module module = orrim::Module::load(STATEFILTER_MODULE);
+  return module;
+}
+
+std::vector<double> pages(RandomSource &random, uint64_t count, uint64_t pageSize,
+                          std::vector<double> (RandomSource::*make)(uint64_t), uint64_t argument) {
+  std::vector<double> result;
+  for (uint64_t t = 0; t < count; ++t) {
+    std::vector<double> page = (random.*make)(argument);
+    page.resize(pageSize);
+    result.insert(result.end(), page.begin(), page.end());
+  }
+  return result;
+}
+
+// A random model exercising missing values, cutoffs at and below tol,
+// zeroed rows of C and D, and paged coefficients.
+LiteralFilterModel randomModel(uint64_t seed) {
+  RandomSource random(seed);
+  LiteralFilterModel model;
+  model.T = random.below(7);
+  model.n = random.below(4);
+  model.m = random.below(5);
+  model.k = random.below(4);
+  model.h = random.below(3);
+  model.pagedA = random.chance(0.5);
+  model.pagedB = random.chance(0.5);
+  model.pagedC = random.chance(0.5);
+  model.pagedD = random.chance(0.5);
+  const uint64_t T = model.T, n = model.n, m = model.m, k = model.k, h = model.h;
+  model.A = pages(random, model.pagedA ? T : 1, m * m, &RandomSource::stableTransition, m);
+  model.B = random.normals((model.pagedB ? T : 1) * m * k);
+  model.C = random.normals((model.pagedC ? T : 1) * n * m);
+  model.D = random.normals((model.pagedD ? T : 1) * n * h);
+  // Zero some measurement and noise rows so F meets tol exactly or falls to 0.
+  for (double &value : model.C) if (random.chance(0.15)) value = 0.0;
+  for (double &value : model.D) if (random.chance(0.3)) value = random.chance(0.5) ? 0.0 : 1.0;
+  model.x0 = random.normals(m + random.below(2));
+  model.P0 = random.covariance(m);
+  if (m > 0 && random.chance(0.3)) model.P0[0] = 0.0;  // a zero variance to start from
+  model.Y = random.normals(T * n, 3.0);
+  for (double &value : model.Y) if (random.chance(0.15)) value = std::numeric_limits<double>::quiet_NaN();
+  const double tols[] = {0.0, 1.0, 1e-12, -1.0, std::numeric_limits<double>::quiet_NaN(), 2.5};
+  model.tol = tols[random.below(6)];
+  return model;
+}
+
+std::vector<uint64_t> coefficientDimensions(uint64_t rows, uint64_t columns, bool paged, uint64_t T) {
+  return paged ? std::vector<uint64_t>{rows, columns, T} : std::vector<uint64_t>{rows, columns};
+}
+
+std::vector<double> callModule(const LiteralFilterModel &model) {
+  const uint64_t T = model.T, n = model.n, m = model.m, k = model.k, h = model.h;
+  std::vector<orrim::ArrayPtr> inputs;
+  inputs.push_back(realArray({T, n}, model.Y));
+  inputs.push_back(realArray(coefficientDimensions(m, m, model.pagedA, T), model.A));
+  inputs.push_back(realArray(coefficientDimensions(m, k, model.pagedB, T), model.B));
+  inputs.push_back(realArray(coefficientDimensions(n, m, model.pagedC, T), model.C));
+  inputs.push_back(realArray(coefficientDimensions(n, h, model.pagedD, T), model.D));
+  inputs.push_back(realArray({model.x0.size(), 1}, model.x0));
+  inputs.push_back(realArray({m, m}, model.P0));
+  inputs.push_back(scalar(model.tol));
+  orrim::CallResult result = callChecked(statefilter(), handles(inputs));
+  EXPECT_FALSE(result.failed) << result.identifier << ": " << result.message;
+  return result.failed ? std::vector<double>{} : valuesOf(result.outputs[0].get());
+}
+
+bool pagedWithPeriods(const LiteralFilterModel &model) {
+  return model.T > 0 || !(model.pagedA || model.pagedB || model.pagedC || model.pagedD);
+}
+
+}  // namespace
+
+TEST(StatefilterRandomModels, BitIdenticalToTheLiteralFilter) {
+  int compared = 0;
+  for (uint64_t seed = 1; seed <= 600; ++seed) {
+    const LiteralFilterModel model = randomModel(seed);
+    if (!pagedWithPeriods(model)) continue;  // a paged coefficient of zero pages has no shape to build
+    ASSERT_TRUE(bitIdentical(literalStateFilter(model), callModule(model))) << "seed " << seed;
+    ++compared;
+  }
+  EXPECT_GT(compared, 400);
+}
+
+TEST(StatefilterRandomModels, LargerModelsStayBitIdentical) {
+  for (uint64_t seed = 1; seed <= 6; ++seed) {
+    RandomSource random(seed * 7919);
+    LiteralFilterModel model;
+    model.T = 40;
+    model.n = 3 + random.below(5);
+    model.m = 9 + random.below(9);
+    model.k = 2 + random.below(5);
+    model.h = 1 + random.below(3);
+    model.pagedA = seed % 2 == 0;
+    model.pagedC = seed % 3 == 0;
+    model.A = pages(random, model.pagedA ? model.T : 1, model.m * model.m, &RandomSource::stableTransition, model.m);
+    model.B = random.normals(model.m * model.k);
+    model.C = random.normals((model.pagedC ? model.T : 1) * model.n * model.m);
+    model.D = random.normals(model.n * model.h);
+    model.x0 = random.normals(model.m);
+    model.P0 = random.covariance(model.m);
+    model.Y = random.normals(model.T * model.n, 2.0);
+    for (double &value : model.Y) if (random.chance(0.05)) value = std::numeric_limits<double>::quiet_NaN();
+    ASSERT_TRUE(bitIdentical(literalStateFilter(model), callModule(model))) << "seed " << seed;
+  }
+}
+
+TEST(StatefilterRandomModels, PagesEqualToAConstantMatrixGiveTheConstantResult) {
+  for (uint64_t seed = 1; seed <= 60; ++seed) {
+    LiteralFilterModel constant = randomModel(seed * 31);
+    constant.pagedA = constant.pagedB = constant.pagedC = constant.pagedD = false;
+    const uint64_t T = constant.T, n = constant.n, m = constant.m, k = constant.k, h = constant.h;
+    if (T == 0) continue;
+    constant.A.resize(m * m);
+    constant.B.resize(m * k);
+    constant.C.resize(n * m);
+    constant.D.resize(n * h);
+    LiteralFilterModel paged = constant;
+    paged.pagedA = paged.pagedB = paged.pagedC = paged.pagedD = true;
+    auto repeat = [T](const std::vector<double> &page) {
+      std::vector<double> all;
+      for (uint64_t t = 0; t < T; ++t) all.insert(all.end(), page.begin(), page.end());
+      return all;
+    };
+    paged.A = repeat(constant.A);
+    paged.B = repeat(constant.B);
+    paged.C = repeat(constant.C);
+    paged.D = repeat(constant.D);
+    ASSERT_TRUE(bitIdentical(callModule(constant), callModule(paged))) << "seed " << seed;
+  }
+}
+
+TEST(StatefilterRandomModels, NanAndCutoffGuards) {
+  LiteralFilterModel model = randomModel(5);
+  model.T = 3;
+  model.n = 2;
+  model.m = 2;
+  model.k = 1;
+  model.h = 1;
+  model.pagedA = model.pagedB = model.pagedC = model.pagedD = false;
+  model.A = {0.5, 0.0, 0.0, 0.5};
+  model.B = {1.0, 1.0};
+  model.C = {1.0, 0.0, 0.0, 0.0};  // series 1 has a zero measurement row: F = d
+  model.D = {1.0, 1.0};
+  model.x0 = {0.0, 0.0};
+  model.P0 = {1.0, 0.0, 0.0, 1.0};
+  model.Y = {1.0, 2.0, 3.0, 4.0, 5.0, 6.0};
+
+  model.tol = 1.0;  // series 1 has F = 1 exactly: passed over
+  const std::vector<double> atTol = callModule(model);
+  LiteralFilterModel firstOnly = model;
+  firstOnly.Y[3] = firstOnly.Y[4] = firstOnly.Y[5] = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_TRUE(bitIdentical(callModule(firstOnly), atTol));
+
+  model.tol = std::numeric_limits<double>::quiet_NaN();  // nothing is passed over by the cutoff
+  const std::vector<double> noCutoff = callModule(model);
+  model.tol = -1.0;
+  EXPECT_TRUE(bitIdentical(callModule(model), noCutoff));
+
+  model.D = {std::numeric_limits<double>::quiet_NaN(), 1.0};  // a NaN F is used and spreads
+  const std::vector<double> poisoned = callModule(model);
+  for (double value : poisoned) EXPECT_TRUE(std::isnan(value));
+}
