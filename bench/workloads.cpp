@@ -1,0 +1,79 @@
+#include "workloads.h"
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+const std::vector<Workload> &standardWorkloads() {
+  static const std::vector<Workload> workloads = {
+      {"W1", 1, 1, 100000, false},
+      {"W2", 10, 5, 10000, false},
+      {"W2p", 10, 5, 10000, true},
+      {"W3", 50, 20, 1000, false},
+  };
+  return workloads;
+}
+
+std::vector<const OrrimArray *> WorkloadInputs::filterInputs() const {
+  return {Y.get(), A.get(), B.get(), C.get(), D.get(), x0.get(), P0.get(), tol.get()};
+}
+
+std::vector<const OrrimArray *> WorkloadInputs::smootherInputs() const {
+  return {Y.get(), A.get(), B.get(), C.get(), D.get(), P0.get(), tol.get(), x0.get(), emptyIntercept.get(),
+          emptyIntercept.get()};
+}
+
+namespace {
+
+// A random matrix scaled so that its row sums of absolute values stay below
+// 0.9: every page is then a contraction and the filter settles.
+std::vector<double> stableTransition(std::mt19937_64 &engine, uint64_t m) {
+  std::normal_distribution<double> normal;
+  std::vector<double> A(m * m);
+  for (double &value : A) value = normal(engine);
+  for (uint64_t i = 0; i < m; ++i) {
+    double rowSum = 0.0;
+    for (uint64_t j = 0; j < m; ++j) rowSum += std::fabs(A[i + j * m]);
+    for (uint64_t j = 0; j < m; ++j) A[i + j * m] *= 0.9 / rowSum;
+  }
+  return A;
+}
+
+}  // namespace
+
+WorkloadInputs makeWorkload(const Workload &workload, uint64_t seed) {
+  std::mt19937_64 engine(seed);
+  std::normal_distribution<double> normal;
+  std::uniform_real_distribution<double> uniform;
+  const uint64_t m = workload.m, n = workload.n, T = workload.T;
+  WorkloadInputs inputs;
+
+  std::vector<double> A;
+  for (uint64_t page = 0; page < (workload.pagedA ? T : 1); ++page) {
+    const std::vector<double> one = stableTransition(engine, m);
+    A.insert(A.end(), one.begin(), one.end());
+  }
+  inputs.A = workload.pagedA ? orrim::createReal({m, m, T}, A) : orrim::createReal({m, m}, A);
+
+  auto randomMatrix = [&](uint64_t rows, uint64_t columns, double scale) {
+    std::vector<double> values(rows * columns);
+    for (double &value : values) value = scale * normal(engine);
+    return orrim::createReal({rows, columns}, values);
+  };
+  inputs.B = randomMatrix(m, m, 0.3);
+  inputs.C = randomMatrix(n, m, 1.0);
+  inputs.D = randomMatrix(n, n, 0.5);
+  inputs.x0 = randomMatrix(m, 1, 1.0);
+  std::vector<double> P0(m * m, 0.0);
+  for (uint64_t i = 0; i < m; ++i) P0[i + i * m] = 1.0;
+  inputs.P0 = orrim::createReal({m, m}, P0);
+  inputs.tol = orrim::createReal({1, 1}, {1e-10});
+
+  std::vector<double> Y(T * n);
+  for (double &value : Y) {
+    value = uniform(engine) < 0.05 ? std::numeric_limits<double>::quiet_NaN() : normal(engine);
+  }
+  inputs.Y = orrim::createReal({T, n}, Y);
+  inputs.emptyIntercept = orrim::createEmpty();
+  return inputs;
+}

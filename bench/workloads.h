@@ -1,0 +1,27 @@
+// The benchmark workloads: random stable models with 5% of the observations
+// missing, as host arrays in the modules' input order.
+#pragma once
+
+#include "orrim_host.hpp"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct Workload {
+  std::string name;
+  uint64_t m, n, T;
+  bool pagedA;
+};
+
+// W1: local level; W2: m = 10, n = 5; W2p: W2 with a paged A; W3: m = 50, n = 20.
+const std::vector<Workload> &standardWorkloads();
+
+struct WorkloadInputs {
+  orrim::ArrayPtr Y, A, B, C, D, x0, P0, tol;
+  std::vector<const OrrimArray *> filterInputs() const;    // Y A B C D x0 P0 tol
+  std::vector<const OrrimArray *> smootherInputs() const;  // Y A B C D P0 tol x0 [] []
+  orrim::ArrayPtr emptyIntercept;
+};
+
+WorkloadInputs makeWorkload(const Workload &workload, uint64_t seed);
