@@ -74,3 +74,7 @@ uint64_t requireCoefficient(const char *prefix, const OrrimArray *array, const c
   requireElements(prefix, array, name, needed, requirement);
   return pageSize;
 }
+
+double *allocateDoubles(const char *prefix, uint64_t doubles, const char *what) {
+  return static_cast<double *>(orrimAlloc(checkedBytes(prefix, doubles, what)));
+}

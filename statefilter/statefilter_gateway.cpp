@@ -8,10 +8,6 @@ namespace {
 
 constexpr const char *errorPrefix = "tarv:ssm:kfc:";
 
-double *allocateDoubles(uint64_t count, const char *what) {
-  return static_cast<double *>(orrimAlloc(checkedBytes(errorPrefix, count, what)));
-}
-
 }  // namespace
 
 extern "C" void orrimGateway(int32_t /*outputCount*/, OrrimArray *outputs[], int32_t inputCount,
@@ -60,16 +56,16 @@ extern "C" void orrimGateway(int32_t /*outputCount*/, OrrimArray *outputs[], int
   double *out = orrimRealData(outputs[0]);
 
   StateFilterWorkspace workspace{};
-  workspace.model.transitionRows = allocateDoubles(mm, "m*m doubles");
-  workspace.model.stateNoiseCov = allocateDoubles(mm, "m*m doubles");
-  workspace.model.measurementRows = allocateDoubles(nm, "n*m doubles");
-  workspace.model.observationNoiseVar = allocateDoubles(n, "n doubles");
-  workspace.state.x = allocateDoubles(m, "m doubles");
-  workspace.state.P = allocateDoubles(mm, "m*m doubles");
-  workspace.scratch.covTimesRow = allocateDoubles(m, "m doubles");
-  workspace.scratch.gain = allocateDoubles(m, "m doubles");
-  workspace.scratch.transitionTimesCov = allocateDoubles(mm, "m*m doubles");
-  workspace.scratch.stateCopy = allocateDoubles(m, "m doubles");
+  workspace.model.transitionRows = allocateDoubles(errorPrefix, mm, "m*m doubles");
+  workspace.model.stateNoiseCov = allocateDoubles(errorPrefix, mm, "m*m doubles");
+  workspace.model.measurementRows = allocateDoubles(errorPrefix, nm, "n*m doubles");
+  workspace.model.observationNoiseVar = allocateDoubles(errorPrefix, n, "n doubles");
+  workspace.state.x = allocateDoubles(errorPrefix, m, "m doubles");
+  workspace.state.P = allocateDoubles(errorPrefix, mm, "m*m doubles");
+  workspace.scratch.covTimesRow = allocateDoubles(errorPrefix, m, "m doubles");
+  workspace.scratch.gain = allocateDoubles(errorPrefix, m, "m doubles");
+  workspace.scratch.transitionTimesCov = allocateDoubles(errorPrefix, mm, "m*m doubles");
+  workspace.scratch.stateCopy = allocateDoubles(errorPrefix, m, "m doubles");
 
   runStateFilter(orrimRealData(Y), T, n, CoefficientSource{orrimRealData(A), pagedA},
                  CoefficientSource{orrimRealData(B), pagedB}, CoefficientSource{orrimRealData(C), pagedC},

@@ -35,6 +35,10 @@ uint64_t checkedProduct(const char *prefix, uint64_t a, uint64_t b, const char *
 // The byte count of `doubles` doubles, checked the same way.
 uint64_t checkedBytes(const char *prefix, uint64_t doubles, const char *what);
 
+// A working block of `doubles` doubles from orrimAlloc, its byte count checked
+// as checkedBytes does.
+double *allocateDoubles(const char *prefix, uint64_t doubles, const char *what);
+
 // A one-line error with the identifier `<prefix><suffix>`, formatted like printf.
 [[noreturn]] void raiseGatewayError(const char *prefix, const char *suffix, const char *format, ...)
     __attribute__((format(printf, 3, 4)));

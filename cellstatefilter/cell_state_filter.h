@@ -1,0 +1,24 @@
+// The Kalman filter over coefficients and observations that may change shape
+// from period to period, writing every period's log-likelihood.
+#pragma once
+
+#include "cell_filter_inputs.h"
+#include "filter_types.h"
+
+#include <cstdint>
+
+// The eleven working blocks, in the order the gateway takes them. The series
+// buffers (measurementRows, observationNoiseVar and observationRow) have room
+// for seriesCapacity series and grow with orrimRealloc when a period has more.
+struct CellFilterWorkspace {
+  PreparedModel model;
+  double *observationRow;  // row t of a matrix Y
+  FilterState state;
+  FilterScratch scratch;
+  uint64_t seriesCapacity;
+};
+
+// out[t] receives the log-likelihood sum of period t. The inputs must have
+// passed checkCellFilterInputs, which gave `sizes`.
+void runCellStateFilter(const CellFilterInputs &inputs, const CellFilterSizes &sizes, CellFilterWorkspace &workspace,
+                        double *out);
