@@ -1,0 +1,136 @@
+#include "forward_pass.h"
+
+#include "measurement_update.h"
+#include "model_preparation.h"
+#include "time_update.h"
+
+namespace {
+
+void preparePagedCoefficients(const SmootherModel &model, uint64_t t, PreparedModel &prepared) {
+  const uint64_t n = model.n;
+  const uint64_t m = model.m;
+  if (model.A.paged) {
+    prepareTransition(prepared.transitionRows, coefficientOfPeriod(model.A, t, m * m), m);
+  }
+  if (model.B.paged) {
+    prepareStateNoise(prepared.stateNoiseCov, coefficientOfPeriod(model.B, t, m * model.k), m, model.k);
+  }
+  if (model.C.paged) {
+    prepareMeasurement(prepared.measurementRows, coefficientOfPeriod(model.C, t, n * m), n, m);
+  }
+  if (model.D.paged) {
+    prepareObservationNoise(prepared.observationNoiseVar, coefficientOfPeriod(model.D, t, n * model.h), n,
+                            model.h);
+  }
+}
+
+// Period t+1's state is A_{t+1}*x_t, so r must go back from period t+1 to
+// period t through A_{t+1}', not through the A_t that predicted period t.
+// That matrix is only prepared at the start of period t+1, so the last record
+// of a period holds L (or I) until then and is completed here, with the
+// transition in transitionRows.
+void foldTransitionIntoRecord(const double *transitionRows, uint64_t m, double skipFlag, double *transfer,
+                              double *product) {
+  if (skipFlag >= 0.5) {
+    // The record holds I: it becomes the transition itself, copied, since a
+    // product with I would turn an infinite element into NaN.
+    for (uint64_t i = 0; i < m; ++i) {
+      for (uint64_t l = 0; l < m; ++l) {
+        transfer[i + l * m] = transitionRows[i * m + l];
+      }
+    }
+    return;
+  }
+  for (uint64_t i = 0; i < m; ++i) {
+    for (uint64_t l = 0; l < m; ++l) {
+      double s = 0.0;
+      for (uint64_t q = 0; q < m; ++q) {
+        s += transitionRows[i * m + q] * transfer[q + l * m];
+      }
+      product[i + l * m] = s;
+    }
+  }
+  for (uint64_t e = 0; e < m * m; ++e) {
+    transfer[e] = product[e];
+  }
+}
+
+void recordPassedOver(const double *identity, uint64_t m, double *transfer, double *score, double *skipFlag) {
+  for (uint64_t e = 0; e < m * m; ++e) {
+    transfer[e] = identity[e];
+  }
+  for (uint64_t l = 0; l < m; ++l) {
+    score[l] = 0.0;
+  }
+  *skipFlag = 1.0;
+}
+
+void recordUsed(const double *identity, const double *gain, const double *measurementRow, UsedObservation used,
+                uint64_t m, double *updateMatrix, double *transfer, double *score) {
+  for (uint64_t l = 0; l < m; ++l) {
+    for (uint64_t i = 0; i < m; ++i) {
+      updateMatrix[i + l * m] = identity[i + l * m] - gain[i] * measurementRow[l];
+    }
+  }
+  for (uint64_t e = 0; e < m * m; ++e) {
+    transfer[e] = updateMatrix[e];
+  }
+  const double scaledInnovation = used.reciprocal * used.innovation;
+  for (uint64_t l = 0; l < m; ++l) {
+    score[l] = scaledInnovation * measurementRow[l];
+  }
+}
+
+}  // namespace
+
+void runForwardPass(const SmootherModel &model, SmootherWorkspace &workspace, MissingTest isMissing) {
+  const uint64_t n = model.n;
+  const uint64_t m = model.m;
+  const uint64_t mm = m * m;
+  PreparedModel &prepared = workspace.model;
+  FilterState &state = workspace.state;
+  for (uint64_t t = 0; t < model.T; ++t) {
+    preparePagedCoefficients(model, t, prepared);
+    if (t > 0 && n > 0) {
+      const uint64_t last = t * n - 1;
+      foldTransitionIntoRecord(prepared.transitionRows, m, workspace.skipFlags[last],
+                               workspace.transferMatrices + last * mm, workspace.transitionUpdateMatrix);
+    }
+    predictState(state, prepared, workspace.scratch, m);
+    for (uint64_t i = 0; i < m; ++i) {
+      workspace.predictedStates[t * m + i] = state.x[i];
+    }
+    for (uint64_t e = 0; e < mm; ++e) {
+      workspace.predictedCovariances[t * mm + e] = state.P[e];
+    }
+    for (uint64_t j = 0; j < n; ++j) {
+      const uint64_t o = t * n + j;
+      const double y = workspace.observationsByPeriod[o];
+      const double mean = workspace.meanObservations[o];
+      const double *measurementRow = prepared.measurementRows + j * m;
+      double *transfer = workspace.transferMatrices + o * mm;
+      double *score = workspace.scoreVectors + o * m;
+      // Missing means a NaN observation; a NaN mean is used and spreads.
+      if (isMissing(y)) {
+        recordPassedOver(workspace.identityMatrix, m, transfer, score, workspace.skipFlags + o);
+        continue;
+      }
+      const double F = innovationVariance(measurementRow, prepared.observationNoiseVar[j], state.P, m,
+                                          workspace.scratch.covTimesRow);
+      if (F <= model.tol) {  // ordered: a NaN F or tol is used
+        recordPassedOver(workspace.identityMatrix, m, transfer, score, workspace.skipFlags + o);
+        continue;
+      }
+      const UsedObservation used = assimilateObservation(y - mean, F, measurementRow, m, state, workspace.scratch);
+      recordUsed(workspace.identityMatrix, workspace.scratch.gain, measurementRow, used, m, workspace.updateMatrix,
+                 transfer, score);
+    }
+  }
+  // The last period has no successor: r enters it as zeros, and its record
+  // keeps the period's own transition.
+  if (model.T > 0 && n > 0) {
+    const uint64_t last = model.T * n - 1;
+    foldTransitionIntoRecord(prepared.transitionRows, m, workspace.skipFlags[last],
+                             workspace.transferMatrices + last * mm, workspace.transitionUpdateMatrix);
+  }
+}

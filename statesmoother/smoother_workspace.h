@@ -1,0 +1,56 @@
+// The working storage of one smoother call: 22 blocks, taken at once before
+// the first period and given back together by the output step.
+#pragma once
+
+#include "filter_types.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+struct SmootherWorkspace {
+  double *meanStates;            // m x T; column t is the noise-free state of period t
+  double *observationsByPeriod;  // n x T; element t*n + j is Y(t, j)
+  PreparedModel model;           // the coefficients of the period in progress
+  FilterState state;             // the filtered deviation from the mean path
+  FilterScratch scratch;         // stateCopy doubles as the copy of r on the way back
+  double *predictedCovariances;  // T matrices m x m: P right after the prediction of period t
+  double *transferMatrices;      // n*T matrices m x m, column-major, one per observation
+  double *scoreVectors;          // n*T vectors of m, one per observation
+  double *skipFlags;             // n*T: 1.0 when the observation was passed over, else 0.0
+  double *smoothingCumulant;     // m: r, carried backwards through every observation
+  double *identityMatrix;        // m x m
+  double *updateMatrix;          // m x m: L = I - K*c
+  double *transitionUpdateMatrix;  // m x m: the transition times a transfer matrix
+  double *predictedStates;       // m x T: x right after the prediction; then the smoothed deviation
+  double *meanObservations;      // n x T; element t*n + j is the noise-free observation
+};
+
+inline constexpr size_t smootherBlockCount = 22;
+
+// The blocks in the order they are taken and released.
+std::array<double **, smootherBlockCount> smootherBlocks(SmootherWorkspace &workspace);
+
+// a*b for the size named `what`; the gateway's version refuses an overflow.
+using CountProduct = uint64_t (*)(uint64_t a, uint64_t b, const char *what);
+
+// The double count of every block, in the order of smootherBlocks, each
+// product formed through `multiply`.
+std::array<uint64_t, smootherBlockCount> smootherBlockSizes(uint64_t T, uint64_t n, uint64_t m,
+                                                            CountProduct multiply);
+
+// The sizes and coefficients every stage is given.
+struct SmootherModel {
+  uint64_t T, n, m, k, h;
+  CoefficientSource A, B, C, D;  // page t is period t's matrix when paged
+  double tol;
+};
+
+// The contents the stages expect on entry: x, skipFlags and r zero, the
+// identity, Y regrouped by period, the coefficients of period 0 in their
+// working forms, and P = P0 (x0 enters through the mean path only). Y is T x n.
+void initialiseSmootherWorkspace(const SmootherModel &model, const double *Y, const double *P0,
+                                 SmootherWorkspace &workspace);
+
+// Hands a block back to whoever gave it: orrimFree in the module.
+using BlockRelease = void (*)(void *);

@@ -1,0 +1,170 @@
+// statesmoother called through the host: the worked cases, the shapes, and
+// every input it refuses, with nothing left behind on any path.
+#include "host_testing.h"
+#include "smoother_test_model.h"
+
+#include <limits>
+
+using namespace testing_support;
+
+namespace {
+
+const double missing = std::numeric_limits<double>::quiet_NaN();
+const char *const notReal = "tarv:ssm:kfc:InputNotReal";
+const char *const tooSmall = "tarv:ssm:kfc:InputTooSmall";
+const char *const tooLarge = "tarv:ssm:kfc:TooLarge";
+
+// T = 2, n = m = k = h = 1, A = B = C = D = 1, P0 = 1, tol = 0, x0 = 0.
+SmootherTestModel unitModel(double y0, double y1) {
+  SmootherTestModel model;
+  model.T = 2;
+  model.n = model.m = model.k = model.h = 1;
+  model.Y = {y0, y1};
+  model.A = model.B = model.C = model.D = model.P0 = {1.0};
+  model.x0 = {0.0};
+  return model;
+}
+
+// A valid model with T = 3, n = 2, m = 2, k = 2, h = 1 to spoil one input at a time.
+std::vector<orrim::ArrayPtr> validInputs() {
+  RandomSource random(7);
+  SmootherTestModel model;
+  model.T = 3;
+  model.n = model.m = model.k = 2;
+  model.h = 1;
+  model.Y = random.normals(6);
+  model.A = random.stableTransition(2);
+  model.B = random.normals(4);
+  model.C = random.normals(4);
+  model.D = random.normals(2);
+  model.P0 = random.covariance(2);
+  model.x0 = random.normals(2);
+  model.stateIntercept = random.normals(6);
+  model.observationIntercept = random.normals(6);
+  return smootherInputs(model);
+}
+
+// Replaces input `position` (1-based) and expects the error; returns the message.
+std::string spoil(uint64_t position, orrim::ArrayPtr replacement, const std::string &identifier) {
+  std::vector<orrim::ArrayPtr> inputs = validInputs();
+  inputs[position - 1] = std::move(replacement);
+  return expectError(statesmootherModule(), handles(inputs), identifier);
+}
+
+}  // namespace
+
+TEST(StatesmootherWorkedCases, SmoothedStatesOfTheUnitModel) {
+  // The missing first observation changes the records but not the result.
+  for (const double y0 : {1.0, missing}) {
+    const std::vector<double> out = callStateSmoother(unitModel(y0, 2.0));
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[0], 1.0) << "y0 = " << y0;
+    EXPECT_EQ(out[1], 1.5) << "y0 = " << y0;
+  }
+}
+
+TEST(StatesmootherWorkedCases, NothingObservedGivesTheMeanPathExactly) {
+  SmootherTestModel model = unitModel(missing, missing);
+  model.A = {0.5};
+  model.x0 = {2.0};
+  model.stateIntercept = {1.0, 1.0};
+  model.B = {3.7};
+  model.D = {0.2};
+  model.P0 = {5.0};
+  model.tol = 0.3;
+  EXPECT_TRUE(bitIdentical({2.0, 2.0}, callStateSmoother(model)));
+}
+
+TEST(StatesmootherShapes, EmptyDimensions) {
+  // T = 0 with every coefficient paged (zero pages, nothing to divide by): 0 x m.
+  SmootherTestModel noPeriods;
+  noPeriods.n = 2;
+  noPeriods.m = 3;
+  noPeriods.k = noPeriods.h = 0;
+  noPeriods.pagedA = noPeriods.pagedB = noPeriods.pagedC = noPeriods.pagedD = true;
+  noPeriods.P0.assign(9, 1.0);
+  noPeriods.x0.assign(3, 1.0);
+  EXPECT_TRUE(callStateSmoother(noPeriods).empty());
+
+  // m = 0: a T x 0 result from empty A, B, C, P0, x0.
+  SmootherTestModel noStates;
+  noStates.T = 3;
+  noStates.n = 1;
+  noStates.h = 1;
+  noStates.Y = {1.0, missing, 2.0};
+  noStates.D = {1.0};
+  noStates.observationIntercept = {1.0, 2.0, 3.0};
+  EXPECT_TRUE(callStateSmoother(noStates).empty());
+}
+
+TEST(StatesmootherErrors, WrongInputCount) {
+  std::vector<orrim::ArrayPtr> inputs = validInputs();
+  std::vector<const OrrimArray *> list = handles(inputs);
+  list.pop_back();
+  EXPECT_EQ(expectError(statesmootherModule(), list, "tarv:ssm:kfc:NotEnoughInputs"),
+            "This function requires 10 input arguments.");
+  list.push_back(inputs[9].get());
+  list.push_back(inputs[0].get());
+  EXPECT_EQ(expectError(statesmootherModule(), list, "tarv:ssm:kfc:NotEnoughInputs"),
+            "This function requires 10 input arguments.");
+}
+
+TEST(StatesmootherErrors, EveryInputMustBeReal) {
+  const char *names[] = {"Input 1 (Y)", "Input 2 (A)",  "Input 3 (B)", "Input 4 (C)",
+                         "Input 5 (D)", "Input 6 (P0)", "Input 7 (tol)", "Input 8 (x0)",
+                         "Input 9 (stateIntercept)", "Input 10 (observationIntercept)"};
+  for (uint64_t position = 1; position <= 10; ++position) {
+    std::vector<orrim::ArrayPtr> cells;
+    cells.push_back(scalar(1.0));
+    const std::string message = spoil(position, cellColumn(std::move(cells)), notReal);
+    EXPECT_EQ(message.rfind(names[position - 1], 0), 0u) << message;
+  }
+}
+
+TEST(StatesmootherErrors, InputsTooSmallForTheSizes) {
+  // The valid model: T = 3, n = 2, m = 2, k = 2, h = 1.
+  EXPECT_NE(spoil(2, realArray({2, 1}, {0.5, 0.5}), tooSmall).find("Input 2 (A)"), std::string::npos);
+  EXPECT_NE(spoil(2, realArray({2, 2, 2}, std::vector<double>(8, 0.5)), tooSmall).find("3 pages"),
+            std::string::npos);
+  EXPECT_NE(spoil(3, realArray({1, 2}, {1, 1}), tooSmall).find("Input 3 (B)"), std::string::npos);
+  EXPECT_NE(spoil(4, realArray({2, 1}, {1, 1}), tooSmall).find("Input 4 (C)"), std::string::npos);
+  EXPECT_NE(spoil(4, realArray({2, 2, 2}, std::vector<double>(8, 1.0)), tooSmall).find("Input 4 (C)"),
+            std::string::npos);
+  EXPECT_NE(spoil(5, realArray({1, 1}, {1}), tooSmall).find("Input 5 (D)"), std::string::npos);
+  EXPECT_NE(spoil(6, realArray({3, 1}, {1, 0, 1}), tooSmall).find("Input 6 (P0)"), std::string::npos);
+  EXPECT_NE(spoil(7, orrim::createEmpty(), tooSmall).find("Input 7 (tol)"), std::string::npos);
+  EXPECT_NE(spoil(8, scalar(1.0), tooSmall).find("Input 8 (x0)"), std::string::npos);
+  EXPECT_NE(spoil(9, realArray({2, 2}, {1, 1, 1, 1}), tooSmall).find("Input 9 (stateIntercept)"),
+            std::string::npos);
+  EXPECT_NE(spoil(10, realArray({5, 1}, {1, 1, 1, 1, 1}), tooSmall).find("Input 10 (observationIntercept)"),
+            std::string::npos);
+}
+
+TEST(StatesmootherErrors, WorkingStorageBeyondSixtyFourBits) {
+  // Arrays over a few doubles that claim huge sizes: the counts must be
+  // refused before any element is read or anything allocated.
+  static const double storage[64] = {};
+  const uint64_t m = 8;
+  const struct {
+    uint64_t T, n;
+    const char *what;
+  } cases[] = {{uint64_t{1} << 30, uint64_t{1} << 30, "m*m*n*T"},    // the element count overflows
+               {uint64_t{1} << 30, uint64_t{1} << 26, "in bytes"}};  // only the byte count does
+  for (const auto &size : cases) {
+    std::vector<orrim::ArrayPtr> inputs;
+    inputs.push_back(orrim::wrapReal({size.T, size.n}, storage));
+    inputs.push_back(orrim::wrapReal({m, m}, storage));
+    inputs.push_back(orrim::wrapReal({m, 1}, storage));
+    inputs.push_back(orrim::wrapReal({size.n, m}, storage));
+    inputs.push_back(orrim::wrapReal({size.n, 1}, storage));
+    inputs.push_back(orrim::wrapReal({m, m}, storage));
+    inputs.push_back(scalar(0.0));
+    inputs.push_back(orrim::wrapReal({m, 1}, storage));
+    inputs.push_back(orrim::createEmpty());
+    inputs.push_back(orrim::createEmpty());
+    const orrim::Counters before = orrim::counters();
+    const std::string message = expectError(statesmootherModule(), handles(inputs), tooLarge);
+    EXPECT_NE(message.find(size.what), std::string::npos) << message;
+    EXPECT_EQ(orrim::counters().allocations, before.allocations);
+  }
+}

@@ -1,0 +1,187 @@
+// statesmoother against the literal smoother to the bit, against the textbook
+// smoother to rounding, and the properties that catch whole classes of faults.
+#include "host_testing.h"
+#include "literal_state_smoother.h"
+#include "smoother_test_model.h"
+#include "textbook_smoother.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+using namespace testing_support;
+
+namespace {
+
+const double missing = std::numeric_limits<double>::quiet_NaN();
+const double infinity = std::numeric_limits<double>::infinity();
+
+// The T x m result that a smoother which learns nothing returns.
+std::vector<double> meanPathResult(const SmootherTestModel &model) {
+  const std::vector<double> meanStates = literalMeanPath(model);
+  std::vector<double> result(model.T * model.m);
+  for (uint64_t t = 0; t < model.T; ++t)
+    for (uint64_t i = 0; i < model.m; ++i) result[t + i * model.T] = meanStates[t * model.m + i];
+  return result;
+}
+
+std::vector<double> repeated(const std::vector<double> &page, uint64_t times) {
+  std::vector<double> result;
+  for (uint64_t t = 0; t < times; ++t) result.insert(result.end(), page.begin(), page.end());
+  return result;
+}
+
+// A well-posed model for the textbook smoother: full-rank state noise,
+// positive observation noise, no cutoff, distinct pages of A.
+SmootherTestModel textbookModel(RandomSource &random, uint64_t T, uint64_t n, uint64_t m, bool pageAll) {
+  SmootherTestModel model;
+  model.T = T;
+  model.n = n;
+  model.m = m;
+  model.k = m + 1;
+  model.h = 1 + random.below(2);
+  model.pagedA = true;
+  model.pagedB = model.pagedC = model.pagedD = pageAll;
+  for (uint64_t t = 0; t < T; ++t) {
+    const std::vector<double> page = random.stableTransition(m);
+    model.A.insert(model.A.end(), page.begin(), page.end());
+  }
+  model.B = random.normals((pageAll ? T : 1) * m * model.k, 0.7);
+  model.C = random.normals((pageAll ? T : 1) * n * m);
+  model.D = random.normals((pageAll ? T : 1) * n * model.h);
+  for (double &value : model.D) value = 0.3 + std::fabs(value);
+  model.P0 = random.covariance(m);
+  model.x0 = random.normals(m, 2.0);
+  model.stateIntercept = random.normals(m * T);
+  model.observationIntercept = random.normals(n * T);
+  model.Y = random.normals(T * n, 3.0);
+  for (double &value : model.Y) if (random.chance(0.2)) value = missing;
+  return model;
+}
+
+double largestDifference(const std::vector<double> &expected, const std::vector<double> &actual) {
+  EXPECT_EQ(expected.size(), actual.size());
+  double largest = 0.0;
+  for (size_t e = 0; e < std::min(expected.size(), actual.size()); ++e) {
+    largest = std::max(largest, std::fabs(expected[e] - actual[e]) / std::max(1.0, std::fabs(expected[e])));
+  }
+  return largest;
+}
+
+}  // namespace
+
+TEST(StatesmootherReference, RandomModelsMatchTheLiteralSmootherToTheBit) {
+  uint64_t cutAtTol = 0;
+  for (uint64_t seed = 0; seed < 400; ++seed) {
+    RandomSource random(seed);
+    SmootherTestModel model = randomSmootherModel(random, RandomShape{});
+    // The empty shapes come up by chance too; force each at least once.
+    if (seed == 0) model = randomSmootherModel(random, RandomShape{0, 3, 3});
+    if (seed == 1) model = randomSmootherModel(random, RandomShape{6, 0, 3});
+    if (seed == 2) model = randomSmootherModel(random, RandomShape{6, 3, 0});
+    const LiteralSmootherResult expected = literalStateSmoother(model);
+    ASSERT_TRUE(bitIdentical(expected.smoothed, callStateSmoother(model))) << "seed " << seed;
+
+    // tol set to an innovation variance the smoother meets: that observation
+    // (and any with the same or a smaller F) is passed over.
+    std::vector<double> variances;
+    for (double F : expected.innovationVariances) if (std::isfinite(F)) variances.push_back(F);
+    if (variances.empty()) continue;
+    model.tol = variances[random.below(variances.size())];
+    ++cutAtTol;
+    ASSERT_TRUE(bitIdentical(literalStateSmoother(model).smoothed, callStateSmoother(model)))
+        << "seed " << seed << " with tol = F";
+  }
+  EXPECT_GT(cutAtTol, 200u);
+}
+
+TEST(StatesmootherReference, PagedTransitionAgreesWithTheTextbookSmoother) {
+  RandomSource random(2024);
+  const SmootherTestModel model = textbookModel(random, 12, 3, 2, false);
+  EXPECT_LT(largestDifference(textbookSmoother(model), callStateSmoother(model)), 1e-12);
+  for (uint64_t trial = 0; trial < 40; ++trial) {
+    const SmootherTestModel varied =
+        textbookModel(random, 1 + random.below(10), 1 + random.below(4), 1 + random.below(4), random.chance(0.5));
+    EXPECT_LT(largestDifference(textbookSmoother(varied), callStateSmoother(varied)), 1e-9) << "trial " << trial;
+  }
+}
+
+TEST(StatesmootherProperties, PassingEveryObservationOverGivesTheMeanPath) {
+  for (uint64_t seed = 0; seed < 40; ++seed) {
+    RandomSource random(1000 + seed);
+    SmootherTestModel model = randomSmootherModel(random, RandomShape{});
+    model.tol = 0.0;
+    SmootherTestModel unseen = model;
+    std::fill(unseen.Y.begin(), unseen.Y.end(), missing);
+    EXPECT_TRUE(bitIdentical(meanPathResult(model), callStateSmoother(unseen))) << "seed " << seed;
+    SmootherTestModel cutOff = model;
+    cutOff.tol = infinity;
+    EXPECT_TRUE(bitIdentical(meanPathResult(model), callStateSmoother(cutOff))) << "seed " << seed;
+    SmootherTestModel unobserved = model;
+    unobserved.n = 0;
+    unobserved.Y.clear();
+    unobserved.C.clear();
+    unobserved.D.clear();
+    unobserved.observationIntercept.clear();
+    EXPECT_TRUE(bitIdentical(meanPathResult(model), callStateSmoother(unobserved))) << "seed " << seed;
+  }
+}
+
+TEST(StatesmootherProperties, EmptyInterceptsAreZeros) {
+  for (uint64_t seed = 0; seed < 40; ++seed) {
+    RandomSource random(2000 + seed);
+    SmootherTestModel empty = randomSmootherModel(random, RandomShape{});
+    empty.stateIntercept.clear();
+    empty.observationIntercept.clear();
+    SmootherTestModel zeros = empty;
+    zeros.stateIntercept.assign(empty.m * empty.T, 0.0);
+    zeros.observationIntercept.assign(empty.n * empty.T, 0.0);
+    EXPECT_TRUE(bitIdentical(callStateSmoother(zeros), callStateSmoother(empty))) << "seed " << seed;
+  }
+}
+
+TEST(StatesmootherProperties, EqualPagesAreTheConstantMatrix) {
+  for (uint64_t seed = 0; seed < 40; ++seed) {
+    RandomSource random(3000 + seed);
+    SmootherTestModel constant = randomSmootherModel(random, RandomShape{});
+    constant.pagedA = constant.pagedB = constant.pagedC = constant.pagedD = false;
+    constant.A.resize(constant.m * constant.m);
+    constant.B.resize(constant.m * constant.k);
+    constant.C.resize(constant.n * constant.m);
+    constant.D.resize(constant.n * constant.h);
+    const std::vector<double> expected = callStateSmoother(constant);
+    for (int which = 0; which < 5; ++which) {
+      SmootherTestModel paged = constant;
+      if (which == 0 || which == 4) paged.pagedA = true, paged.A = repeated(constant.A, constant.T);
+      if (which == 1 || which == 4) paged.pagedB = true, paged.B = repeated(constant.B, constant.T);
+      if (which == 2 || which == 4) paged.pagedC = true, paged.C = repeated(constant.C, constant.T);
+      if (which == 3 || which == 4) paged.pagedD = true, paged.D = repeated(constant.D, constant.T);
+      EXPECT_TRUE(bitIdentical(expected, callStateSmoother(paged))) << "seed " << seed << ", case " << which;
+    }
+  }
+}
+
+TEST(StatesmootherProperties, InputsAreReadInStorageOrder) {
+  RandomSource random(4000);
+  SmootherTestModel model;
+  do model = randomSmootherModel(random, RandomShape{});
+  while (model.T < 2 || model.m < 2 || model.k < 2 || model.pagedA || model.pagedB ||
+         model.stateIntercept.empty());
+  const uint64_t T = model.T, m = model.m, k = model.k;
+  const std::vector<double> expected = callStateSmoother(model);
+
+  // An intercept shaped T x m, a four-dimensional A and B (one matrix each,
+  // every trailing dimension counting towards k), and longer P0, tol and x0.
+  std::vector<orrim::ArrayPtr> inputs = smootherInputs(model);
+  inputs[8] = realArray({T, m}, model.stateIntercept);
+  inputs[1] = realArray({m, m, 1, 1}, model.A);
+  inputs[2] = realArray({m, 1, k, 1}, model.B);
+  std::vector<double> longer = model.P0;
+  longer.resize(m * (m + 1), missing);
+  inputs[5] = realArray({m, m + 1}, longer);
+  inputs[6] = realArray({2, 1}, {model.tol, missing});
+  longer = model.x0;
+  longer.resize(m + 2, missing);
+  inputs[7] = realArray({m + 2, 1}, longer);
+  EXPECT_TRUE(bitIdentical(expected, callStateSmoother(inputs, T, m)));
+}
