@@ -1,0 +1,87 @@
+#include "host_values.h"
+
+#include <pybind11/numpy.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace py = pybind11;
+
+namespace statespace {
+namespace {
+
+using FortranDoubles = py::array_t<double, py::array::f_style>;
+
+std::vector<uint64_t> dimensionsOf(const py::handle &shape) {
+  std::vector<uint64_t> dimensions;
+  for (const py::handle extent : shape) {
+    dimensions.push_back(extent.cast<uint64_t>());
+  }
+  return dimensions;
+}
+
+orrim::ArrayPtr wrapDoubles(const FortranDoubles &array) {
+  if (array.ndim() < 2) {
+    throw py::type_error("a host array needs at least two dimensions");
+  }
+  std::vector<uint64_t> dimensions(static_cast<size_t>(array.ndim()));
+  for (size_t d = 0; d < dimensions.size(); ++d) {
+    dimensions[d] = static_cast<uint64_t>(array.shape(static_cast<py::ssize_t>(d)));
+  }
+  // numpy may give an empty array no storage at all; the host wants its own.
+  if (array.size() == 0) {
+    return orrim::createReal(dimensions);
+  }
+  return orrim::wrapReal(dimensions, array.data());
+}
+
+orrim::ArrayPtr buildCell(const py::tuple &cell) {
+  if (cell.size() != 2) {
+    throw py::type_error("a cell is the tuple (dimensions, elements)");
+  }
+  orrim::ArrayPtr array = orrim::createCell(dimensionsOf(cell[0]));
+  const py::sequence elements = cell[1].cast<py::sequence>();
+  if (elements.size() != orrim::elementCount(array.get())) {
+    throw py::value_error("a cell needs one element per position");
+  }
+  for (size_t index = 0; index < elements.size(); ++index) {
+    orrim::setCellElement(array.get(), index, toHostArray(elements[index]));
+  }
+  return array;
+}
+
+}  // namespace
+
+orrim::ArrayPtr toHostArray(const py::handle &value) {
+  if (py::isinstance<FortranDoubles>(value)) {
+    return wrapDoubles(py::reinterpret_borrow<FortranDoubles>(value));
+  }
+  if (py::isinstance<py::tuple>(value)) {
+    return buildCell(py::reinterpret_borrow<py::tuple>(value));
+  }
+  throw py::type_error("a host input must be a float64 Fortran-ordered array or a (dimensions, elements) cell");
+}
+
+py::object fromHostArray(const OrrimArray *array) {
+  if (array == nullptr) {
+    return py::none();
+  }
+  // Modules can only create real matrices, so a cell here is a broken host.
+  if (orrimIsCell(array)) {
+    throw py::type_error("a module returned a cell array, which this front cannot read");
+  }
+  const std::vector<uint64_t> dimensions = orrim::dimensions(array);
+  std::vector<py::ssize_t> shape;
+  for (const uint64_t extent : dimensions) {
+    shape.push_back(static_cast<py::ssize_t>(extent));
+  }
+  FortranDoubles result(shape);
+  const uint64_t count = orrim::elementCount(array);
+  if (count > 0) {
+    std::memcpy(result.mutable_data(), orrimRealData(array), static_cast<size_t>(count) * sizeof(double));
+  }
+  return result;
+}
+
+}  // namespace statespace

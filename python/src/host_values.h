@@ -1,0 +1,22 @@
+// Moving values across the boundary between Python and the host. The Python
+// side of the package has already brought every input into one of the two
+// forms below, so nothing here guesses at conversions.
+#pragma once
+
+#include "orrim_host.hpp"
+
+#include <pybind11/pybind11.h>
+
+namespace statespace {
+
+// An input is either a float64, Fortran-ordered numpy array of two or more
+// dimensions, wrapped without a copy, or a cell given as the tuple
+// (dimensions, elements) with the elements in column-major order, each again
+// such an input. Anything else is a TypeError: the package never sends it.
+orrim::ArrayPtr toHostArray(const pybind11::handle &value);
+
+// A real host array becomes a new float64 Fortran-ordered numpy array of the
+// same dimensions; a missing output None.
+pybind11::object fromHostArray(const OrrimArray *array);
+
+}  // namespace statespace

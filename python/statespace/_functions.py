@@ -1,0 +1,82 @@
+"""The three modules as Python functions, arguments in the modules' own order."""
+
+from ._modules import call_with_names
+
+_FILTER_ARGUMENTS = ("Y", "A", "B", "C", "D", "x0", "P0", "tol")
+_SMOOTHER_ARGUMENTS = ("Y", "A", "B", "C", "D", "P0", "tol", "x0", "stateIntercept", "observationIntercept")
+
+
+def _argument_names(function, arguments):
+    return [f"{function}() argument {argument!r}" for argument in arguments]
+
+
+def statefilter(Y, A, B, C, D, x0, P0, tol):
+    """Kalman-filter log-likelihood of every period.
+
+    Model, for periods t = 0 .. T-1::
+
+        x_t = A_t x_{t-1} + B_t u_t,     u_t ~ N(0, I_k)
+        y_t = C_t x_t     + D_t e_t,     e_t ~ N(0, I_h)
+
+    ``x0`` (m values) and ``P0`` (m x m) are the mean and covariance of the
+    state one step *before* the first period, x_{-1}; so ``A`` of period t
+    carries period t-1 into t, and period 0 starts by predicting from ``x0``.
+    The series of a period are taken one at a time: only the diagonal of
+    D_t D_t' enters.
+
+    Shapes: ``Y`` is T x n, one row per period, NaN for a missing value.
+    ``A`` (m x m), ``B`` (m x k), ``C`` (n x m) and ``D`` (n x h) are each one
+    matrix for all periods, or a 3-D array with page ``[:, :, t]`` for period
+    t (m x m x T, ...). ``tol`` is a scalar: an observation whose innovation
+    variance is not above it is passed over.
+
+    Returns a float64 array of shape (T, 1): element t is the sum of the
+    log-likelihood terms of period t (0.0 when nothing was used).
+    """
+    return call_with_names(
+        "statefilter", (Y, A, B, C, D, x0, P0, tol), _argument_names("statefilter", _FILTER_ARGUMENTS)
+    )
+
+
+def cellstatefilter(Y, A, B, C, D, x0, P0, tol):
+    """``statefilter`` with per-period lists, so the number of series may change.
+
+    Same model, timing and result as ``statefilter``: a float64 array of
+    shape (T, 1). Each of ``Y``, ``A``, ``B``, ``C`` and ``D`` is one matrix
+    for all periods, or a list (or tuple) whose item t is the matrix of
+    period t. The number of series in period t is the row count of its
+    ``C``, n_t; with a list ``Y``, item t holds those n_t observations
+    (NaN = missing), and a list ``D`` gives n_t rows in period t. A 3-D array
+    is not read as pages here. T is the length of a list ``Y`` or the row
+    count of a matrix ``Y``; ``x0`` (m values), ``P0`` (m x m) and ``tol`` are
+    as in ``statefilter``.
+    """
+    return call_with_names(
+        "cellstatefilter", (Y, A, B, C, D, x0, P0, tol), _argument_names("cellstatefilter", _FILTER_ARGUMENTS)
+    )
+
+
+def statesmoother(Y, A, B, C, D, P0, tol, x0, stateIntercept=None, observationIntercept=None):
+    """Smoothed state means of every period.
+
+    Model, for periods t = 0 .. T-1::
+
+        x_t = A_t x_{t-1} + s_t + B_t u_t,     u_t ~ N(0, I_k)
+        y_t = C_t x_t     + o_t + D_t e_t,     e_t ~ N(0, I_h)
+
+    ``x0`` (m values) and ``P0`` (m x m) describe the state one step *before*
+    the first period, x_{-1}; ``A`` of period t carries period t-1 into t.
+    Note the argument order: ``P0`` and ``tol`` come before ``x0``.
+
+    Shapes: ``Y`` is T x n (NaN = missing); ``A``, ``B``, ``C``, ``D`` as in
+    ``statefilter``, one matrix or a 3-D array of T pages. ``stateIntercept``
+    s is m x T (column t for period t) and ``observationIntercept`` o is
+    n x T; None means zeros. ``tol`` is the cutoff on the innovation variance.
+
+    Returns a float64 array of shape (T, m): row t is E[x_t | all of Y].
+    """
+    return call_with_names(
+        "statesmoother",
+        (Y, A, B, C, D, P0, tol, x0, stateIntercept, observationIntercept),
+        _argument_names("statesmoother", _SMOOTHER_ARGUMENTS),
+    )

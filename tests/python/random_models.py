@@ -1,0 +1,92 @@
+"""Random state-space models for the tests, reproducible from a seed.
+
+A model is held the way the modules take it: Y is T x n, each of A, B, C, D
+one matrix or a 3-D array with page [:, :, t] for period t, x0 and P0 the
+state one step before the first period, intercepts m x T and n x T or None.
+"""
+
+import dataclasses
+
+import numpy as np
+
+
+@dataclasses.dataclass
+class Model:
+    Y: np.ndarray
+    A: np.ndarray
+    B: np.ndarray
+    C: np.ndarray
+    D: np.ndarray
+    x0: np.ndarray
+    P0: np.ndarray
+    stateIntercept: np.ndarray = None
+    observationIntercept: np.ndarray = None
+
+    @property
+    def periods(self):
+        return self.Y.shape[0]
+
+    def page(self, letter, t):
+        """The matrix of period t of coefficient `letter`."""
+        coefficient = getattr(self, letter)
+        return coefficient[:, :, t] if coefficient.ndim == 3 else coefficient
+
+    def intercepts(self, t):
+        """(state intercept, observation intercept) of period t, zeros when absent."""
+        m, n = self.A.shape[0], self.Y.shape[1]
+        s = self.stateIntercept[:, t] if self.stateIntercept is not None else np.zeros(m)
+        o = self.observationIntercept[:, t] if self.observationIntercept is not None else np.zeros(n)
+        return s, o
+
+
+def random_model(seed, periods=20, series=2, states=3, state_shocks=2, observation_shocks=2,
+                 paged="", missing=0.0, intercepts=False):
+    """A random model whose observations are simulated from it.
+
+    `paged` names the coefficients that change by period (e.g. "AC");
+    `missing` is the share of observations replaced by NaN, and then one whole
+    period is missing as well.
+    """
+    rng = np.random.default_rng(seed)
+    T, n, m, k, h = periods, series, states, state_shocks, observation_shocks
+
+    def coefficient(letter, draw):
+        if letter in paged:
+            return np.stack([draw() for _ in range(T)], axis=2)
+        return draw()
+
+    A = coefficient("A", lambda: _stable_transition(rng, m))
+    B = coefficient("B", lambda: 0.6 * rng.normal(size=(m, k)))
+    C = coefficient("C", lambda: rng.normal(size=(n, m)))
+    D = coefficient("D", lambda: 0.3 + 0.5 * np.abs(rng.normal(size=(n, h))))
+    root = rng.normal(size=(m, m))
+    model = Model(
+        Y=np.zeros((T, n)), A=A, B=B, C=C, D=D,
+        x0=rng.normal(size=m), P0=root @ root.T + 0.5 * np.eye(m),
+        stateIntercept=rng.normal(size=(m, T)) if intercepts else None,
+        observationIntercept=rng.normal(size=(n, T)) if intercepts else None,
+    )
+    model.Y = _simulate(model, rng)
+    if missing > 0:
+        model.Y[rng.random(size=(T, n)) < missing] = np.nan
+        model.Y[T // 2, :] = np.nan
+    return model
+
+
+def _stable_transition(rng, m):
+    transition = rng.normal(size=(m, m))
+    radius = np.max(np.abs(np.linalg.eigvals(transition)))
+    return transition * (0.95 / radius)
+
+
+def _simulate(model, rng):
+    T, n = model.Y.shape
+    state = model.x0.copy()
+    observations = np.empty((T, n))
+    for t in range(T):
+        s, o = model.intercepts(t)
+        B = model.page("B", t)
+        D = model.page("D", t)
+        state = model.page("A", t) @ state + s + B @ rng.normal(size=B.shape[1])
+        observations[t] = model.page("C", t) @ state + o + D @ rng.normal(size=D.shape[1])
+    return observations

@@ -1,0 +1,218 @@
+"""Calling the modules from Python: results, errors and what a call leaves."""
+
+import copy
+import pickle
+
+import numpy as np
+import pytest
+
+import statespace
+from statespace import _statespace
+from statespace._module_paths import MODULE_PATHS
+from host_support import requires_module
+from random_models import random_model
+
+FILTER_ARGUMENTS = ("Y", "A", "B", "C", "D", "x0", "P0", "tol")
+
+
+def filter_inputs(model, tol=0.0):
+    return [model.Y, model.A, model.B, model.C, model.D, model.x0, model.P0, tol]
+
+
+def smoother_inputs(model, tol=0.0):
+    return [model.Y, model.A, model.B, model.C, model.D, model.P0, tol, model.x0,
+            model.stateIntercept, model.observationIntercept]
+
+
+def cell_filter_inputs(model):
+    """A paged model as cellstatefilter takes it: lists of per-period matrices."""
+    inputs = filter_inputs(model)
+    inputs[0] = [model.Y[t] for t in range(model.periods)]
+    inputs[3] = [model.C[:, :, t] for t in range(model.periods)]
+    inputs[4] = tuple(np.asfortranarray(model.D[:, :, t]) for t in range(model.periods))
+    return inputs
+
+
+def assert_same_values(expected, actual):
+    if isinstance(expected, (list, tuple)):
+        assert len(actual) == len(expected)
+        for old, new in zip(expected, actual):
+            assert_same_values(old, new)
+    elif expected is None:
+        assert actual is None
+    else:
+        np.testing.assert_array_equal(np.asarray(actual), expected)
+
+
+@pytest.mark.parametrize(
+    "function, inputs",
+    [
+        pytest.param(statespace.statefilter, filter_inputs(random_model(2, paged="AD", missing=0.2)),
+                     marks=requires_module("statefilter"), id="statefilter"),
+        pytest.param(statespace.cellstatefilter, cell_filter_inputs(random_model(12, paged="CD")),
+                     marks=requires_module("cellstatefilter"), id="cellstatefilter"),
+        pytest.param(statespace.statesmoother, smoother_inputs(random_model(15, paged="AB", intercepts=True)),
+                     marks=requires_module("statesmoother"), id="statesmoother"),
+    ],
+)
+def test_inputs_are_not_modified(function, inputs):
+    # Fortran-ordered float64 inputs reach the module in place, others as copies.
+    inputs[1] = np.asfortranarray(inputs[1])
+    inputs[2] = np.ascontiguousarray(inputs[2])
+    before = copy.deepcopy(inputs)
+    function(*inputs)
+    assert_same_values(before, inputs)
+
+
+@requires_module("statefilter")
+class TestStatefilter:
+    def test_result_is_a_float64_column_per_period(self):
+        model = random_model(1, periods=9)
+        result = statespace.statefilter(*filter_inputs(model))
+        assert result.shape == (9, 1) and result.dtype == np.float64
+        assert np.all(np.isfinite(result))
+
+    def test_no_periods_give_an_empty_column(self):
+        model = random_model(1)
+        model.Y = np.zeros((0, 2))
+        assert statespace.statefilter(*filter_inputs(model)).shape == (0, 1)
+
+    def test_any_real_form_of_the_same_values_gives_the_same_result(self):
+        model = random_model(3, series=1, states=1, state_shocks=1, observation_shocks=1)
+        model.Y = np.round(model.Y * 10)
+        reference = statespace.statefilter(*filter_inputs(model))
+        as_integers = statespace.statefilter(model.Y.astype(np.int32), *filter_inputs(model)[1:])
+        as_vector = statespace.statefilter(model.Y[:, 0], *filter_inputs(model)[1:])
+        as_scalars = statespace.statefilter(
+            model.Y, float(model.A[0, 0]), float(model.B[0, 0]), float(model.C[0, 0]), float(model.D[0, 0]),
+            float(model.x0[0]), float(model.P0[0, 0]), np.int8(0))
+        for result in (as_integers, as_vector, as_scalars):
+            np.testing.assert_array_equal(result, reference)
+
+    def test_three_d_coefficient_is_paged_and_four_d_is_one_matrix(self):
+        model = random_model(5, paged="A")
+        paged = statespace.statefilter(*filter_inputs(model))
+        inputs = filter_inputs(model)
+        inputs[1] = model.A[:, :, :, np.newaxis]
+        not_paged = statespace.statefilter(*inputs)
+        inputs[1] = model.A[:, :, 0]
+        first_page_only = statespace.statefilter(*inputs)
+        np.testing.assert_array_equal(not_paged, first_page_only)
+        assert not np.array_equal(paged, first_page_only)
+
+    def test_by_name_and_by_path_are_the_same_module(self):
+        inputs = filter_inputs(random_model(6))
+        np.testing.assert_array_equal(statespace.call("statefilter", *inputs),
+                                      statespace.call(MODULE_PATHS["statefilter"], *inputs))
+
+
+@requires_module("statefilter")
+class TestErrors:
+    def test_wrong_input_count_raises_the_module_error_before_any_allocation(self):
+        inputs = filter_inputs(random_model(7))
+        allocations = statespace.host_counters()["allocations"]
+        for count in (7, 9):
+            with pytest.raises(statespace.OrrimError) as raised:
+                statespace.call("statefilter", *(inputs + [0.0])[:count])
+            assert raised.value.identifier == "tarv:ssm:kfc:NotEnoughInputs"
+            assert str(raised.value) == "This function requires 8 input matrices."
+        assert statespace.host_counters()["allocations"] == allocations
+
+    def test_module_error_is_an_exception_that_keeps_its_identifier_when_pickled(self):
+        error = statespace.OrrimError("message", "a:b:C")
+        assert isinstance(error, Exception)
+        copy = pickle.loads(pickle.dumps(error))
+        assert (copy.identifier, str(copy)) == ("a:b:C", "message")
+
+    def test_inconsistent_shape_is_the_module_s_error(self):
+        inputs = filter_inputs(random_model(8, states=3))
+        inputs[6] = np.eye(2)  # P0 too small for three states
+        with pytest.raises(statespace.OrrimError) as raised:
+            statespace.statefilter(*inputs)
+        assert raised.value.identifier.startswith("tarv:ssm:kfc:")
+
+    @pytest.mark.reclaims_blocks
+    def test_memory_running_out_mid_call_is_an_error_and_frees_every_block(self):
+        inputs = filter_inputs(random_model(9, states=6))
+        reclaimed = statespace.host_counters()["blocks_reclaimed"]
+        _statespace.set_memory_limit(600)
+        try:
+            with pytest.raises(statespace.OrrimError) as raised:
+                statespace.statefilter(*inputs)
+        finally:
+            _statespace.set_memory_limit(0)
+        assert raised.value.identifier == "orrim:OutOfMemory"
+        counters = statespace.host_counters()
+        assert counters["blocks_reclaimed"] > reclaimed and counters["blocks_live"] == 0
+
+    @pytest.mark.parametrize("position", range(8))
+    def test_bad_value_names_the_argument_and_stops_before_the_module(self, position):
+        inputs = filter_inputs(random_model(10))
+        inputs[position] = np.array([1j])
+        allocations = statespace.host_counters()["allocations"]
+        with pytest.raises(TypeError, match=f"statefilter\\(\\) argument '{FILTER_ARGUMENTS[position]}'"):
+            statespace.statefilter(*inputs)
+        assert statespace.host_counters()["allocations"] == allocations
+
+    def test_call_names_inputs_by_position(self):
+        with pytest.raises(ValueError, match="input 3"):
+            statespace.call("statefilter", 1.0, 1.0, [[1.0], [1.0, 2.0, [3.0]]])
+
+    def test_module_names_and_paths_are_checked(self, tmp_path):
+        with pytest.raises(ValueError, match="unknown module 'statefilters'"):
+            statespace.call("statefilters")
+        with pytest.raises(FileNotFoundError):
+            statespace.call(str(tmp_path / "missing.so"))
+        with pytest.raises(TypeError):
+            statespace.call(3)
+
+
+@requires_module("cellstatefilter")
+class TestCellstatefilter:
+    def test_list_inputs_give_a_column_per_period(self):
+        result = statespace.cellstatefilter(
+            [[1.0, 2.0], [3.0], []], 0.9, 0.5, [np.ones((2, 1)), np.ones((1, 1)), np.zeros((0, 1))],
+            [np.ones((2, 1)), np.ones((1, 1)), np.zeros((0, 1))], 0.0, 1.0, 0.0)
+        assert result.shape == (3, 1)
+        assert result[2, 0] == 0.0
+
+    @requires_module("statefilter")
+    def test_matrices_only_give_statefilter_s_result(self):
+        inputs = filter_inputs(random_model(11, missing=0.2))
+        np.testing.assert_array_equal(statespace.cellstatefilter(*inputs), statespace.statefilter(*inputs))
+
+    def test_wrong_input_count_is_its_own_error(self):
+        with pytest.raises(statespace.OrrimError) as raised:
+            statespace.call("cellstatefilter", 1.0)
+        assert raised.value.identifier == "tarv:ssm:kfctv:NotEnoughInputs"
+        assert str(raised.value) == "This function requires 8 input matrices."
+
+    def test_bad_value_names_the_argument(self):
+        with pytest.raises(ValueError, match=r"cellstatefilter\(\) argument 'C'\[1\]"):
+            statespace.cellstatefilter(1.0, 1.0, 1.0, [1.0, [[1.0], [1.0, 2.0]]], 1.0, 0.0, 1.0, 0.0)
+
+
+@requires_module("statesmoother")
+class TestStatesmoother:
+    def test_result_has_a_row_per_period_and_a_column_per_state(self):
+        model = random_model(13, periods=7, states=3)
+        assert statespace.statesmoother(*smoother_inputs(model)).shape == (7, 3)
+
+    def test_missing_intercepts_are_zeros(self):
+        model = random_model(14)
+        without = statespace.statesmoother(*smoother_inputs(model)[:8])
+        zeros = statespace.statesmoother(*smoother_inputs(model)[:8], np.zeros((3, model.periods)),
+                                         np.zeros((2, model.periods)))
+        np.testing.assert_array_equal(without, zeros)
+
+    def test_wrong_input_count_is_its_own_error(self):
+        with pytest.raises(statespace.OrrimError) as raised:
+            statespace.call("statesmoother", *smoother_inputs(random_model(16))[:9])
+        assert raised.value.identifier == "tarv:ssm:kfc:NotEnoughInputs"
+        assert str(raised.value) == "This function requires 10 input arguments."
+
+    def test_bad_value_names_the_argument(self):
+        inputs = smoother_inputs(random_model(17))
+        inputs[9] = "none"
+        with pytest.raises(TypeError, match=r"statesmoother\(\) argument 'observationIntercept'"):
+            statespace.statesmoother(*inputs)

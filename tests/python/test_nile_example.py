@@ -1,0 +1,51 @@
+"""The Nile example: its data, its estimates and its output."""
+
+import pathlib
+import sys
+
+import numpy as np
+import pytest
+
+from host_support import requires_module
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "examples"))
+import nile_example  # noqa: E402
+
+
+def test_data_is_the_annual_series_1871_to_1970():
+    years, flows = nile_example.load_nile()
+    np.testing.assert_array_equal(years, np.arange(1871, 1971))
+    assert flows.mean() == pytest.approx(919.35)
+    assert (flows.min(), flows.max()) == (456.0, 1370.0)
+
+
+@requires_module("statefilter")
+def test_fit_lands_on_the_published_estimates():
+    _, flows = nile_example.load_nile()
+    sigma2_eps, sigma2_eta, loglikelihood = nile_example.fit_local_level(flows)
+    assert sigma2_eps == pytest.approx(15099.0, rel=1e-4)
+    assert sigma2_eta == pytest.approx(1469.1, rel=1e-4)
+    # A maximum: moving either variance a little either way gives less.
+    for eps_factor, eta_factor in ((0.98, 1), (1.02, 1), (1, 0.98), (1, 1.02)):
+        nearby = nile_example.local_level_loglikelihood(flows, sigma2_eps * eps_factor, sigma2_eta * eta_factor)
+        assert nearby < loglikelihood
+
+
+@requires_module("statefilter")
+@requires_module("statesmoother")
+def test_report_and_plot(tmp_path, capsys):
+    output = tmp_path / "nile.png"
+    nile_example.main(["--output", str(output)])
+    report = capsys.readouterr().out
+    assert "sigma2_eps" in report and "sigma2_eta" in report and "log-likelihood" in report
+    assert f"Plot written to {output}" in report
+    assert output.read_bytes().startswith(b"\x89PNG")
+
+
+@requires_module("statesmoother")
+def test_smoothed_level_follows_the_drop_around_1899():
+    years, flows = nile_example.load_nile()
+    level = nile_example.smoothed_level(flows, 15099.0, 1469.1)
+    assert level.shape == (100,)
+    before, after = level[years < 1895].mean(), level[years > 1905].mean()
+    assert before > 1050 and after < 900

@@ -1,0 +1,78 @@
+"""Our modules against statsmodels' Kalman filter and smoother on random
+models. tol = 0 skips no observation here (every innovation variance is
+positive), which is the ground both implementations share."""
+
+import numpy as np
+import pytest
+
+import statespace
+from host_support import requires_module
+from random_models import random_model
+from statsmodels_reference import reference_loglikelihood, reference_smoothed_states
+
+RELATIVE = 1e-9
+
+# (description, arguments of random_model)
+CASES = {
+    "constant": dict(),
+    "one-state": dict(series=1, states=1, state_shocks=1, observation_shocks=1),
+    "time-varying": dict(paged="ABCD"),
+    "transition-only-varying": dict(paged="A", series=3, states=2),
+    "missing": dict(missing=0.25),
+    "time-varying-missing": dict(paged="BC", missing=0.3, series=3),
+    "more-shocks-than-states": dict(states=2, state_shocks=4, observation_shocks=3),
+}
+
+
+def model_cases(names=tuple(CASES), suffix="", **extra):
+    return [pytest.param(seed, {**arguments, **extra}, id=name + suffix)
+            for seed, (name, arguments) in enumerate(CASES.items(), start=100) if name in names]
+
+
+def assert_relatively_close(actual, expected):
+    np.testing.assert_allclose(actual, expected, rtol=RELATIVE, atol=0)
+
+
+@requires_module("statefilter")
+@pytest.mark.parametrize("seed, arguments", model_cases())
+def test_statefilter_loglikelihood_per_period(seed, arguments):
+    model = random_model(seed, **arguments)
+    ours = statespace.statefilter(model.Y, model.A, model.B, model.C, model.D, model.x0, model.P0, 0.0)
+    assert_relatively_close(ours[:, 0], reference_loglikelihood(model))
+
+
+def cell_form(model, rng):
+    """The model as cellstatefilter takes it, each period observing only a
+    random subset of the series. statsmodels sees the same data with the other
+    series missing, which leaves every period's likelihood unchanged."""
+    T, n = model.Y.shape
+    Y, C, D = [], [], []
+    for t in range(T):
+        observed = np.flatnonzero(rng.random(n) < 0.7)
+        unobserved = np.setdiff1d(np.arange(n), observed)
+        Y.append(model.Y[t, observed].copy())
+        C.append(model.page("C", t)[observed, :])
+        D.append(model.page("D", t)[observed, :])
+        model.Y[t, unobserved] = np.nan
+    A = [model.page("A", t) for t in range(T)] if model.A.ndim == 3 else model.A
+    B = [model.page("B", t) for t in range(T)] if model.B.ndim == 3 else model.B
+    return Y, A, B, C, D
+
+
+@requires_module("cellstatefilter")
+@pytest.mark.parametrize("seed, arguments", model_cases(series=3))
+def test_cellstatefilter_loglikelihood_with_changing_series(seed, arguments):
+    model = random_model(seed, **arguments)
+    Y, A, B, C, D = cell_form(model, np.random.default_rng(seed))
+    ours = statespace.cellstatefilter(Y, A, B, C, D, model.x0, model.P0, 0.0)
+    assert_relatively_close(ours[:, 0], reference_loglikelihood(model))
+
+
+@requires_module("statesmoother")
+@pytest.mark.parametrize("seed, arguments", model_cases() + model_cases(
+    ("constant", "time-varying", "time-varying-missing"), "-intercepts", intercepts=True))
+def test_statesmoother_smoothed_states(seed, arguments):
+    model = random_model(seed, **arguments)
+    ours = statespace.statesmoother(model.Y, model.A, model.B, model.C, model.D, model.P0, 0.0, model.x0,
+                                    model.stateIntercept, model.observationIntercept)
+    assert_relatively_close(ours, reference_smoothed_states(model))
