@@ -1,15 +1,39 @@
 #include "measurement_update.h"
 
+#include "dense_kernels.h"
+#include "reference_steps.h"
+
 #include <cmath>
+
+namespace {
+
+// Below this size the plain loops are as fast as the kernels.
+constexpr uint64_t smallestVectorisedState = 8;
+
+// A variance that rounding drove to zero or below drops its state until the
+// next prediction; a NaN variance fails the test and is kept. Clearing one
+// state never touches what another's test reads, so the order is free.
+void clearNonPositiveVariances(double *P, uint64_t m) {
+  for (uint64_t i = 0; i < m; ++i) {
+    if (P[i + i * m] <= 0.0) {
+      for (uint64_t l = 0; l < m; ++l) {
+        P[l + i * m] = 0.0;
+        P[i + l * m] = 0.0;
+      }
+    }
+  }
+}
+
+}  // namespace
 
 double innovationVariance(const double *measurementRow, double noiseVar, const double *P, uint64_t m,
                           double *covTimesRow) {
-  for (uint64_t i = 0; i < m; ++i) {
-    double s = 0.0;
-    for (uint64_t q = 0; q < m; ++q) {
-      s += P[q + i * m] * measurementRow[q];
-    }
-    covTimesRow[i] = s;
+  if (m < smallestVectorisedState) {
+    covTimesRowReference(covTimesRow, measurementRow, P, m);
+  } else {
+    // Column i of P is row i, since every prediction and update leaves P
+    // symmetric: w is the row c against the rows of P.
+    denseKernels().rowsTimesColumns(covTimesRow, 0, nullptr, 0, measurementRow, 0, P, m, 1, m, m);
   }
   double F = noiseVar;
   for (uint64_t q = 0; q < m; ++q) {
@@ -34,23 +58,11 @@ UsedObservation assimilateObservation(double innovationStart, double F, const do
     K[s] = invF * w[s];
     x[s] = v * K[s] + x[s];
   }
-  for (uint64_t i = 0; i < m; ++i) {
-    const double p = P[i + i * m] - w[i] * K[i];
-    P[i + i * m] = p;
-    if (p <= 0.0) {
-      // A variance that rounding drove to zero or below: drop the state until
-      // the next prediction. A NaN p fails the test and is kept.
-      for (uint64_t l = 0; l < m; ++l) {
-        P[l + i * m] = 0.0;
-        P[i + l * m] = 0.0;
-      }
-      continue;
-    }
-    for (uint64_t l = i + 1; l < m; ++l) {
-      const double q = P[l + i * m] - w[i] * K[l];
-      P[l + i * m] = q;
-      P[i + l * m] = q;
-    }
+  if (m < smallestVectorisedState) {
+    downdateCovarianceReference(P, w, K, m);
+  } else {
+    denseKernels().symmetricDowndate(P, w, K, m);
+    clearNonPositiveVariances(P, m);
   }
   return UsedObservation{v, invF};
 }

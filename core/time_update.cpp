@@ -1,40 +1,50 @@
 #include "time_update.h"
 
+#include "dense_kernels.h"
+#include "reference_steps.h"
+#include "symmetric_storage.h"
+
+#include <algorithm>
+
+namespace {
+
+// Below this size the plain loops are as fast as the kernels.
+constexpr uint64_t smallestVectorisedState = 8;
+
+// Rows of the covariance formed per kernel call; the kernel blocks within.
+constexpr uint64_t covarianceBand = 8;
+
+}  // namespace
+
 void predictState(FilterState state, const PreparedModel &model, FilterScratch scratch, uint64_t m) {
+  // The fast form reads rows of P where the plain loops read its columns, so it
+  // needs P symmetric; only a caller's initial P can be otherwise.
+  if (m < smallestVectorisedState || !isBitwiseSymmetric(state.P, m)) {
+    predictStateReference(state, model, scratch, m);
+    return;
+  }
+  const DenseKernels &kernels = denseKernels();
   const double *A = model.transitionRows;
-  double *x = state.x;
   double *P = state.P;
   double *AP = scratch.transitionTimesCov;
 
   for (uint64_t i = 0; i < m; ++i) {
-    scratch.stateCopy[i] = x[i];
+    scratch.stateCopy[i] = state.x[i];
   }
-  for (uint64_t i = 0; i < m; ++i) {
-    double s = 0.0;
-    for (uint64_t q = 0; q < m; ++q) {
-      s += A[i * m + q] * scratch.stateCopy[q];
-    }
-    x[i] = s;
+  kernels.rowsTimesColumns(state.x, 1, nullptr, 0, A, m, scratch.stateCopy, 1, m, 1, m);
+
+  // A*P, row i against the rows of P (its columns, by symmetry); then turned
+  // so that column q holds (A*P)(., q) for the lanes of the next product.
+  kernels.rowsTimesColumns(AP, m, nullptr, 0, A, m, P, m, m, m, m);
+  transposeInPlace(AP, m);
+
+  // Row j of A*P*A' + B*B' up to the diagonal, each element started from
+  // B*B'(j, i) (symmetric, so read along row j) and stored in column j. Lanes
+  // past the diagonal are overwritten by the mirror below.
+  for (uint64_t j = 0; j < m; j += covarianceBand) {
+    const uint64_t rows = std::min(covarianceBand, m - j);
+    const uint64_t lanes = std::min(j + covarianceBand, m);
+    kernels.rowsTimesColumns(P + j * m, m, model.stateNoiseCov + j * m, m, A + j * m, m, AP, m, rows, lanes, m);
   }
-  // A*P row by row, reading P by columns: P need not be symmetric on entry.
-  for (uint64_t i = 0; i < m; ++i) {
-    for (uint64_t j = 0; j < m; ++j) {
-      double s = 0.0;
-      for (uint64_t q = 0; q < m; ++q) {
-        s += A[i * m + q] * P[q + j * m];
-      }
-      AP[i * m + j] = s;
-    }
-  }
-  // (A*P*A')(j, i) is row j of A against row i of A*P; B*B' is the first term.
-  for (uint64_t i = 0; i < m; ++i) {
-    for (uint64_t j = i; j < m; ++j) {
-      double s = model.stateNoiseCov[j + i * m];
-      for (uint64_t q = 0; q < m; ++q) {
-        s += A[j * m + q] * AP[i * m + q];
-      }
-      P[j + i * m] = s;
-      P[i + j * m] = s;
-    }
-  }
+  mirrorUpperToLower(P, m);
 }

@@ -65,7 +65,8 @@ std::string expectError(const orrim::Module &module, const std::vector<const Orr
     return ::testing::AssertionFailure() << "sizes differ: " << expected.size() << " vs " << actual.size();
   }
   for (size_t i = 0; i < expected.size(); ++i) {
-    if (std::memcmp(&expected[i], &actual[i], sizeof(double)) != 0) {
+    const bool bothNaN = expected[i] != expected[i] && actual[i] != actual[i];
+    if (!bothNaN && std::memcmp(&expected[i], &actual[i], sizeof(double)) != 0) {
       std::ostringstream text;
       text.precision(17);
       text << "element " << i << " differs: expected " << expected[i] << ", got " << actual[i];

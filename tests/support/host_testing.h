@@ -32,8 +32,9 @@ orrim::CallResult callChecked(const orrim::Module &module, const std::vector<con
 std::string expectError(const orrim::Module &module, const std::vector<const OrrimArray *> &inputs,
                         const std::string &identifier);
 
-// Bit-for-bit equality of two double sequences (NaN payloads and the sign of
-// zero included); reports the first difference.
+// Bit-for-bit equality of two double sequences, the sign of zero included;
+// any NaN equals any NaN, since payloads carry no result. Reports the first
+// difference.
 ::testing::AssertionResult bitIdentical(const std::vector<double> &expected, const std::vector<double> &actual);
 
 }  // namespace testing_support

@@ -1,0 +1,186 @@
+// Every fast path against the plain loops, bit for bit, on odd sizes and on
+// NaN, infinities, signed zeros and cleared rows.
+#include "dense_kernels.h"
+#include "measurement_update.h"
+#include "reference_steps.h"
+#include "time_update.h"
+
+#include "host_testing.h"
+#include "random_model.h"
+
+#include <cmath>
+#include <limits>
+
+using testing_support::bitIdentical;
+using testing_support::RandomSource;
+
+namespace {
+
+const double infinity = std::numeric_limits<double>::infinity();
+const double notANumber = std::numeric_limits<double>::quiet_NaN();
+
+std::vector<const DenseKernels *> availablePaths() {
+  std::vector<const DenseKernels *> paths;
+  for (KernelPath path : {KernelPath::portable, KernelPath::avx2, KernelPath::avx512}) {
+    if (const DenseKernels *kernels = denseKernelsFor(path)) paths.push_back(kernels);
+  }
+  return paths;
+}
+
+// Replaces a few values with the ones that expose a changed order or a fused
+// multiply-add: NaN, infinities, signed zeros, huge and tiny numbers.
+void sprinkleSpecialValues(RandomSource &random, std::vector<double> &values, double probability) {
+  const double specials[] = {notANumber, infinity, -infinity, 0.0, -0.0, 1e300, -1e-300, 1.0 + 1e-15};
+  for (double &value : values) {
+    if (random.chance(probability)) value = specials[random.below(8)];
+  }
+}
+
+// A symmetric m x m matrix, with some rows and columns cleared.
+std::vector<double> symmetricMatrix(RandomSource &random, uint64_t m, bool clearSome) {
+  std::vector<double> P = random.covariance(m);
+  if (clearSome) {
+    for (uint64_t i = 0; i < m; ++i) {
+      if (!random.chance(0.1)) continue;
+      for (uint64_t l = 0; l < m; ++l) P[l + i * m] = P[i + l * m] = 0.0;
+    }
+  }
+  return P;
+}
+
+const uint64_t sizes[] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 13, 15, 16, 17, 31, 33, 50, 63, 64, 65, 127, 130};
+
+}  // namespace
+
+TEST(FastKernels, RowsTimesColumnsMatchesThePlainSumsOnEveryPath) {
+  RandomSource random(11);
+  for (const DenseKernels *kernels : availablePaths()) {
+    for (int trial = 0; trial < 300; ++trial) {
+      const uint64_t rows = random.below(14), lanes = random.below(131), depth = random.below(131);
+      const uint64_t outStride = lanes + random.below(3), aStride = depth + random.below(3);
+      const uint64_t bStride = lanes + random.below(3), initStride = lanes + random.below(2);
+      const bool withInit = random.chance(0.5);
+      std::vector<double> a = random.normals(rows * aStride + 1), b = random.normals(depth * bStride + 1);
+      std::vector<double> init = random.normals(rows * initStride + 1);
+      if (trial % 3 == 0) {
+        sprinkleSpecialValues(random, a, 0.02);
+        sprinkleSpecialValues(random, b, 0.02);
+        sprinkleSpecialValues(random, init, 0.05);
+      }
+      std::vector<double> expected(rows * outStride + 1, 7.0), actual = expected;
+      for (uint64_t r = 0; r < rows; ++r)
+        for (uint64_t l = 0; l < lanes; ++l) {
+          double s = withInit ? init[r * initStride + l] : 0.0;
+          for (uint64_t q = 0; q < depth; ++q) s += a[r * aStride + q] * b[q * bStride + l];
+          expected[r * outStride + l] = s;
+        }
+      kernels->rowsTimesColumns(actual.data(), outStride, withInit ? init.data() : nullptr, initStride, a.data(),
+                                aStride, b.data(), bStride, rows, lanes, depth);
+      ASSERT_TRUE(bitIdentical(expected, actual))
+          << kernels->name << " rows " << rows << " lanes " << lanes << " depth " << depth;
+    }
+  }
+}
+
+TEST(FastKernels, SymmetricDowndateMatchesTheSequentialUpdateOnEveryPath) {
+  RandomSource random(12);
+  for (const DenseKernels *kernels : availablePaths()) {
+    for (uint64_t m : sizes) {
+      for (int trial = 0; trial < 4; ++trial) {
+        std::vector<double> P = symmetricMatrix(random, m, trial % 2 == 1);
+        std::vector<double> w = random.normals(m), K = random.normals(m);
+        // Drive some variances to exactly zero or below, the case that clears a state.
+        for (uint64_t i = 0; i < m; ++i) {
+          if (random.chance(0.2) && w[i] != 0.0) K[i] = P[i + i * m] / w[i] * (random.chance(0.5) ? 1.0 : 2.0);
+        }
+        if (trial == 3) {
+          sprinkleSpecialValues(random, w, 0.05);
+          sprinkleSpecialValues(random, K, 0.05);
+        }
+        std::vector<double> expected = P;
+        downdateCovarianceReference(expected.data(), w.data(), K.data(), m);
+        kernels->symmetricDowndate(P.data(), w.data(), K.data(), m);
+        for (uint64_t i = 0; i < m; ++i)
+          if (P[i + i * m] <= 0.0)
+            for (uint64_t l = 0; l < m; ++l) P[l + i * m] = P[i + l * m] = 0.0;
+        ASSERT_TRUE(bitIdentical(expected, P)) << kernels->name << " m " << m << " trial " << trial;
+      }
+    }
+  }
+}
+
+namespace {
+
+struct StepBuffers {
+  explicit StepBuffers(uint64_t m)
+      : x(m), P(m * m), rows(m * m), noise(m * m), copy(m), ap(m * m), w(m), K(m) {}
+  std::vector<double> x, P, rows, noise, copy, ap, w, K;
+  FilterState state() { return {x.data(), P.data()}; }
+  PreparedModel model() { return {rows.data(), noise.data(), nullptr, nullptr}; }
+  FilterScratch scratch() { return {copy.data(), ap.data(), w.data(), K.data()}; }
+};
+
+}  // namespace
+
+TEST(FastSteps, PredictionMatchesTheReferenceForSymmetricAndAsymmetricCovariances) {
+  RandomSource random(13);
+  for (uint64_t m : sizes) {
+    for (int trial = 0; trial < 4; ++trial) {
+      StepBuffers fast(m);
+      fast.x = random.normals(m);
+      fast.rows = random.stableTransition(m);
+      const std::vector<double> B = random.normals(m * 2);
+      for (uint64_t i = 0; i < m; ++i)
+        for (uint64_t j = 0; j < m; ++j) {
+          double s = 0.0;
+          for (uint64_t l = 0; l < 2; ++l) s += B[i + l * m] * B[j + l * m];
+          fast.noise[i + j * m] = s;
+        }
+      fast.P = symmetricMatrix(random, m, trial == 1);
+      if (trial == 2 && m > 1) fast.P[1] += 0.5;  // an asymmetric start
+      if (trial == 3) {
+        sprinkleSpecialValues(random, fast.rows, 0.03);
+        sprinkleSpecialValues(random, fast.x, 0.1);
+      }
+      StepBuffers reference = fast;
+      predictState(fast.state(), fast.model(), fast.scratch(), m);
+      predictStateReference(reference.state(), reference.model(), reference.scratch(), m);
+      ASSERT_TRUE(bitIdentical(reference.x, fast.x)) << "m " << m << " trial " << trial;
+      ASSERT_TRUE(bitIdentical(reference.P, fast.P)) << "m " << m << " trial " << trial;
+    }
+  }
+}
+
+TEST(FastSteps, UpdatesMatchTheReferenceOverASequenceOfObservations) {
+  RandomSource random(14);
+  for (uint64_t m : sizes) {
+    StepBuffers fast(m);
+    StepBuffers reference(m);
+    fast.P = reference.P = symmetricMatrix(random, m, true);
+    fast.x = reference.x = random.normals(m);
+    for (int observation = 0; observation < 6; ++observation) {
+      std::vector<double> c = random.normals(m);
+      if (observation == 4) sprinkleSpecialValues(random, c, 0.05);
+      if (observation == 2 && m > 0) c.assign(m, 0.0), c[m / 2] = 1.0;  // d = 0: variance falls to zero
+      const double d = observation == 2 ? 0.0 : random.uniform(0.1, 2.0);
+      const double y = random.normal();
+      const double fastF = innovationVariance(c.data(), d, fast.P.data(), m, fast.w.data());
+      reference.w.assign(m, 0.0);
+      covTimesRowReference(reference.w.data(), c.data(), reference.P.data(), m);
+      ASSERT_TRUE(bitIdentical(reference.w, fast.w)) << "m " << m;
+      UsedObservation used = assimilateObservation(y, fastF, c.data(), m, fast.state(), fast.scratch());
+      // The reference update, step by step.
+      double v = y;
+      for (uint64_t s = 0; s < m; ++s) v -= c[s] * reference.x[s];
+      const double invF = 1.0 / fastF;
+      for (uint64_t s = 0; s < m; ++s) {
+        reference.K[s] = invF * reference.w[s];
+        reference.x[s] = v * reference.K[s] + reference.x[s];
+      }
+      downdateCovarianceReference(reference.P.data(), reference.w.data(), reference.K.data(), m);
+      ASSERT_TRUE(bitIdentical({v, invF}, {used.innovation, used.reciprocal}));
+      ASSERT_TRUE(bitIdentical(reference.x, fast.x)) << "m " << m << " observation " << observation;
+      ASSERT_TRUE(bitIdentical(reference.P, fast.P)) << "m " << m << " observation " << observation;
+    }
+  }
+}
