@@ -58,6 +58,18 @@ TEST(HostMemory, ReallocKeepsLeadingContentsAndPeakFollowsTheGrowth) {
   EXPECT_GE(orrim::counters().peakBytes, 8000u);
 }
 
+TEST(HostMemory, LargeBlocksKeptBetweenCallsKeepTheirContentsWhenGrown) {
+  for (int call = 0; call < 3; ++call) {  // the later calls meet the blocks the first one freed
+    orrim::CallResult result = callChecked(probe(), handles([] {
+                                             std::vector<orrim::ArrayPtr> a;
+                                             a.push_back(scalar(9));
+                                             return a;
+                                           }()));
+    ASSERT_FALSE(result.failed) << result.message;
+    EXPECT_EQ(valuesOf(result.outputs[0].get()), std::vector<double>{0.0});
+  }
+}
+
 TEST(HostMemory, ExhaustedMemoryEndsTheCallWithAnError) {
   orrim::setMemoryLimit(1 << 20);
   std::vector<orrim::ArrayPtr> arguments;

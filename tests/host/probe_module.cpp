@@ -15,6 +15,7 @@ enum Scenario {
   createAnOrphan = 6,
   throwAnException = 7,
   readCellElements = 8,
+  reuseLargeBlocks = 9,
 };
 
 OrrimArray *rowOf(const double *values, uint64_t count) {
@@ -85,6 +86,21 @@ extern "C" void orrimGateway(int32_t, OrrimArray *outputs[], int32_t inputCount,
       }
       outputs[0] = rowOf(found, count);
       orrimFree(found);
+      return;
+    }
+    case reuseLargeBlocks: {
+      // A large block freed and asked for again, then grown within and past
+      // what it holds: the leading values must survive every step.
+      const uint64_t count = 40000;
+      orrimFree(orrimAlloc(count * sizeof(double)));
+      auto *values = static_cast<double *>(orrimAlloc(count / 2 * sizeof(double)));
+      for (uint64_t i = 0; i < count / 2; ++i) values[i] = static_cast<double>(i);
+      values = static_cast<double *>(orrimRealloc(values, (count - 1) * sizeof(double)));
+      values = static_cast<double *>(orrimRealloc(values, 4 * count * sizeof(double)));
+      double mismatches = 0.0;
+      for (uint64_t i = 0; i < count / 2; ++i) mismatches += values[i] == static_cast<double>(i) ? 0.0 : 1.0;
+      outputs[0] = rowOf(&mismatches, 1);
+      orrimFree(values);
       return;
     }
     default:
