@@ -1,14 +1,12 @@
 #include "measurement_update.h"
 
 #include "dense_kernels.h"
+#include "dense_products.h"
 #include "reference_steps.h"
 
 #include <cmath>
 
 namespace {
-
-// Below this size the plain loops are as fast as the kernels.
-constexpr uint64_t smallestVectorisedState = 8;
 
 // A variance that rounding drove to zero or below drops its state until the
 // next prediction; a NaN variance fails the test and is kept. Clearing one
@@ -28,12 +26,12 @@ void clearNonPositiveVariances(double *P, uint64_t m) {
 
 double innovationVariance(const double *measurementRow, double noiseVar, const double *P, uint64_t m,
                           double *covTimesRow) {
-  if (m < smallestVectorisedState) {
+  if (m < smallestVectorisedSize) {
     covTimesRowReference(covTimesRow, measurementRow, P, m);
   } else {
     // Column i of P is row i, since every prediction and update leaves P
     // symmetric: w is the row c against the rows of P.
-    denseKernels().rowsTimesColumns(covTimesRow, 0, nullptr, 0, measurementRow, 0, P, m, 1, m, m);
+    vectorTimesRows(covTimesRow, measurementRow, P, m);
   }
   double F = noiseVar;
   for (uint64_t q = 0; q < m; ++q) {
@@ -58,7 +56,7 @@ UsedObservation assimilateObservation(double innovationStart, double F, const do
     K[s] = invF * w[s];
     x[s] = v * K[s] + x[s];
   }
-  if (m < smallestVectorisedState) {
+  if (m < smallestVectorisedSize) {
     downdateCovarianceReference(P, w, K, m);
   } else {
     denseKernels().symmetricDowndate(P, w, K, m);

@@ -1,15 +1,13 @@
 #include "time_update.h"
 
 #include "dense_kernels.h"
+#include "dense_products.h"
 #include "reference_steps.h"
 #include "symmetric_storage.h"
 
 #include <algorithm>
 
 namespace {
-
-// Below this size the plain loops are as fast as the kernels.
-constexpr uint64_t smallestVectorisedState = 8;
 
 // Rows of the covariance formed per kernel call; the kernel blocks within.
 constexpr uint64_t covarianceBand = 8;
@@ -19,7 +17,7 @@ constexpr uint64_t covarianceBand = 8;
 void predictState(FilterState state, const PreparedModel &model, FilterScratch scratch, uint64_t m) {
   // The fast form reads rows of P where the plain loops read its columns, so it
   // needs P symmetric; only a caller's initial P can be otherwise.
-  if (m < smallestVectorisedState || !isBitwiseSymmetric(state.P, m)) {
+  if (m < smallestVectorisedSize || !isBitwiseSymmetric(state.P, m)) {
     predictStateReference(state, model, scratch, m);
     return;
   }
@@ -35,7 +33,7 @@ void predictState(FilterState state, const PreparedModel &model, FilterScratch s
 
   // A*P, row i against the rows of P (its columns, by symmetry); then turned
   // so that column q holds (A*P)(., q) for the lanes of the next product.
-  kernels.rowsTimesColumns(AP, m, nullptr, 0, A, m, P, m, m, m, m);
+  rowsTimesRows(AP, A, P, m);
   transposeInPlace(AP, m);
 
   // Row j of A*P*A' + B*B' up to the diagonal, each element started from

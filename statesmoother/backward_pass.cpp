@@ -1,5 +1,7 @@
 #include "backward_pass.h"
 
+#include "dense_products.h"
+
 void runBackwardPass(uint64_t T, uint64_t n, uint64_t m, SmootherWorkspace &workspace) {
   const uint64_t mm = m * m;
   double *r = workspace.smoothingCumulant;
@@ -11,15 +13,10 @@ void runBackwardPass(uint64_t T, uint64_t n, uint64_t m, SmootherWorkspace &work
       for (uint64_t l = 0; l < m; ++l) {
         previous[l] = r[l];
       }
-      // Always multiplied, also for an identity record: the arithmetic must
-      // not depend on what a record happens to hold.
-      for (uint64_t i = 0; i < m; ++i) {
-        double s = 0.0;
-        for (uint64_t l = 0; l < m; ++l) {
-          s += previous[l] * transfer[l + i * m];
-        }
-        r[i] = s;
-      }
+      // r = M'q, with M stored row by row: q against the rows of M. Always
+      // multiplied, also for an identity record: the arithmetic must not
+      // depend on what a record happens to hold.
+      vectorTimesRows(r, previous, transfer, m);
       if (workspace.skipFlags[o] < 0.5) {
         const double *score = workspace.scoreVectors + o * m;
         for (uint64_t i = 0; i < m; ++i) {
@@ -27,15 +24,14 @@ void runBackwardPass(uint64_t T, uint64_t n, uint64_t m, SmootherWorkspace &work
         }
       }
     }
-    // P_t is symmetric, so its column i stands for row i of P_t*r.
+    // P_t is symmetric, so its rows stand for its columns; the sum is
+    // complete before the prediction is added to it.
     const double *covariance = workspace.predictedCovariances + t * mm;
     double *deviation = workspace.predictedStates + t * m;
+    double *covarianceTimesR = previous;
+    vectorTimesRows(covarianceTimesR, r, covariance, m);
     for (uint64_t i = 0; i < m; ++i) {
-      double s = 0.0;
-      for (uint64_t l = 0; l < m; ++l) {
-        s += r[l] * covariance[l + i * m];
-      }
-      deviation[i] = s + deviation[i];
+      deviation[i] = covarianceTimesR[i] + deviation[i];
     }
   }
 }

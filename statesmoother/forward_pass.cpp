@@ -1,8 +1,11 @@
 #include "forward_pass.h"
 
+#include "dense_products.h"
 #include "measurement_update.h"
 #include "model_preparation.h"
 #include "time_update.h"
+
+#include <cstring>
 
 namespace {
 
@@ -28,31 +31,22 @@ void preparePagedCoefficients(const SmootherModel &model, uint64_t t, PreparedMo
 // period t through A_{t+1}', not through the A_t that predicted period t.
 // That matrix is only prepared at the start of period t+1, so the last record
 // of a period holds L (or I) until then and is completed here, with the
-// transition in transitionRows.
+// transition in transitionRows. Records are stored row by row, the layout of
+// transitionRows, so that the way back reads them along rows.
 void foldTransitionIntoRecord(const double *transitionRows, uint64_t m, double skipFlag, double *transfer,
                               double *product) {
+  const size_t bytes = m * m * sizeof(double);
+  if (m == 0) {
+    return;
+  }
   if (skipFlag >= 0.5) {
     // The record holds I: it becomes the transition itself, copied, since a
     // product with I would turn an infinite element into NaN.
-    for (uint64_t i = 0; i < m; ++i) {
-      for (uint64_t l = 0; l < m; ++l) {
-        transfer[i + l * m] = transitionRows[i * m + l];
-      }
-    }
+    std::memcpy(transfer, transitionRows, bytes);
     return;
   }
-  for (uint64_t i = 0; i < m; ++i) {
-    for (uint64_t l = 0; l < m; ++l) {
-      double s = 0.0;
-      for (uint64_t q = 0; q < m; ++q) {
-        s += transitionRows[i * m + q] * transfer[q + l * m];
-      }
-      product[i + l * m] = s;
-    }
-  }
-  for (uint64_t e = 0; e < m * m; ++e) {
-    transfer[e] = product[e];
-  }
+  rowsTimesRows(product, transitionRows, transfer, m);
+  std::memcpy(transfer, product, bytes);
 }
 
 void recordPassedOver(const double *identity, uint64_t m, double *transfer, double *score, double *skipFlag) {
@@ -67,9 +61,10 @@ void recordPassedOver(const double *identity, uint64_t m, double *transfer, doub
 
 void recordUsed(const double *identity, const double *gain, const double *measurementRow, UsedObservation used,
                 uint64_t m, double *updateMatrix, double *transfer, double *score) {
-  for (uint64_t l = 0; l < m; ++l) {
-    for (uint64_t i = 0; i < m; ++i) {
-      updateMatrix[i + l * m] = identity[i + l * m] - gain[i] * measurementRow[l];
+  // L = I - K*c, row i from K_i and the row c.
+  for (uint64_t i = 0; i < m; ++i) {
+    for (uint64_t l = 0; l < m; ++l) {
+      updateMatrix[i * m + l] = identity[i * m + l] - gain[i] * measurementRow[l];
     }
   }
   for (uint64_t e = 0; e < m * m; ++e) {

@@ -15,13 +15,13 @@ struct SmootherWorkspace {
   FilterState state;             // the filtered deviation from the mean path
   FilterScratch scratch;         // stateCopy doubles as the copy of r on the way back
   double *predictedCovariances;  // T matrices m x m: P right after the prediction of period t
-  double *transferMatrices;      // n*T matrices m x m, column-major, one per observation
+  double *transferMatrices;      // n*T matrices m x m, row by row, one per observation
   double *scoreVectors;          // n*T vectors of m, one per observation
   double *skipFlags;             // n*T: 1.0 when the observation was passed over, else 0.0
   double *smoothingCumulant;     // m: r, carried backwards through every observation
   double *identityMatrix;        // m x m
-  double *updateMatrix;          // m x m: L = I - K*c
-  double *transitionUpdateMatrix;  // m x m: the transition times a transfer matrix
+  double *updateMatrix;          // m x m, row by row: L = I - K*c
+  double *transitionUpdateMatrix;  // m x m, row by row: the transition times a transfer matrix
   double *predictedStates;       // m x T: x right after the prediction; then the smoothed deviation
   double *meanObservations;      // n x T; element t*n + j is the noise-free observation
 };
