@@ -18,6 +18,9 @@ struct StepStorage {
     std::mt19937_64 engine(m);
     std::normal_distribution<double> normal;
     for (double &value : rows) value = normal(engine) / static_cast<double>(2 * m);
+    columns.resize(m * m);
+    for (uint64_t i = 0; i < m; ++i)
+      for (uint64_t j = 0; j < m; ++j) columns[i + j * m] = rows[i * m + j];
     for (double &value : measurement) value = normal(engine);
     for (double &value : x) value = normal(engine);
     for (uint64_t i = 0; i < m; ++i) {
@@ -27,8 +30,11 @@ struct StepStorage {
     observationNoise[0] = 1.0;
   }
   std::vector<double> x, P, rows, noise, measurement, observationNoise, copy, ap, w, K;
+  std::vector<double> columns;  // A by columns, as the modules offer it
   FilterState state() { return {x.data(), P.data()}; }
-  PreparedModel model() { return {rows.data(), noise.data(), measurement.data(), observationNoise.data()}; }
+  PreparedModel model() {
+    return {rows.data(), noise.data(), measurement.data(), observationNoise.data(), columns.data()};
+  }
   FilterScratch scratch() { return {copy.data(), ap.data(), w.data(), K.data()}; }
 };
 

@@ -16,6 +16,9 @@ struct PreparedModel {
   double *stateNoiseCov;        // m x m, B*B', both triangles
   double *measurementRows;      // n x m, C row by row: C(j, s) at j*m + s
   double *observationNoiseVar;  // n, the diagonal of D*D'
+  // A as the caller holds it, column-major, for the kernels that run down
+  // its columns; null when only transitionRows is there.
+  const double *transitionColumns = nullptr;
 };
 
 struct FilterScratch {

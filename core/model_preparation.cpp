@@ -14,6 +14,11 @@ void prepareTransition(double *transitionRows, const double *A, uint64_t m) {
   transposeCopy(transitionRows, A, m, m);
 }
 
+void prepareTransitionForms(PreparedModel &model, const double *A, uint64_t m) {
+  prepareTransition(model.transitionRows, A, m);
+  model.transitionColumns = A;
+}
+
 void prepareMeasurement(double *measurementRows, const double *C, uint64_t n, uint64_t m) {
   transposeCopy(measurementRows, C, n, m);
 }

@@ -13,7 +13,7 @@ void preparePagedCoefficients(const SmootherModel &model, uint64_t t, PreparedMo
   const uint64_t n = model.n;
   const uint64_t m = model.m;
   if (model.A.paged) {
-    prepareTransition(prepared.transitionRows, coefficientOfPeriod(model.A, t, m * m), m);
+    prepareTransitionForms(prepared, coefficientOfPeriod(model.A, t, m * m), m);
   }
   if (model.B.paged) {
     prepareStateNoise(prepared.stateNoiseCov, coefficientOfPeriod(model.B, t, m * model.k), m, model.k);

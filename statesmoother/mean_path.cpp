@@ -10,7 +10,7 @@ void computeMeanPath(const SmootherModel &model, const double *x0, const double 
   const double *C = workspace.model.measurementRows;
   for (uint64_t t = 0; t < model.T; ++t) {
     if (model.A.paged) {
-      prepareTransition(workspace.model.transitionRows, coefficientOfPeriod(model.A, t, m * m), m);
+      prepareTransitionForms(workspace.model, coefficientOfPeriod(model.A, t, m * m), m);
     }
     if (model.C.paged) {
       prepareMeasurement(workspace.model.measurementRows, coefficientOfPeriod(model.C, t, n * m), n, m);

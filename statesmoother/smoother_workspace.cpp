@@ -70,7 +70,7 @@ void initialiseSmootherWorkspace(const SmootherModel &model, const double *Y, co
   if (T == 0) {
     return;
   }
-  prepareTransition(workspace.model.transitionRows, model.A.data, m);
+  prepareTransitionForms(workspace.model, model.A.data, m);
   prepareStateNoise(workspace.model.stateNoiseCov, model.B.data, m, model.k);
   prepareMeasurement(workspace.model.measurementRows, model.C.data, n, m);
   prepareObservationNoise(workspace.model.observationNoiseVar, model.D.data, n, model.h);

@@ -115,8 +115,11 @@ struct StepBuffers {
   explicit StepBuffers(uint64_t m)
       : x(m), P(m * m), rows(m * m), noise(m * m), copy(m), ap(m * m), w(m), K(m) {}
   std::vector<double> x, P, rows, noise, copy, ap, w, K;
+  std::vector<double> columns;  // A column-major, when the model offers it
   FilterState state() { return {x.data(), P.data()}; }
-  PreparedModel model() { return {rows.data(), noise.data(), nullptr, nullptr}; }
+  PreparedModel model() {
+    return {rows.data(), noise.data(), nullptr, nullptr, columns.empty() ? nullptr : columns.data()};
+  }
   FilterScratch scratch() { return {copy.data(), ap.data(), w.data(), K.data()}; }
 };
 
@@ -125,7 +128,7 @@ struct StepBuffers {
 TEST(FastSteps, PredictionMatchesTheReferenceForSymmetricAndAsymmetricCovariances) {
   RandomSource random(13);
   for (uint64_t m : sizes) {
-    for (int trial = 0; trial < 4; ++trial) {
+    for (int trial = 0; trial < 8; ++trial) {
       StepBuffers fast(m);
       fast.x = random.normals(m);
       fast.rows = random.stableTransition(m);
@@ -136,11 +139,16 @@ TEST(FastSteps, PredictionMatchesTheReferenceForSymmetricAndAsymmetricCovariance
           for (uint64_t l = 0; l < 2; ++l) s += B[i + l * m] * B[j + l * m];
           fast.noise[i + j * m] = s;
         }
-      fast.P = symmetricMatrix(random, m, trial == 1);
-      if (trial == 2 && m > 1) fast.P[1] += 0.5;  // an asymmetric start
-      if (trial == 3) {
+      fast.P = symmetricMatrix(random, m, trial % 4 == 1);
+      if (trial % 4 == 2 && m > 1) fast.P[1] += 0.5;  // an asymmetric start
+      if (trial % 4 == 3) {
         sprinkleSpecialValues(random, fast.rows, 0.03);
         sprinkleSpecialValues(random, fast.x, 0.1);
+      }
+      if (trial >= 4) {  // the model also offers A by columns
+        fast.columns.resize(m * m);
+        for (uint64_t i = 0; i < m; ++i)
+          for (uint64_t j = 0; j < m; ++j) fast.columns[i + j * m] = fast.rows[i * m + j];
       }
       StepBuffers reference = fast;
       predictState(fast.state(), fast.model(), fast.scratch(), m);
