@@ -17,38 +17,35 @@ from statsmodels.tsa.statespace.kalman_smoother import KalmanSmoother
 
 
 def to_statsmodels(model):
-    """A statsmodels KalmanSmoother holding `model` (a random_models.Model)."""
+    """A statsmodels KalmanSmoother holding `model` (a random_models.Model).
+
+    A coefficient that is one matrix for all periods is given to statsmodels
+    as one matrix, so that timings compare like with like.
+    """
     T, n = model.Y.shape
     m = model.A.shape[0]
     reference = KalmanSmoother(k_endog=n, k_states=m, k_posdef=m)
     reference.bind(np.ascontiguousarray(model.Y))
 
-    design = np.empty((n, m, T))
-    obs_intercept = np.empty((n, T))
-    obs_cov = np.zeros((n, n, T))
-    transition = np.empty((m, m, T))
-    state_intercept = np.zeros((m, T))
-    state_cov = np.empty((m, m, T))
-    for t in range(T):
-        design[:, :, t] = model.page("C", t)
-        obs_intercept[:, t] = model.intercepts(t)[1]
-        D = model.page("D", t)
-        obs_cov[:, :, t] = np.diag(np.sum(D * D, axis=1))
-        # Step t leads into period t + 1; the last step leads out of the sample
-        # and changes no result, so it repeats the last period's coefficients.
-        following = min(t + 1, T - 1)
-        transition[:, :, t] = model.page("A", following)
-        B = model.page("B", following)
-        state_cov[:, :, t] = B @ B.T
-        if t + 1 < T:
-            state_intercept[:, t] = model.intercepts(t + 1)[0]
-    reference["design"] = design
-    reference["obs_intercept"] = obs_intercept
-    reference["obs_cov"] = obs_cov
-    reference["transition"] = transition
-    reference["state_intercept"] = state_intercept
+    def per_step(letter, form, leads_into_next):
+        coefficient = getattr(model, letter)
+        if coefficient.ndim == 2:
+            return form(coefficient)
+        # Step t leads into period t + 1; the last step leads out of the
+        # sample and changes no result, so it repeats the last period's.
+        periods = [min(t + 1, T - 1) if leads_into_next else t for t in range(T)]
+        return np.stack([form(model.page(letter, period)) for period in periods], axis=-1)
+
+    reference["design"] = per_step("C", lambda C: C, False)
+    reference["obs_cov"] = per_step("D", lambda D: np.diag(np.sum(D * D, axis=1)), False)
+    reference["transition"] = per_step("A", lambda A: A, True)
+    reference["state_cov"] = per_step("B", lambda B: B @ B.T, True)
     reference["selection"] = np.eye(m)
-    reference["state_cov"] = state_cov
+    if model.observationIntercept is not None:
+        reference["obs_intercept"] = np.stack([model.intercepts(t)[1] for t in range(T)], axis=-1)
+    if model.stateIntercept is not None:
+        following = [model.intercepts(t + 1)[0] if t + 1 < T else np.zeros(m) for t in range(T)]
+        reference["state_intercept"] = np.stack(following, axis=-1)
 
     A0, B0 = model.page("A", 0), model.page("B", 0)
     first_state = A0 @ model.x0 + model.intercepts(0)[0]

@@ -1,0 +1,181 @@
+"""Our Python front against statsmodels, side by side, on the benchmark workloads.
+
+Run with /usr/bin/python3 after the build (bash scripts/compare.sh does both).
+Every workload is timed in a process of its own, ours and statsmodels' in the
+same process: the log-likelihood of every period (statsmodels' univariate
+filter, loglikeobs) and the smoothed states (its smoother, smoothed state
+only). statsmodels gets an optimised OpenBLAS on one thread. Medians of
+several repetitions, and their ratios, are printed; so are the GFLOP/s of our
+predictState at m = 64 beside numpy's 64 x 64 matrix product in the same run.
+"""
+
+import argparse
+import json
+import os
+import pathlib
+import statistics
+import subprocess
+import sys
+import time
+
+ROOT = pathlib.Path(__file__).resolve().parents[1]
+
+# name: (states m, series n, periods T, paged transition)
+WORKLOADS = {
+    "W1": (1, 1, 100_000, False),
+    "W2": (10, 5, 10_000, False),
+    "W2p": (10, 5, 10_000, True),
+    "W3": (50, 20, 1_000, False),
+}
+
+
+def peer_environment(build_dir):
+    """One BLAS thread, and none of the settings that slow a current OpenBLAS."""
+    environment = dict(os.environ)
+    for variable in ("OPENBLAS_CORETYPE", "OPENBLAS_L2_SIZE"):
+        environment.pop(variable, None)
+    for variable in ("OPENBLAS_NUM_THREADS", "OMP_NUM_THREADS", "MKL_NUM_THREADS"):
+        environment[variable] = "1"
+    paths = [str(build_dir / "python"), str(ROOT / "tests" / "python")]
+    environment["PYTHONPATH"] = os.pathsep.join(paths + [environment.get("PYTHONPATH", "")])
+    return environment
+
+
+def ensure_packages():
+    """An optimised BLAS for the peer, and threadpoolctl to say which kernel it runs."""
+    missing = []
+    for package in ("libopenblas0-pthread", "python3-threadpoolctl"):
+        status = subprocess.run(["dpkg-query", "-W", "-f=${Status}", package], capture_output=True, text=True)
+        if "install ok installed" not in status.stdout:
+            missing.append(package)
+    if missing:
+        print(f"Installing {' '.join(missing)} ...", flush=True)
+        subprocess.run(["apt-get", "install", "-y", "-qq"] + missing, check=True,
+                       env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
+
+
+def median_seconds(function, repetitions):
+    times = []
+    for _ in range(repetitions):
+        start = time.perf_counter()
+        function()
+        times.append(time.perf_counter() - start)
+    return statistics.median(times)
+
+
+def run_workload(name, repetitions):
+    """The worker: times one workload, prints one JSON line."""
+    import warnings
+
+    import numpy as np
+    import statespace
+    from random_models import random_model
+    from statsmodels.tsa.statespace.kalman_filter import FILTER_UNIVARIATE
+    from statsmodels.tsa.statespace.kalman_smoother import SMOOTHER_STATE
+    from statsmodels_reference import to_statsmodels
+
+    warnings.simplefilter("ignore")
+    m, n, T, paged = WORKLOADS[name]
+    model = random_model(seed=7, periods=T, series=n, states=m, state_shocks=m, observation_shocks=n,
+                         paged="A" if paged else "", missing=0.05)
+    # The paged transition in the modules' layout: one Fortran-ordered m x m x T array.
+    A = np.asfortranarray(model.A)
+    Y = np.asfortranarray(model.Y)
+    filter_inputs = (Y, A, model.B, model.C, model.D, model.x0, model.P0, 0.0)
+    smoother_inputs = (Y, A, model.B, model.C, model.D, model.P0, 0.0, model.x0)
+
+    peer = to_statsmodels(model)
+    peer.filter_method = FILTER_UNIVARIATE
+    peer.smoother_output = SMOOTHER_STATE
+
+    ours_loglik = statespace.statefilter(*filter_inputs)[:, 0]
+    peer_loglik = peer.loglikeobs()
+    ours_smoothed = statespace.statesmoother(*smoother_inputs)
+    peer_smoothed = peer.smooth().smoothed_state.T
+    result = {
+        "workload": name,
+        "ours_filter": median_seconds(lambda: statespace.statefilter(*filter_inputs), repetitions),
+        "peer_filter": median_seconds(peer.loglikeobs, repetitions),
+        "ours_smoother": median_seconds(lambda: statespace.statesmoother(*smoother_inputs), repetitions),
+        "peer_smoother": median_seconds(peer.smooth, repetitions),
+        "filter_difference": float(np.max(np.abs(ours_loglik - peer_loglik) / (1 + np.abs(peer_loglik)))),
+        "smoother_difference": float(np.max(np.abs(ours_smoothed - peer_smoothed) / (1 + np.abs(peer_smoothed)))),
+    }
+    print(json.dumps(result))
+
+
+def run_matrix_product():
+    """The worker: numpy's 64 x 64 matrix product in GFLOP/s, and the BLAS behind it."""
+    import numpy as np
+
+    rng = np.random.default_rng(1)
+    a, b = rng.normal(size=(64, 64)), rng.normal(size=(64, 64))
+    out = np.empty((64, 64))
+    products = 2000
+    rates = []
+    for _ in range(7):
+        start = time.perf_counter()
+        for _ in range(products):
+            np.matmul(a, b, out=out)
+        rates.append(2 * 64**3 * products / (time.perf_counter() - start) / 1e9)
+    blas = "unknown"
+    try:
+        from threadpoolctl import threadpool_info
+
+        libraries = [f"{entry.get('internal_api')} {entry.get('version')} {entry.get('architecture')}"
+                     for entry in threadpool_info() if entry.get("user_api") == "blas"]
+        blas = ", ".join(libraries) or blas
+    except ImportError:
+        pass
+    print(json.dumps({"gflops": statistics.median(rates), "blas": blas}))
+
+
+def predict_state_gflops(build_dir):
+    """Our predictState at m = 64, from the kernel benchmark."""
+    program = build_dir / "bench" / "kernel_benchmarks"
+    output = subprocess.run(
+        [str(program), "--benchmark_filter=predictStateBenchmark<predictState>/64$", "--benchmark_format=json",
+         "--benchmark_repetitions=5", "--benchmark_min_time=0.2"],
+        capture_output=True, text=True, check=True).stdout
+    rates = [entry["GFLOP/s"] for entry in json.loads(output)["benchmarks"] if entry.get("run_type") == "iteration"]
+    return statistics.median(rates)
+
+
+def worker(arguments, build_dir):
+    command = [sys.executable, __file__, "--build-dir", str(build_dir)] + arguments
+    completed = subprocess.run(command, capture_output=True, text=True, env=peer_environment(build_dir))
+    if completed.returncode != 0:
+        sys.exit(f"worker {' '.join(arguments)} failed:\n{completed.stderr}")
+    return json.loads(completed.stdout.strip().splitlines()[-1])
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build-dir", default=str(ROOT / "build"))
+    parser.add_argument("--repetitions", type=int, default=7)
+    parser.add_argument("--workload", help=argparse.SUPPRESS)
+    parser.add_argument("--matrix-product", action="store_true", help=argparse.SUPPRESS)
+    arguments = parser.parse_args()
+    build_dir = pathlib.Path(arguments.build_dir).resolve()
+    if arguments.workload:
+        return run_workload(arguments.workload, arguments.repetitions)
+    if arguments.matrix_product:
+        return run_matrix_product()
+
+    ensure_packages()
+    print(f"{'workload':8} {'filter ours':>12} {'statsmodels':>12} {'ratio':>7}   "
+          f"{'smoother ours':>13} {'statsmodels':>12} {'ratio':>7}   max rel. difference")
+    for name in WORKLOADS:
+        r = worker(["--workload", name, "--repetitions", str(arguments.repetitions)], build_dir)
+        print(f"{name:8} {1e3 * r['ours_filter']:10.2f}ms {1e3 * r['peer_filter']:10.2f}ms "
+              f"{r['peer_filter'] / r['ours_filter']:6.1f}x   {1e3 * r['ours_smoother']:11.2f}ms "
+              f"{1e3 * r['peer_smoother']:10.2f}ms {r['peer_smoother'] / r['ours_smoother']:6.1f}x   "
+              f"{r['filter_difference']:.1e} / {r['smoother_difference']:.1e}", flush=True)
+    ours = predict_state_gflops(build_dir)
+    numpy_product = worker(["--matrix-product"], build_dir)
+    print(f"predictState m = 64: {ours:.1f} GFLOP/s; numpy 64 x 64 matmul: {numpy_product['gflops']:.1f} GFLOP/s "
+          f"({numpy_product['blas']}); ratio {ours / numpy_product['gflops']:.2f}")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds what is not built, runs the benchmarks of the kernels and of whole
+# module calls, then times the Python front against statsmodels side by side.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/build.sh >/dev/null
+build_dir="${BUILD_DIR:-build}"
+"$build_dir/bench/kernel_benchmarks" --benchmark_min_time=0.1
+"$build_dir/bench/module_benchmarks" --benchmark_min_time=0.2
+/usr/bin/python3 bench/compare_with_statsmodels.py --build-dir "$build_dir"
