@@ -63,25 +63,25 @@ orrim::ArrayPtr toHostArray(const py::handle &value) {
   throw py::type_error("a host input must be a float64 Fortran-ordered array or a (dimensions, elements) cell");
 }
 
-py::object fromHostArray(const OrrimArray *array) {
+py::object fromHostArray(orrim::ArrayPtr array) {
   if (array == nullptr) {
     return py::none();
   }
   // Modules can only create real matrices, so a cell here is a broken host.
-  if (orrimIsCell(array)) {
+  if (orrimIsCell(array.get())) {
     throw py::type_error("a module returned a cell array, which this front cannot read");
   }
-  const std::vector<uint64_t> dimensions = orrim::dimensions(array);
   std::vector<py::ssize_t> shape;
-  for (const uint64_t extent : dimensions) {
+  std::vector<py::ssize_t> strides;
+  py::ssize_t stride = sizeof(double);
+  for (const uint64_t extent : orrim::dimensions(array.get())) {
     shape.push_back(static_cast<py::ssize_t>(extent));
+    strides.push_back(stride);
+    stride *= static_cast<py::ssize_t>(extent > 0 ? extent : 1);
   }
-  FortranDoubles result(shape);
-  const uint64_t count = orrim::elementCount(array);
-  if (count > 0) {
-    std::memcpy(result.mutable_data(), orrimRealData(array), static_cast<size_t>(count) * sizeof(double));
-  }
-  return result;
+  double *data = orrimRealData(array.get());
+  const py::capsule owner(array.release(), [](void *held) { orrim::ArrayDeleter()(static_cast<OrrimArray *>(held)); });
+  return py::array_t<double>(shape, strides, data, owner);
 }
 
 }  // namespace statespace

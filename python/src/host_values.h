@@ -15,8 +15,9 @@ namespace statespace {
 // such an input. Anything else is a TypeError: the package never sends it.
 orrim::ArrayPtr toHostArray(const pybind11::handle &value);
 
-// A real host array becomes a new float64 Fortran-ordered numpy array of the
-// same dimensions; a missing output None.
-pybind11::object fromHostArray(const OrrimArray *array);
+// A real host array becomes a float64 Fortran-ordered numpy array of the same
+// dimensions that owns it: no copy, and the host array goes when the numpy
+// array does. A missing output becomes None.
+pybind11::object fromHostArray(orrim::ArrayPtr array);
 
 }  // namespace statespace

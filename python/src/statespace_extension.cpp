@@ -66,7 +66,7 @@ py::object callModule(const orrim::Module &module, const py::sequence &inputs) {
   if (result.failed) {
     raiseOrrimError(result.identifier, result.message);
   }
-  return statespace::fromHostArray(result.outputs.empty() ? nullptr : result.outputs[0].get());
+  return statespace::fromHostArray(result.outputs.empty() ? nullptr : std::move(result.outputs[0]));
 }
 
 py::dict countersAsDict() {

@@ -111,3 +111,17 @@ class TestExtensionContract:
         not_a_library.write_text("not a shared library")
         with pytest.raises(OSError):
             statespace.call(not_a_library, 1.0)
+
+
+class TestOutputs:
+    def test_a_result_is_the_host_output_itself_and_releases_it_when_dropped(self):
+        before = statespace.host_counters()["arrays_live"]
+        result = statespace.statefilter(np.array([[3.0], [1.0]]), 0.5, 1.0, 1.0, 1.0, 2.0, 4.0, 0.0)
+        assert result.shape == (2, 1) and result.flags.f_contiguous and result.dtype == np.float64
+        assert statespace.host_counters()["arrays_live"] == before + 1
+        view = result[:, 0]
+        del result
+        assert statespace.host_counters()["arrays_live"] == before + 1, "a view keeps the output alive"
+        assert view[0] == pytest.approx(-0.5 * ((np.log(3.0) + 1.837877066409345) + 4.0 / 3.0))
+        del view
+        assert statespace.host_counters()["arrays_live"] == before
