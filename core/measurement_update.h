@@ -1,17 +1,41 @@
 // The univariate measurement update: one observed series at a time.
+//
+// Inline, so that for a few states the whole update runs without a call; from
+// smallestVectorisedSize states on, the products go to the vectorised
+// kernels, which give the same bits.
 #pragma once
 
+#include "dense_products.h"
 #include "filter_types.h"
+#include "reference_steps.h"
 
+#include <cmath>
 #include <cstdint>
 
 // ln(2*pi) as the decimal literal whose double every result is built on; a
 // computed logarithm would differ in the last bits.
 inline constexpr double logTwoPi = 1.837877066409345;
 
+// The correction of P by a used observation for smallestVectorisedSize states
+// and more, with the clearing of non-positive variances.
+void downdateCovarianceVectorised(double *P, const double *covTimesRow, const double *gain, uint64_t m);
+
 // w = P*c' into covTimesRow; returns F = d + c*w accumulated onto d.
-double innovationVariance(const double *measurementRow, double noiseVar, const double *P, uint64_t m,
-                          double *covTimesRow);
+inline double innovationVariance(const double *measurementRow, double noiseVar, const double *P, uint64_t m,
+                                 double *covTimesRow) {
+  if (m < smallestVectorisedSize) {
+    covTimesRowReference(covTimesRow, measurementRow, P, m);
+  } else {
+    // Column i of P is row i, since every prediction and update leaves P
+    // symmetric: w is the row c against the rows of P.
+    vectorTimesRows(covTimesRow, measurementRow, P, m);
+  }
+  double F = noiseVar;
+  for (uint64_t q = 0; q < m; ++q) {
+    F += measurementRow[q] * covTimesRow[q];
+  }
+  return F;
+}
 
 struct UsedObservation {
   double innovation;  // v
@@ -23,16 +47,49 @@ struct UsedObservation {
 // innovation starts from `innovationStart` (the observation, or in the
 // smoother the observation less its mean) and subtracts c(s)*x(s) in turn.
 // A state variance left at or below zero has its row and column of P zeroed.
-UsedObservation assimilateObservation(double innovationStart, double F, const double *measurementRow,
-                                      uint64_t m, FilterState state, FilterScratch scratch);
+inline UsedObservation assimilateObservation(double innovationStart, double F, const double *measurementRow,
+                                             uint64_t m, FilterState state, FilterScratch scratch) {
+  double *x = state.x;
+  const double *w = scratch.covTimesRow;
+  double *K = scratch.gain;
+
+  double v = innovationStart;
+  for (uint64_t s = 0; s < m; ++s) {
+    v -= measurementRow[s] * x[s];
+  }
+  const double invF = 1.0 / F;
+  for (uint64_t s = 0; s < m; ++s) {
+    K[s] = invF * w[s];
+    x[s] = v * K[s] + x[s];
+  }
+  if (m < smallestVectorisedSize) {
+    downdateCovarianceReference(state.P, w, K, m);
+  } else {
+    downdateCovarianceVectorised(state.P, w, K, m);
+  }
+  return UsedObservation{v, invF};
+}
 
 // What the observation subtracts from its period's log-likelihood, grouped
 // exactly: 0.5*((ln F + ln 2pi) + (v*v)*invF).
-double logLikelihoodTerm(double F, double v, double reciprocal);
+inline double logLikelihoodTerm(double F, double v, double reciprocal) {
+  return 0.5 * ((std::log(F) + logTwoPi) + (v * v) * reciprocal);
+}
 
 // The whole update of the filter modules. Returns true when the observation
 // was used (and its term subtracted from *logLikelihood); false when it was
 // missing or its F is not above tol, with x, P and *logLikelihood untouched.
-bool updateWithObservation(double y, const double *measurementRow, double noiseVar, double tol, uint64_t m,
-                           FilterState state, FilterScratch scratch, MissingTest isMissing,
-                           double *logLikelihood);
+inline bool updateWithObservation(double y, const double *measurementRow, double noiseVar, double tol, uint64_t m,
+                                  FilterState state, FilterScratch scratch, MissingTest isMissing,
+                                  double *logLikelihood) {
+  if (isMissing(y)) {
+    return false;
+  }
+  const double F = innovationVariance(measurementRow, noiseVar, state.P, m, scratch.covTimesRow);
+  if (F <= tol) {  // ordered: a NaN F or tol never passes the observation over
+    return false;
+  }
+  const UsedObservation used = assimilateObservation(y, F, measurementRow, m, state, scratch);
+  *logLikelihood -= logLikelihoodTerm(F, used.innovation, used.reciprocal);
+  return true;
+}

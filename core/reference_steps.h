@@ -7,12 +7,81 @@
 
 #include <cstdint>
 
+// Inline: for a few states they are the steps themselves, and a call would
+// cost as much as the arithmetic.
+
 // x <- A*x, P <- A*P*A' + B*B', P read by columns (it may be asymmetric).
-void predictStateReference(FilterState state, const PreparedModel &model, FilterScratch scratch, uint64_t m);
+inline void predictStateReference(FilterState state, const PreparedModel &model, FilterScratch scratch, uint64_t m) {
+  const double *A = model.transitionRows;
+  double *x = state.x;
+  double *P = state.P;
+  double *AP = scratch.transitionTimesCov;
+
+  for (uint64_t i = 0; i < m; ++i) {
+    scratch.stateCopy[i] = x[i];
+  }
+  for (uint64_t i = 0; i < m; ++i) {
+    double s = 0.0;
+    for (uint64_t q = 0; q < m; ++q) {
+      s += A[i * m + q] * scratch.stateCopy[q];
+    }
+    x[i] = s;
+  }
+  // A*P row by row, reading P by columns: P need not be symmetric on entry.
+  for (uint64_t i = 0; i < m; ++i) {
+    for (uint64_t j = 0; j < m; ++j) {
+      double s = 0.0;
+      for (uint64_t q = 0; q < m; ++q) {
+        s += A[i * m + q] * P[q + j * m];
+      }
+      AP[i * m + j] = s;
+    }
+  }
+  // (A*P*A')(j, i) is row j of A against row i of A*P; B*B' is the first term.
+  for (uint64_t i = 0; i < m; ++i) {
+    for (uint64_t j = i; j < m; ++j) {
+      double s = model.stateNoiseCov[j + i * m];
+      for (uint64_t q = 0; q < m; ++q) {
+        s += A[j * m + q] * AP[i * m + q];
+      }
+      P[j + i * m] = s;
+      P[i + j * m] = s;
+    }
+  }
+}
 
 // w_i = sum over s of P(s, i)*c(s).
-void covTimesRowReference(double *covTimesRow, const double *measurementRow, const double *P, uint64_t m);
+inline void covTimesRowReference(double *covTimesRow, const double *measurementRow, const double *P, uint64_t m) {
+  for (uint64_t i = 0; i < m; ++i) {
+    double s = 0.0;
+    for (uint64_t q = 0; q < m; ++q) {
+      s += P[q + i * m] * measurementRow[q];
+    }
+    covTimesRow[i] = s;
+  }
+}
 
 // P <- P - K*w', lower triangle mirrored, in ascending columns; a column whose
 // diagonal falls to zero or below is cleared with its row.
-void downdateCovarianceReference(double *P, const double *covTimesRow, const double *gain, uint64_t m);
+inline void downdateCovarianceReference(double *P, const double *covTimesRow, const double *gain, uint64_t m) {
+  const double *w = covTimesRow;
+  const double *K = gain;
+  for (uint64_t i = 0; i < m; ++i) {
+    const double p = P[i + i * m] - w[i] * K[i];
+    P[i + i * m] = p;
+    if (p <= 0.0) {
+      // A variance that rounding drove to zero or below: drop the state until
+      // the next prediction. A NaN p fails the test and is kept.
+      for (uint64_t l = 0; l < m; ++l) {
+        P[l + i * m] = 0.0;
+        P[i + l * m] = 0.0;
+      }
+      continue;
+    }
+    for (uint64_t l = i + 1; l < m; ++l) {
+      const double q = P[l + i * m] - w[i] * K[l];
+      P[l + i * m] = q;
+      P[i + l * m] = q;
+    }
+  }
+}

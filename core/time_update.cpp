@@ -14,14 +14,14 @@ constexpr uint64_t covarianceBand = 8;
 
 }  // namespace
 
-void predictState(FilterState state, const PreparedModel &model, FilterScratch scratch, uint64_t m) {
+void predictStateVectorised(FilterState state, const PreparedModel &model, FilterScratch scratch, uint64_t m) {
   const double *A = model.transitionRows;
   const double *Acolumns = model.transitionColumns;
   double *P = state.P;
   // Without A's columns the fast form reads rows of P where the plain loops
   // read its columns, so it needs P symmetric; only a caller's initial P can
   // be otherwise.
-  if (m < smallestVectorisedSize || (Acolumns == nullptr && !isBitwiseSymmetric(P, m))) {
+  if (Acolumns == nullptr && !isBitwiseSymmetric(P, m)) {
     predictStateReference(state, model, scratch, m);
     return;
   }
