@@ -21,7 +21,8 @@ inline constexpr double logTwoPi = 1.837877066409345;
 void downdateCovarianceVectorised(double *P, const double *covTimesRow, const double *gain, uint64_t m);
 
 // w = P*c' into covTimesRow; returns F = d + c*w accumulated onto d.
-inline double innovationVariance(const double *measurementRow, double noiseVar, const double *P, uint64_t m,
+template <typename Size>
+inline double innovationVariance(const double *measurementRow, double noiseVar, const double *P, Size m,
                                  double *covTimesRow) {
   if (m < smallestVectorisedSize) {
     covTimesRowReference(covTimesRow, measurementRow, P, m);
@@ -47,8 +48,9 @@ struct UsedObservation {
 // innovation starts from `innovationStart` (the observation, or in the
 // smoother the observation less its mean) and subtracts c(s)*x(s) in turn.
 // A state variance left at or below zero has its row and column of P zeroed.
-inline UsedObservation assimilateObservation(double innovationStart, double F, const double *measurementRow,
-                                             uint64_t m, FilterState state, FilterScratch scratch) {
+template <typename Size>
+inline UsedObservation assimilateObservation(double innovationStart, double F, const double *measurementRow, Size m,
+                                             FilterState state, FilterScratch scratch) {
   double *x = state.x;
   const double *w = scratch.covTimesRow;
   double *K = scratch.gain;
@@ -76,12 +78,10 @@ inline double logLikelihoodTerm(double F, double v, double reciprocal) {
   return 0.5 * ((std::log(F) + logTwoPi) + (v * v) * reciprocal);
 }
 
-// The whole update of the filter modules. Returns true when the observation
-// was used (and its term subtracted from *logLikelihood); false when it was
-// missing or its F is not above tol, with x, P and *logLikelihood untouched.
-inline bool updateWithObservation(double y, const double *measurementRow, double noiseVar, double tol, uint64_t m,
-                                  FilterState state, FilterScratch scratch, MissingTest isMissing,
-                                  double *logLikelihood) {
+template <typename Size>
+inline bool updateWithObservationOfSize(double y, const double *measurementRow, double noiseVar, double tol, Size m,
+                                        FilterState state, FilterScratch scratch, MissingTest isMissing,
+                                        double *logLikelihood) {
   if (isMissing(y)) {
     return false;
   }
@@ -92,4 +92,17 @@ inline bool updateWithObservation(double y, const double *measurementRow, double
   const UsedObservation used = assimilateObservation(y, F, measurementRow, m, state, scratch);
   *logLikelihood -= logLikelihoodTerm(F, used.innovation, used.reciprocal);
   return true;
+}
+
+// The whole update of the filter modules. Returns true when the observation
+// was used (and its term subtracted from *logLikelihood); false when it was
+// missing or its F is not above tol, with x, P and *logLikelihood untouched.
+inline bool updateWithObservation(double y, const double *measurementRow, double noiseVar, double tol, uint64_t m,
+                                  FilterState state, FilterScratch scratch, MissingTest isMissing,
+                                  double *logLikelihood) {
+  if (m == 1) {
+    return updateWithObservationOfSize(y, measurementRow, noiseVar, tol, OneState{}, state, scratch, isMissing,
+                                       logLikelihood);
+  }
+  return updateWithObservationOfSize(y, measurementRow, noiseVar, tol, m, state, scratch, isMissing, logLikelihood);
 }

@@ -15,6 +15,10 @@
 void predictStateVectorised(FilterState state, const PreparedModel &model, FilterScratch scratch, uint64_t m);
 
 inline void predictState(FilterState state, const PreparedModel &model, FilterScratch scratch, uint64_t m) {
+  if (m == 1) {
+    predictStateReference(state, model, scratch, OneState{});
+    return;
+  }
   if (m < smallestVectorisedSize) {
     predictStateReference(state, model, scratch, m);
     return;
