@@ -198,7 +198,11 @@ CellFilterSizes checkCellFilterInputs(const CellFilterInputs &inputs) {
   requireElements(prefix, inputs.tol, "Input 8 (tol)", 1, "one value");
 
   sizes.mostSeries = sizes.firstSeries;
-  const uint64_t periodsRead = sizes.T == 0 ? 1 : sizes.T;
+  // Without a cell array every period reads what period 0 reads, so period 0
+  // stands for all: a matrix Y with no column may claim more rows than any
+  // loop could visit. With one, T is bounded by the elements it holds.
+  const bool anyCell = inputs.Y.isCell || inputs.A.isCell || inputs.B.isCell || inputs.C.isCell || inputs.D.isCell;
+  const uint64_t periodsRead = (sizes.T == 0 || !anyCell) ? 1 : sizes.T;
   for (uint64_t t = 0; t < periodsRead; ++t) {
     const uint64_t n = checkPeriod(inputs, sizes, t);
     sizes.mostSeries = n > sizes.mostSeries ? n : sizes.mostSeries;

@@ -131,6 +131,23 @@ TEST(CellStateFilterBadInput, EachIsRefusedWithItsErrorAndNoBlockLeft) {
   }
 }
 
+// A matrix Y with no column may claim 2^40 rows. With no cell array, nothing
+// bounds the period count by what memory holds, so a check of each period in
+// turn would spin for hours before the 2^40-row output could be refused.
+TEST(CellStateFilterBadInput, AstronomicalPeriodCountIsRefusedWithoutVisitingEachPeriod) {
+  std::vector<orrim::ArrayPtr> inputs;
+  inputs.push_back(zeros(uint64_t{1} << 40, 0));
+  inputs.push_back(testing_support::scalar(0.9));
+  inputs.push_back(testing_support::scalar(0.5));
+  inputs.push_back(zeros(0, 1));
+  inputs.push_back(zeros(0, 1));
+  inputs.push_back(testing_support::scalar(0.0));
+  inputs.push_back(testing_support::scalar(1.0));
+  inputs.push_back(testing_support::scalar(0.0));
+  testing_support::expectError(cell_testing::cellStateFilter(), testing_support::handles(inputs),
+                               "orrim:OutOfMemory");
+}
+
 TEST(CellStateFilterBadInput, MissingInputIsRefused) {
   const std::vector<orrim::ArrayPtr> inputs =
       cell_testing::cellFilterInputs(baseModel(), cell_testing::InputForms{});
