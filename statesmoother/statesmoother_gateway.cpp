@@ -104,6 +104,16 @@ extern "C" void orrimGateway(int32_t /*outputCount*/, OrrimArray *outputs[], int
     *blocks[b] = static_cast<double *>(orrimAlloc(sizes[b] * sizeof(double)));
   }
 
+  // With neither a state nor a series every period is empty and so is the
+  // T x 0 result; Y with no column may claim more periods than any loop could
+  // visit, so none is.
+  if (m == 0 && n == 0) {
+    for (double **block : blocks) {
+      orrimFree(*block);
+    }
+    return;
+  }
+
   initialiseSmootherWorkspace(model, orrimRealData(Y), orrimRealData(inputs[5]), workspace);
   computeMeanPath(model, orrimRealData(inputs[7]), stateIntercept, observationIntercept, workspace);
   runForwardPass(model, workspace, orrimIsNaN);

@@ -97,6 +97,21 @@ TEST(StatesmootherShapes, EmptyDimensions) {
   EXPECT_TRUE(callStateSmoother(noStates).empty());
 }
 
+// With neither a state nor a series every period is empty, and so is the
+// T x 0 result. Y with no column may claim 2^40 periods: the result must come
+// back at once, not after 2^40 empty periods.
+TEST(StatesmootherShapes, NoStateAndNoSeriesOverAstronomicalPeriodsReturnsAtOnce) {
+  const uint64_t periods = uint64_t{1} << 40;
+  std::vector<orrim::ArrayPtr> inputs;
+  inputs.push_back(orrim::createReal({periods, 0}));
+  for (int position = 2; position <= 10; ++position) {
+    inputs.push_back(position == 7 ? scalar(0.0) : orrim::createEmpty());
+  }
+  const orrim::CallResult result = callChecked(statesmootherModule(), handles(inputs));
+  ASSERT_FALSE(result.failed) << result.message;
+  EXPECT_EQ(orrim::dimensions(result.outputs[0].get()), (std::vector<uint64_t>{periods, 0}));
+}
+
 TEST(StatesmootherErrors, WrongInputCount) {
   std::vector<orrim::ArrayPtr> inputs = validInputs();
   std::vector<const OrrimArray *> list = handles(inputs);
