@@ -5,7 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
 build_dir="${BUILD_DIR:-build}"
-ctest --test-dir "$build_dir" --output-on-failure -j"$(nproc)"
+# A call that never returns is a fault like any other: it fails its test.
+ctest --test-dir "$build_dir" --output-on-failure -j"$(nproc)" --timeout 300
 if [ -d tests/python ]; then
   PYTHONPATH="$build_dir/python" /usr/bin/python3 -m pytest -q tests/python
 fi
