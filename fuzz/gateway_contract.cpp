@@ -1,0 +1,250 @@
+#include "gateway_contract.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <sstream>
+
+namespace fuzzing {
+namespace {
+
+uint64_t rowsOf(const OrrimArray *array) { return array != nullptr ? orrimRows(array) : ~uint64_t{0}; }
+
+std::vector<uint64_t> periodsByOne(const std::vector<const OrrimArray *> &inputs) {
+  return {rowsOf(inputs.at(0)), 1};
+}
+
+// T from the rows of Y, m from the rows of A.
+std::vector<uint64_t> periodsByStates(const std::vector<const OrrimArray *> &inputs) {
+  return {rowsOf(inputs.at(0)), rowsOf(inputs.at(1))};
+}
+
+const orrim::Module &loaded(const std::string &path);
+
+// Bit for bit, the sign of zero included; any NaN matches any NaN.
+bool sameBits(const OrrimArray *a, const OrrimArray *b) {
+  if (orrim::dimensions(a) != orrim::dimensions(b)) {
+    return false;
+  }
+  const double *x = orrimRealData(a);
+  const double *y = orrimRealData(b);
+  for (uint64_t e = 0; e < orrim::elementCount(a); ++e) {
+    if (std::memcmp(x + e, y + e, sizeof(double)) != 0 && !(x[e] != x[e] && y[e] != y[e])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// With every input one matrix (none paged, which cellstatefilter does not
+// read) and as many series in Y as rows in C, cellstatefilter filters the
+// model statefilter does, and must give its result to the bit.
+std::string agreesWithStatefilter(const std::vector<const OrrimArray *> &inputs, const OrrimArray *output) {
+  for (size_t position = 0; position < inputs.size(); ++position) {
+    if (inputs[position] == nullptr || orrimIsCell(inputs[position]) ||
+        (position >= 1 && position <= 4 && orrimDimensionCount(inputs[position]) == 3)) {
+      return "";
+    }
+  }
+  if (orrimColumns(inputs[0]) != orrimRows(inputs[3]) || orrimColumns(inputs[0]) == 0) {
+    return "";
+  }
+  const orrim::CallResult filtered = loaded(STATEFILTER_MODULE).call(1, inputs);
+  if (filtered.failed) {
+    return "statefilter refuses the model it accepts: " + filtered.message;
+  }
+  return sameBits(filtered.outputs[0].get(), output) ? "" : "its result differs from statefilter's on the same model";
+}
+
+const orrim::Module &loaded(const std::string &path) {
+  static std::map<std::string, std::unique_ptr<orrim::Module>> modules;
+  std::unique_ptr<orrim::Module> &module = modules[path];
+  if (module == nullptr) {
+    module = std::make_unique<orrim::Module>(orrim::Module::load(path));
+  }
+  return *module;
+}
+
+// Every double the inputs hold, cell elements included, bit for bit, in a
+// fixed walk order.
+void collectBits(const OrrimArray *array, std::vector<uint64_t> &bits) {
+  if (array == nullptr) {
+    return;
+  }
+  if (orrimIsCell(array)) {
+    const uint64_t count = orrim::elementCount(array);
+    for (uint64_t index = 0; index < count; ++index) {
+      collectBits(orrimCellElement(array, index), bits);
+    }
+    return;
+  }
+  const double *data = orrimRealData(array);
+  const uint64_t count = orrim::elementCount(array);
+  for (uint64_t e = 0; e < count; ++e) {
+    uint64_t word;
+    std::memcpy(&word, data + e, sizeof word);
+    bits.push_back(word);
+  }
+}
+
+std::vector<uint64_t> inputBits(const std::vector<const OrrimArray *> &inputs) {
+  std::vector<uint64_t> bits;
+  for (const OrrimArray *input : inputs) {
+    collectBits(input, bits);
+  }
+  return bits;
+}
+
+std::string dimensionsText(const std::vector<uint64_t> &dimensions) {
+  std::ostringstream text;
+  for (size_t d = 0; d < dimensions.size(); ++d) {
+    text << (d > 0 ? " x " : "") << dimensions[d];
+  }
+  return text.str();
+}
+
+// The first promise the call broke, or empty.
+std::string violationOf(const GatewayContract &contract, const DecodedCall &call,
+                        const std::vector<const OrrimArray *> &handles, const orrim::CallResult &result,
+                        const orrim::Counters &before, const orrim::Counters &after) {
+  const int32_t inputCount = static_cast<int32_t>(handles.size());
+  const bool wrongCount = inputCount != contract.inputCount;
+  if (after.blocksLive != before.blocksLive || after.bytesLive != before.bytesLive) {
+    return "blocks left allocated after the call";
+  }
+  if (result.failed) {
+    const std::string &id = result.identifier;
+    const bool moduleError = id == contract.errorPrefix + "NotEnoughInputs" ||
+                             id == contract.errorPrefix + "InputTooSmall" ||
+                             id == contract.errorPrefix + "InputNotReal" || id == contract.errorPrefix + "TooLarge";
+    const bool hostError = id == "orrim:OutOfMemory" || id == "orrim:TooLarge";
+    if (!moduleError && !hostError) {
+      return "an identifier the module does not document: " + id;
+    }
+    if (wrongCount != (id == contract.errorPrefix + "NotEnoughInputs")) {
+      return wrongCount ? "a wrong input count gave " + id : "the right input count gave " + id;
+    }
+    if (wrongCount && result.message != contract.countMessage) {
+      return "the input count error has the message \"" + result.message + "\"";
+    }
+    if (result.message.empty() || result.message.find('\n') != std::string::npos) {
+      return "not a one-line message: \"" + result.message + "\"";
+    }
+    if (!result.outputs.empty()) {
+      return "a failed call handed back outputs";
+    }
+    // The module's own errors come from its checks, which run before it
+    // creates or allocates anything.
+    if (moduleError && (after.allocations != before.allocations || after.blocksReclaimed != before.blocksReclaimed)) {
+      return id + " raised after the module had allocated";
+    }
+    return "";
+  }
+  if (wrongCount) {
+    return "a call with " + std::to_string(inputCount) + " inputs succeeded";
+  }
+  const size_t slots = static_cast<size_t>(call.outputCount == 0 ? 1 : call.outputCount);
+  if (result.outputs.size() != slots || result.outputs[0] == nullptr) {
+    return "no output in the first slot";
+  }
+  for (size_t slot = 1; slot < slots; ++slot) {
+    if (result.outputs[slot] != nullptr) {
+      return "an output in slot " + std::to_string(slot);
+    }
+  }
+  const OrrimArray *output = result.outputs[0].get();
+  if (orrimIsCell(output)) {
+    return "the output is a cell array";
+  }
+  const std::vector<uint64_t> expected = contract.outputDimensions(handles);
+  if (orrim::dimensions(output) != expected) {
+    return "an output of " + dimensionsText(orrim::dimensions(output)) + ", not " + dimensionsText(expected);
+  }
+  if (after.blocksReclaimed != before.blocksReclaimed) {
+    return "the host had to reclaim blocks the module did not free";
+  }
+  if (after.arraysLive != before.arraysLive + 1) {
+    return "arrays other than the output left after the call";
+  }
+  return contract.crossCheck != nullptr ? contract.crossCheck(handles, output) : "";
+}
+
+}  // namespace
+
+const GatewayContract &statefilterContract() {
+  static const GatewayContract contract{"statefilter", STATEFILTER_MODULE, 8, "tarv:ssm:kfc:",
+                                        "This function requires 8 input matrices.", periodsByOne, nullptr};
+  return contract;
+}
+
+const GatewayContract &cellstatefilterContract() {
+  static const GatewayContract contract{"cellstatefilter",
+                                        CELLSTATEFILTER_MODULE,
+                                        8,
+                                        "tarv:ssm:kfctv:",
+                                        "This function requires 8 input matrices.",
+                                        periodsByOne,
+                                        agreesWithStatefilter};
+  return contract;
+}
+
+const GatewayContract &statesmootherContract() {
+  static const GatewayContract contract{"statesmoother", STATESMOOTHER_MODULE, 10, "tarv:ssm:kfc:",
+                                        "This function requires 10 input arguments.", periodsByStates, nullptr};
+  return contract;
+}
+
+CheckedCall checkGatewayCall(const GatewayContract &contract, const DecodedCall &call) {
+  const orrim::Module &module = loaded(contract.modulePath);
+  std::vector<const OrrimArray *> handles;
+  for (const orrim::ArrayPtr &input : call.inputs) {
+    handles.push_back(input.get());
+  }
+  const std::vector<uint64_t> bitsBefore = inputBits(handles);
+  const orrim::Counters before = orrim::counters();
+  orrim::setMemoryLimit(call.memoryLimit);
+  orrim::CallResult result = module.call(call.outputCount, handles);
+  orrim::setMemoryLimit(0);
+  const orrim::Counters after = orrim::counters();
+
+  CheckedCall checked;
+  checked.failed = result.failed;
+  checked.identifier = result.identifier;
+  checked.message = result.message;
+  checked.violation = violationOf(contract, call, handles, result, before, after);
+  if (checked.violation.empty() && inputBits(handles) != bitsBefore) {
+    checked.violation = "the call changed its inputs";
+  }
+  result.outputs.clear();
+  if (checked.violation.empty() && orrim::counters().arraysLive != before.arraysLive) {
+    checked.violation = "arrays left after the output was released";
+  }
+  return checked;
+}
+
+int fuzzOneCall(const GatewayContract &contract, const uint8_t *data, size_t size) {
+  CheckedCall checked;
+  {
+    const DecodedCall call = decodeCall(data, size, contract.inputCount);
+    checked = checkGatewayCall(contract, call);
+  }
+  if (checked.violation.empty() && (orrim::counters().arraysLive != 0 || orrim::counters().blocksLive != 0)) {
+    checked.violation = "host arrays or blocks alive once the inputs were released";
+  }
+  if (!checked.violation.empty()) {
+    std::fprintf(stderr, "%s broke its contract: %s\n(the call %s: %s %s)\n", contract.name.c_str(),
+                 checked.violation.c_str(), checked.failed ? "failed" : "succeeded", checked.identifier.c_str(),
+                 checked.message.c_str());
+    std::abort();
+  }
+  return 0;
+}
+
+}  // namespace fuzzing
+
+// The host asks for blocks no machine can give (a dimension of 2^40 and more)
+// and must see null, as it would from the system allocator, so that the call
+// ends with orrim:OutOfMemory; the sanitizer's default would stop the process.
+extern "C" const char *__asan_default_options() { return "allocator_may_return_null=1"; }

@@ -1,0 +1,49 @@
+// What every call of a module's gateway must keep, whatever its inputs: an
+// output of the module's shape or one of its documented errors, inputs left
+// as they were, and nothing left behind in the host.
+#pragma once
+
+#include "fuzz_input.h"
+#include "orrim_host.hpp"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fuzzing {
+
+struct GatewayContract {
+  std::string name;
+  std::string modulePath;
+  int32_t inputCount;
+  std::string errorPrefix;   // every identifier the module raises starts with it
+  std::string countMessage;  // the message of a wrong input count
+  // The dimensions of the output of a call that succeeds, from the sizes the
+  // module reads (the inputs are all present then).
+  std::vector<uint64_t> (*outputDimensions)(const std::vector<const OrrimArray *> &inputs);
+  // For a call that succeeded: what else its output must agree with; empty
+  // when it does. May be null.
+  std::string (*crossCheck)(const std::vector<const OrrimArray *> &inputs, const OrrimArray *output);
+};
+
+const GatewayContract &statefilterContract();
+const GatewayContract &cellstatefilterContract();
+const GatewayContract &statesmootherContract();
+
+struct CheckedCall {
+  bool failed = false;
+  std::string identifier;
+  std::string message;
+  // Empty when the call kept the contract; otherwise what it broke.
+  std::string violation;
+};
+
+// Calls the module (loaded once per process) with the decoded call and checks
+// the contract, the host's counters included.
+CheckedCall checkGatewayCall(const GatewayContract &contract, const DecodedCall &call);
+
+// The body of a fuzz target: decodes, calls, and stops the process with the
+// broken promise printed.
+int fuzzOneCall(const GatewayContract &contract, const uint8_t *data, size_t size);
+
+}  // namespace fuzzing

@@ -1,0 +1,497 @@
+// The seed corpus of the fuzz targets: calls that reach every outcome of each
+// module (results of every shape the module accepts and each of its errors),
+// so that fuzzing starts from inside the filters rather than at their checks.
+//
+//   fuzz_seed_corpus write DIR   writes DIR/<module>/<outcome>--<what>
+//   fuzz_seed_corpus check DIR   runs every file of DIR/<module>/ through the
+//                                module's contract; a file whose name says
+//                                an outcome must give it ("ok", or the end of
+//                                the error identifier)
+#include "fuzz_input.h"
+#include "gateway_contract.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using fuzzing::CallEncoder;
+
+namespace {
+
+const double nan = std::numeric_limits<double>::quiet_NaN();
+const double inf = std::numeric_limits<double>::infinity();
+const uint64_t huge40 = fuzzing::hugeDimensions[0];  // 2^40
+const uint64_t huge63 = fuzzing::hugeDimensions[10];  // 2^63
+
+struct Seed {
+  std::string outcome;
+  std::string what;
+  CallEncoder call;
+};
+
+struct ModuleSeeds {
+  const fuzzing::GatewayContract &contract;
+  std::vector<Seed> seeds;
+};
+
+// A two-state, two-series model over T periods: Y, A, B, C, D, x0, P0.
+struct SmallModel {
+  uint64_t T;
+  std::vector<double> Y;
+};
+
+SmallModel twoSeries(uint64_t T) {
+  SmallModel model{T, {}};
+  const double pattern[] = {0.5, 1.25, -0.75, 2.0, nan, 1.5, 0.25, -1.0};
+  for (uint64_t e = 0; e < 2 * T; ++e) {
+    model.Y.push_back(pattern[e % 8]);
+  }
+  return model;
+}
+
+const std::vector<double> transition{0.75, 0.125, -0.25, 0.5};
+const std::vector<double> loading{0.5, 0.25, 0.0, 0.5};
+const std::vector<double> measurement{1.0, 0.5, 0.25, 1.0};
+const std::vector<double> innovation{0.75, 0.5, 0.25, 1.0};
+const std::vector<double> initialState{0.5, -0.5};
+const std::vector<double> initialCovariance{2.0, 0.5, 0.5, 1.0};
+
+// Constant coefficients in statefilter's order from A on: A, B, C, D, x0, P0.
+void constantCoefficients(CallEncoder &call) {
+  call.matrix(2, 2, transition).matrix(2, 2, loading).matrix(2, 2, measurement).matrix(2, 2, innovation);
+  call.matrix(2, 1, initialState).matrix(2, 2, initialCovariance);
+}
+
+// T pages of a 2 x 2 matrix, page t scaled by (t + 1) / 2.
+std::vector<double> pagesOf(const std::vector<double> &matrix, uint64_t T) {
+  std::vector<double> pages;
+  for (uint64_t t = 0; t < T; ++t) {
+    for (double v : matrix) {
+      pages.push_back(v * static_cast<double>(t + 1) / 2.0);
+    }
+  }
+  return pages;
+}
+
+std::vector<Seed> statefilterSeeds() {
+  const int32_t N = 8;
+  std::vector<Seed> seeds;
+  auto add = [&](const std::string &outcome, const std::string &what, CallEncoder call) {
+    seeds.push_back({outcome, what, std::move(call)});
+  };
+  const SmallModel model = twoSeries(6);
+  {
+    CallEncoder call(N, N);
+    call.real({6}, {1.0, 1.5, nan, 2.0, 0.5, 1.25}).scalar(1.0).scalar(0.5).scalar(1.0).scalar(0.75);
+    call.scalar(0.0).scalar(4.0).scalar(0.0);
+    add("ok", "local-level", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(6, 2, model.Y);
+    constantCoefficients(call);
+    call.scalar(0.0);
+    add("ok", "two-series-constant", std::move(call));
+  }
+  {
+    CallEncoder call(N, N, 2);
+    call.matrix(3, 2, twoSeries(3).Y);
+    call.real({2, 2, 3}, pagesOf(transition, 3)).real({2, 2, 3}, pagesOf(loading, 3));
+    call.real({2, 2, 3}, pagesOf(measurement, 3)).real({2, 2, 3}, pagesOf(innovation, 3));
+    call.matrix(2, 1, initialState).matrix(2, 2, initialCovariance).scalar(1e-8);
+    add("ok", "paged-coefficients", std::move(call));
+  }
+  {
+    CallEncoder call(N, N, 0);
+    call.matrix(0, 2, {}).matrix(2, 2, transition).real({2, 2, 0}, {}).matrix(2, 2, measurement);
+    call.real({2, 1, 0}, {}).matrix(2, 1, initialState).matrix(2, 2, initialCovariance).scalar(0.0);
+    add("ok", "no-periods-paged-b-and-d", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(6, 2, model.Y).real({2, 2, 1, 1}, transition);
+    call.matrix(2, 2, loading).matrix(2, 2, measurement).matrix(2, 2, innovation);
+    call.real({4}, {0.5, -0.5, 9.0, 9.0}).matrix(2, 2, initialCovariance).scalar(0.0);
+    add("ok", "four-dimensional-a-and-long-x0", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(6, 2, model.Y).empty().matrix(0, 0, {}).matrix(2, 0, {}).matrix(2, 1, {0.5, 1.0});
+    call.empty().empty().scalar(0.0);
+    add("ok", "no-states", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(4, 0, {}).matrix(2, 2, transition).matrix(2, 2, loading).matrix(0, 2, {}).matrix(0, 3, {});
+    call.matrix(2, 1, initialState).matrix(2, 2, initialCovariance).scalar(0.0);
+    add("ok", "no-series", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(3, 2, {inf, 1e300, -0.0, nan, 1e-300, -inf});
+    call.matrix(2, 2, {1e154, 0.0, 0.0, 1e154}).matrix(2, 2, loading).matrix(2, 2, measurement);
+    call.matrix(2, 2, {0.0, 0.0, 0.0, 0.0}).matrix(2, 1, initialState).matrix(2, 2, {nan, 0.0, 0.0, -1.0});
+    call.scalar(-1.0);
+    add("ok", "special-values", std::move(call));
+  }
+  {
+    CallEncoder call(7, N);
+    call.matrix(6, 2, model.Y);
+    constantCoefficients(call);
+    add("NotEnoughInputs", "seven-inputs", std::move(call));
+  }
+  add("NotEnoughInputs", "no-inputs", CallEncoder(0, N));
+  {
+    CallEncoder call(N, N);
+    call.matrix(6, 2, model.Y).matrix(2, 2, transition).matrix(2, 2, loading).matrix(2, 2, measurement);
+    call.matrix(2, 2, innovation).matrix(2, 1, initialState).matrix(1, 3, {1.0, 0.0, 1.0}).scalar(0.0);
+    add("InputTooSmall", "short-p0", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(6, 2, model.Y).matrix(2, 2, transition).matrix(2, 2, loading);
+    call.real({2, 2, 5}, pagesOf(measurement, 5)).matrix(2, 2, innovation).matrix(2, 1, initialState);
+    call.matrix(2, 2, initialCovariance).scalar(0.0);
+    add("InputTooSmall", "paged-c-one-page-short", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(6, 2, model.Y).matrix(2, 2, transition).real({1, 2, 6}, std::vector<double>(12, 0.5));
+    call.matrix(2, 2, measurement).matrix(2, 2, innovation).matrix(2, 1, initialState);
+    call.matrix(2, 2, initialCovariance).scalar(0.0);
+    add("InputTooSmall", "paged-b-with-one-row-for-two-states", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(6, 2, model.Y).cell({2, 1}).matrix(2, 2, transition).matrix(2, 2, transition);
+    call.matrix(2, 2, loading).matrix(2, 2, measurement).matrix(2, 2, innovation);
+    call.matrix(2, 1, initialState).matrix(2, 2, initialCovariance).scalar(0.0);
+    add("InputNotReal", "cell-a", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(6, 2, model.Y).matrix(2, 2, transition).matrix(2, 2, loading).matrix(2, 2, measurement);
+    call.matrix(2, 2, innovation).missing().matrix(2, 2, initialCovariance).scalar(0.0);
+    add("InputNotReal", "missing-x0", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(6, 2, model.Y).matrix(huge40, 0, {}).matrix(2, 2, loading).matrix(2, 2, measurement);
+    call.matrix(2, 2, innovation).matrix(2, 1, initialState).matrix(2, 2, initialCovariance).scalar(0.0);
+    add("TooLarge", "states-beyond-64-bits", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.limitMemory(7);
+    call.matrix(6, 2, model.Y);
+    constantCoefficients(call);
+    call.scalar(0.0);
+    add("OutOfMemory", "memory-limited-to-64-bytes", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(huge40, 0, {}).empty().empty().empty().empty().empty().empty().scalar(0.0);
+    add("OutOfMemory", "output-of-2pow40-periods", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(huge63, 0, {}).empty().empty().empty().empty().empty().empty().scalar(0.0);
+    add("TooLarge", "output-of-2pow63-periods", std::move(call));
+  }
+  return seeds;
+}
+
+std::vector<Seed> cellstatefilterSeeds() {
+  const int32_t N = 8;
+  std::vector<Seed> seeds;
+  auto add = [&](const std::string &outcome, const std::string &what, CallEncoder call) {
+    seeds.push_back({outcome, what, std::move(call)});
+  };
+  // One state; the series count goes 1, 2, 0, 3.
+  auto growingSeries = [](CallEncoder &call, bool withY) {
+    if (withY) {
+      call.cell({4, 1}).real({1}, {1.0}).real({2}, {0.5, nan}).empty().real({3}, {1.0, -1.0, 2.0});
+    }
+    call.scalar(0.9).scalar(0.5);
+    call.cell({4, 1}).matrix(1, 1, {1.0}).matrix(2, 1, {1.0, 0.5}).matrix(0, 1, {}).matrix(3, 1, {1.0, 2.0, 0.5});
+    call.cell({4, 1}).matrix(1, 1, {0.75}).matrix(2, 2, {0.5, 0.25, 0.5, 1.0}).matrix(0, 0, {});
+    call.matrix(3, 1, {1.0, 0.5, 0.25});
+    call.scalar(0.0).scalar(1.0).scalar(0.0);
+  };
+  {
+    CallEncoder call(N, N);
+    growingSeries(call, true);
+    add("ok", "series-one-two-none-three", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(6, 2, twoSeries(6).Y);
+    constantCoefficients(call);
+    call.scalar(0.0);
+    add("ok", "all-matrices", std::move(call));
+  }
+  {
+    CallEncoder call(N, N, 3);
+    call.matrix(3, 2, twoSeries(3).Y).cell({1, 3});
+    for (int t = 0; t < 3; ++t) {
+      call.matrix(2, 2, transition);
+    }
+    call.cell({3, 1}).matrix(2, 1, {0.5, 0.25}).matrix(2, 2, loading).matrix(2, 3, {0.5, 0, 0, 0.5, 0.25, 0.25});
+    call.cell({2, 2}).matrix(2, 2, measurement).matrix(2, 2, measurement).matrix(2, 2, measurement).empty();
+    call.matrix(2, 2, innovation).matrix(2, 1, initialState).matrix(2, 2, initialCovariance).scalar(0.0);
+    add("ok", "matrix-y-with-cells-of-other-shapes", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.cell({0, 1}).scalar(0.9).scalar(0.5).cell({0, 0}).empty().scalar(0.0).scalar(1.0).scalar(0.0);
+    add("ok", "no-periods-empty-cells", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.cell({2, 1}).real({1}, {inf}).real({1}, {-1e300}).scalar(1e154).scalar(1e154).scalar(1.0);
+    call.scalar(0.0).scalar(nan).scalar(1.0).scalar(-inf);
+    add("ok", "special-values", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.cell({4, 1}).real({1}, {1.0}).real({2}, {0.5, nan}).empty().real({3}, {1.0, -1.0, 2.0});
+    call.cell({2, 1}).scalar(0.9).scalar(0.9);
+    call.scalar(0.5).cell({4, 1}).matrix(1, 1, {1.0}).matrix(2, 1, {1.0, 0.5}).matrix(0, 1, {});
+    call.matrix(3, 1, {1.0, 2.0, 0.5}).scalar(1.0).scalar(0.0).scalar(1.0).scalar(0.0);
+    add("InputTooSmall", "cell-a-shorter-than-the-periods", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.cell({2, 1}).real({1}, {1.0}).real({1}, {2.0}).scalar(0.9).scalar(0.5);
+    call.cell({2, 1}).matrix(1, 1, {1.0}).missing();
+    call.scalar(1.0).scalar(0.0).scalar(1.0).scalar(0.0);
+    add("InputNotReal", "unset-element-of-c", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.cell({2, 1}).real({1}, {1.0}).cell({1, 1}).scalar(2.0).scalar(0.9).scalar(0.5);
+    call.scalar(1.0).scalar(1.0).scalar(0.0).scalar(1.0).scalar(0.0);
+    add("InputNotReal", "nested-cell-in-y", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(2, 2, {1.0, 2.0, 1.0, 2.0}).scalar(0.9).scalar(0.5);
+    call.cell({2, 1}).matrix(1, 1, {1.0}).matrix(2, 1, {1.0, 1.0});
+    call.scalar(1.0).scalar(0.0).scalar(1.0).scalar(0.0);
+    add("InputTooSmall", "one-d-matrix-for-more-series", std::move(call));
+  }
+  {
+    CallEncoder call(9, N);
+    growingSeries(call, true);
+    call.scalar(0.0);
+    add("NotEnoughInputs", "nine-inputs", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.cell({1, 1}).real({1}, {1.0}).matrix(2, 2, transition).matrix(2, 1, {0.5, 0.5});
+    call.cell({1, 1}).matrix(huge63, 0, {});
+    call.scalar(1.0).matrix(2, 1, initialState).matrix(2, 2, initialCovariance).scalar(0.0);
+    add("TooLarge", "series-beyond-64-bits", std::move(call));
+  }
+  {
+    // Found by fuzzing: the checks visited each of the 2^40 periods.
+    CallEncoder call(N, N);
+    call.matrix(huge40, 0, {}).scalar(0.9).scalar(0.5).matrix(0, 1, {}).matrix(0, 1, {});
+    call.scalar(0.0).scalar(1.0).scalar(0.0);
+    add("OutOfMemory", "matrix-y-of-2pow40-periods-without-cells", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.limitMemory(11);
+    growingSeries(call, true);
+    add("OutOfMemory", "memory-limited-to-96-bytes-on-growth", std::move(call));
+  }
+  return seeds;
+}
+
+std::vector<Seed> statesmootherSeeds() {
+  const int32_t N = 10;
+  std::vector<Seed> seeds;
+  auto add = [&](const std::string &outcome, const std::string &what, CallEncoder call) {
+    seeds.push_back({outcome, what, std::move(call)});
+  };
+  const SmallModel model = twoSeries(5);
+  // Y and A are given by the caller; B, C, D, P0, tol, x0 follow here.
+  auto afterA = [](CallEncoder &call) {
+    call.matrix(2, 2, loading).matrix(2, 2, measurement).matrix(2, 2, innovation);
+    call.matrix(2, 2, initialCovariance).scalar(0.0).matrix(2, 1, initialState);
+  };
+  {
+    CallEncoder call(N, N);
+    call.real({5}, {1.0, 1.5, nan, 2.0, 0.5}).scalar(1.0).scalar(0.5).scalar(1.0).scalar(0.75);
+    call.scalar(4.0).scalar(0.0).scalar(0.0).matrix(1, 5, {0.0, 0.25, 0.0, -0.25, 0.0});
+    call.matrix(1, 5, {0.5, 0.5, 0.5, 0.5, 0.5});
+    add("ok", "local-level-with-intercepts", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(5, 2, model.Y).real({2, 2, 5}, pagesOf(transition, 5));
+    afterA(call);
+    call.empty().empty();
+    add("ok", "paged-a-with-distinct-pages", std::move(call));
+  }
+  {
+    CallEncoder call(N, N, 2);
+    call.matrix(5, 2, model.Y).matrix(2, 2, transition).real({2, 2, 5}, pagesOf(loading, 5));
+    call.real({2, 2, 5}, pagesOf(measurement, 5)).real({2, 1, 5}, {0.5, 0.5, 0.25, 1.0, 0.5, 0.5, 1.0, 0.25, 0.5, 0.5});
+    call.matrix(2, 2, initialCovariance).scalar(1e-8).matrix(2, 1, initialState);
+    call.matrix(5, 2, {0.1, 0.2, 0.3, 0.4, 0.5, 0.0, 0.0, 0.0, 0.0, 0.0}).empty();
+    add("ok", "paged-b-c-d-and-a-t-by-m-intercept", std::move(call));
+  }
+  {
+    CallEncoder call(N, N, 0);
+    call.matrix(0, 2, {}).matrix(2, 2, transition).real({2, 2, 0}, {}).matrix(2, 2, measurement);
+    call.real({2, 1, 0}, {}).matrix(2, 2, initialCovariance).scalar(0.0).matrix(2, 1, initialState);
+    call.empty().empty();
+    add("ok", "no-periods-paged-b-and-d", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(4, 0, {}).matrix(2, 2, transition).matrix(2, 2, loading).matrix(0, 2, {}).matrix(0, 1, {});
+    call.matrix(2, 2, initialCovariance).scalar(0.0).matrix(2, 1, initialState).empty().empty();
+    add("ok", "no-series", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(5, 2, model.Y).empty().empty().matrix(2, 0, {}).matrix(2, 1, {0.5, 1.0});
+    call.empty().scalar(0.0).empty().empty().matrix(2, 5, std::vector<double>(10, 0.25));
+    add("ok", "no-states", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(3, 2, {inf, 1e300, -0.0, nan, 1e-300, -inf}).matrix(2, 2, {1e154, 0.0, 0.0, 1e154});
+    call.matrix(2, 2, loading).matrix(2, 2, measurement).matrix(2, 2, {0.0, 0.0, 0.0, 0.0});
+    call.matrix(2, 2, {nan, 0.0, 0.0, -1.0}).scalar(-1.0).matrix(2, 1, initialState).empty().empty();
+    add("ok", "special-values", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(5, 2, model.Y).matrix(2, 2, transition);
+    afterA(call);
+    call.matrix(2, 4, std::vector<double>(8, 0.5)).empty();
+    add("InputTooSmall", "state-intercept-one-period-short", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.cell({1, 1}).matrix(5, 2, model.Y).matrix(2, 2, transition);
+    afterA(call);
+    call.empty().empty();
+    add("InputNotReal", "cell-y", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(5, 2, model.Y).matrix(huge40, 0, {});
+    afterA(call);
+    call.empty().empty();
+    add("TooLarge", "states-beyond-64-bits", std::move(call));
+  }
+  {
+    CallEncoder call(8, N);
+    call.matrix(5, 2, model.Y).matrix(2, 2, transition);
+    afterA(call);
+    add("NotEnoughInputs", "eight-inputs", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.limitMemory(47);
+    call.matrix(5, 2, model.Y).matrix(2, 2, transition);
+    afterA(call);
+    call.empty().empty();
+    add("OutOfMemory", "memory-limited-to-384-bytes", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(huge40, 0, {}).scalar(1.0).scalar(1.0).matrix(0, 1, {}).matrix(0, 1, {}).scalar(1.0);
+    call.scalar(0.0).scalar(0.0).empty().empty();
+    add("OutOfMemory", "2pow40-periods", std::move(call));
+  }
+  {
+    // Found by fuzzing: 2^40 empty periods were walked for a 2^40 x 0 result.
+    CallEncoder call(N, N);
+    call.matrix(huge40, 0, {}).empty().empty().empty().empty().empty().scalar(0.0).empty().empty().empty();
+    add("ok", "no-state-no-series-2pow40-periods", std::move(call));
+  }
+  return seeds;
+}
+
+std::vector<ModuleSeeds> allSeeds() {
+  return {{fuzzing::statefilterContract(), statefilterSeeds()},
+          {fuzzing::cellstatefilterContract(), cellstatefilterSeeds()},
+          {fuzzing::statesmootherContract(), statesmootherSeeds()}};
+}
+
+std::string outcomeOf(const fuzzing::CheckedCall &checked) {
+  if (!checked.failed) {
+    return "ok";
+  }
+  return checked.identifier.substr(checked.identifier.rfind(':') + 1);
+}
+
+int writeSeeds(const fs::path &root) {
+  for (const ModuleSeeds &module : allSeeds()) {
+    const fs::path directory = root / module.contract.name;
+    fs::create_directories(directory);
+    for (const Seed &seed : module.seeds) {
+      std::ofstream file(directory / (seed.outcome + "--" + seed.what), std::ios::binary);
+      const std::string bytes = seed.call.bytes();
+      file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    std::cout << module.seeds.size() << " seeds for " << module.contract.name << "\n";
+  }
+  return 0;
+}
+
+int checkSeeds(const fs::path &root) {
+  int failures = 0;
+  for (const ModuleSeeds &module : allSeeds()) {
+    const fs::path directory = root / module.contract.name;
+    int files = 0;
+    int succeeded = 0;
+    for (const fs::directory_entry &entry : fs::directory_iterator(directory)) {
+      std::ifstream file(entry.path(), std::ios::binary);
+      const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+      const fuzzing::DecodedCall call = fuzzing::decodeCall(reinterpret_cast<const uint8_t *>(bytes.data()),
+                                                            bytes.size(), module.contract.inputCount);
+      const fuzzing::CheckedCall checked = fuzzing::checkGatewayCall(module.contract, call);
+      const std::string name = entry.path().filename().string();
+      const size_t separator = name.find("--");
+      const std::string outcome = outcomeOf(checked);
+      ++files;
+      succeeded += checked.failed ? 0 : 1;
+      if (!checked.violation.empty()) {
+        std::cout << module.contract.name << "/" << name << ": " << checked.violation << "\n";
+        ++failures;
+      } else if (separator != std::string::npos && name.substr(0, separator) != outcome) {
+        std::cout << module.contract.name << "/" << name << ": gave " << outcome << " (" << checked.message << ")\n";
+        ++failures;
+      }
+    }
+    std::cout << module.contract.name << ": " << files << " seeds, " << succeeded << " with a result\n";
+    if (succeeded == 0) {
+      std::cout << module.contract.name << ": no seed reaches the filter\n";
+      ++failures;
+    }
+  }
+  std::cout << (failures == 0 ? "every seed gave its outcome" : "seeds failed") << "\n";
+  return failures == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc != 3 || (std::string(argv[1]) != "write" && std::string(argv[1]) != "check")) {
+    std::cerr << "usage: fuzz_seed_corpus write|check DIR\n";
+    return 2;
+  }
+  return std::string(argv[1]) == "write" ? writeSeeds(argv[2]) : checkSeeds(argv[2]);
+}
