@@ -90,3 +90,11 @@ def _simulate(model, rng):
         state = model.page("A", t) @ state + s + B @ rng.normal(size=B.shape[1])
         observations[t] = model.page("C", t) @ state + o + D @ rng.normal(size=D.shape[1])
     return observations
+
+
+def module_arguments(module, model, tol=0.0):
+    """The model as the arguments of `module`, in that module's own order."""
+    if module == "statesmoother":
+        return [model.Y, model.A, model.B, model.C, model.D, model.P0, tol, model.x0,
+                model.stateIntercept, model.observationIntercept]
+    return [model.Y, model.A, model.B, model.C, model.D, model.x0, model.P0, tol]
