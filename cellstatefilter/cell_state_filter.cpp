@@ -81,13 +81,8 @@ void runCellStateFilter(const CellFilterInputs &inputs, const CellFilterSizes &s
       observations = dataOfPeriod(inputs.Y, t);
     }
 
-    double logLikelihood = 0.0;
     // Also with no series: the state keeps moving through the period.
     predictState(workspace.state, model, workspace.scratch, m);
-    for (uint64_t j = 0; j < n; ++j) {
-      updateWithObservation(observations[j], model.measurementRows + j * m, model.observationNoiseVar[j], tol, m,
-                            workspace.state, workspace.scratch, orrimIsNaN, &logLikelihood);
-    }
-    out[t] = logLikelihood;
+    out[t] = updateWithObservations(observations, 1, n, model, tol, m, workspace.state, workspace.scratch, orrimIsNaN);
   }
 }

@@ -2,6 +2,8 @@
 
 #include "dense_kernels.h"
 
+#include <algorithm>
+
 void downdateCovarianceVectorised(double *P, const double *covTimesRow, const double *gain, uint64_t m) {
   denseKernels().symmetricDowndate(P, covTimesRow, gain, m);
   // A variance that rounding drove to zero or below drops its state until the
@@ -15,4 +17,31 @@ void downdateCovarianceVectorised(double *P, const double *covTimesRow, const do
       }
     }
   }
+}
+
+double updateWithObservationsOfFixedSize(const double *y, uint64_t yStride, uint64_t n, const PreparedModel &model,
+                                         double tol, uint64_t m, FilterState state, MissingTest isMissing) {
+  // Series go to the kernel in runs that fit on the stack; between runs P
+  // goes through memory, which changes no bit.
+  constexpr uint64_t run = 16;
+  const FixedAssimilateKernel assimilate = denseKernels().assimilateFixed[m];
+  double logLikelihood = 0.0;
+  for (uint64_t first = 0; first < n; first += run) {
+    const uint64_t count = std::min(run, n - first);
+    double observations[run];
+    bool present[run];
+    ObservationOutcome outcomes[run];
+    for (uint64_t j = 0; j < count; ++j) {
+      observations[j] = y[(first + j) * yStride];
+      present[j] = !isMissing(observations[j]);
+    }
+    assimilate(state.x, state.P, observations, present, count, model.measurementRows + first * m,
+               model.observationNoiseVar + first, tol, outcomes, nullptr);
+    for (uint64_t j = 0; j < count; ++j) {
+      if (outcomes[j].used) {
+        logLikelihood -= logLikelihoodTerm(outcomes[j].variance, outcomes[j].innovation, outcomes[j].reciprocal);
+      }
+    }
+  }
+  return logLikelihood;
 }

@@ -5,6 +5,7 @@
 // kernels, which give the same bits.
 #pragma once
 
+#include "dense_kernels.h"
 #include "dense_products.h"
 #include "filter_types.h"
 #include "reference_steps.h"
@@ -105,4 +106,30 @@ inline bool updateWithObservation(double y, const double *measurementRow, double
                                        logLikelihood);
   }
   return updateWithObservationOfSize(y, measurementRow, noiseVar, tol, m, state, scratch, isMissing, logLikelihood);
+}
+
+// Whether m states take the steps compiled for their size.
+inline bool usesFixedSizeSteps(uint64_t m) { return m >= smallestFixedSize && m <= largestFixedSize; }
+
+// updateWithObservations for a model that usesFixedSizeSteps.
+double updateWithObservationsOfFixedSize(const double *y, uint64_t yStride, uint64_t n, const PreparedModel &model,
+                                         double tol, uint64_t m, FilterState state, MissingTest isMissing);
+
+// The updates of one period's n series in turn, observation j at y[j*yStride],
+// each as updateWithObservation makes it. P must be symmetric, as every
+// prediction leaves it. Returns the period's log-likelihood: 0.0 less the
+// terms of the used observations, in series order.
+inline double updateWithObservations(const double *y, uint64_t yStride, uint64_t n, const PreparedModel &model,
+                                     double tol, uint64_t m, const FilterState &state, const FilterScratch &scratch,
+                                     MissingTest isMissing) {
+  double logLikelihood = 0.0;
+  if (usesFixedSizeSteps(m)) {
+    logLikelihood = updateWithObservationsOfFixedSize(y, yStride, n, model, tol, m, state, isMissing);
+  } else {
+    for (uint64_t j = 0; j < n; ++j) {
+      updateWithObservation(y[j * yStride], model.measurementRows + j * m, model.observationNoiseVar[j], tol, m,
+                            state, scratch, isMissing, &logLikelihood);
+    }
+  }
+  return logLikelihood;
 }

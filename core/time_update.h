@@ -1,6 +1,7 @@
 // The prediction of one period: x <- A*x, P <- A*P*A' + B*B'.
 #pragma once
 
+#include "dense_kernels.h"
 #include "dense_products.h"
 #include "filter_types.h"
 #include "reference_steps.h"
@@ -17,6 +18,12 @@ void predictStateVectorised(FilterState state, const PreparedModel &model, Filte
 inline void predictState(FilterState state, const PreparedModel &model, FilterScratch scratch, uint64_t m) {
   if (m == 1) {
     predictStateReference(state, model, scratch, OneState{});
+    return;
+  }
+  // The kernels compiled for a few states run down the columns of A.
+  if (m >= smallestFixedSize && m <= largestFixedSize && model.transitionColumns != nullptr) {
+    denseKernels().predictFixed[m](state.x, state.P, model.transitionColumns, model.stateNoiseCov,
+                                   scratch.transitionTimesCov);
     return;
   }
   if (m < smallestVectorisedSize) {

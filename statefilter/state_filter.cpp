@@ -33,16 +33,11 @@ void runStateFilter(const double *Y, uint64_t T, uint64_t n, CoefficientSource A
     if (D.paged) {
       prepareObservationNoise(model.observationNoiseVar, coefficientOfPeriod(D, t, n * h), n, h);
     }
-    double logLikelihood = 0.0;
-    for (uint64_t j = 0; j < n; ++j) {
-      // The prediction belongs to the first series: with no series the state
-      // is never read again, and every period's sum is 0.0 either way.
-      if (j == 0) {
-        predictState(workspace.state, model, workspace.scratch, m);
-      }
-      updateWithObservation(Y[t + j * T], model.measurementRows + j * m, model.observationNoiseVar[j], tol, m,
-                            workspace.state, workspace.scratch, isMissing, &logLikelihood);
+    // The prediction belongs to the first series: with no series the state is
+    // never read again, and every period's sum is 0.0 either way.
+    if (n > 0) {
+      predictState(workspace.state, model, workspace.scratch, m);
     }
-    out[t] = logLikelihood;
+    out[t] = updateWithObservations(Y + t, T, n, model, tol, m, workspace.state, workspace.scratch, isMissing);
   }
 }

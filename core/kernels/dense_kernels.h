@@ -20,10 +20,41 @@ using RowsTimesColumnsKernel = void (*)(double *out, uint64_t outStride, const d
 // update would form, so the result is exactly symmetric.
 using SymmetricDowndateKernel = void (*)(double *P, const double *w, const double *K, uint64_t m);
 
+// Models of smallestFixedSize to largestFixedSize states have their steps
+// compiled for their size, tabled by m.
+inline constexpr uint64_t smallestFixedSize = 2;
+inline constexpr uint64_t largestFixedSize = 16;
+
+// x <- A*x and P <- A*P*A' + B*B' for the model's m, with A column-major and
+// an m x m scratch for A*P; P is read by columns and may be asymmetric.
+using FixedPredictKernel = void (*)(double *x, double *P, const double *transitionColumns,
+                                    const double *stateNoiseCov, double *transitionTimesCov);
+
+// What one observation's update found: `used` when it was present and its
+// variance F above tol; then also its innovation v and 1/F. F is set for every
+// present observation.
+struct ObservationOutcome {
+  double variance;
+  double innovation;
+  double reciprocal;
+  bool used;
+};
+
+// The univariate updates of `count` series in turn, for the model's m: series
+// j has row j of measurementRows (m apart), noise variance noiseVars[j], and
+// its innovation starts from innovationStarts[j] when present[j]. P must be
+// symmetric. When gains is not null, the gain of each used series goes to
+// gains + j*m.
+using FixedAssimilateKernel = void (*)(double *x, double *P, const double *innovationStarts, const bool *present,
+                                       uint64_t count, const double *measurementRows, const double *noiseVars,
+                                       double tol, ObservationOutcome *outcomes, double *gains);
+
 struct DenseKernels {
   const char *name;
   RowsTimesColumnsKernel rowsTimesColumns;
   SymmetricDowndateKernel symmetricDowndate;
+  FixedPredictKernel predictFixed[largestFixedSize + 1];  // null below smallestFixedSize
+  FixedAssimilateKernel assimilateFixed[largestFixedSize + 1];
 };
 
 enum class KernelPath { portable, avx2, avx512 };

@@ -27,6 +27,9 @@ struct Lanes {
   static V sub(V a, V b) { return _mm256_sub_pd(a, b); }
   static V mul(V a, V b) { return _mm256_mul_pd(a, b); }
   static V blendFirst(int n, V a, V b) { return _mm256_blendv_pd(b, a, _mm256_castsi256_pd(mask(n))); }
+  static bool anyAtMostZero(V v, int n) {
+    return (_mm256_movemask_pd(_mm256_cmp_pd(v, _mm256_setzero_pd(), _CMP_LE_OQ)) & ((1 << n) - 1)) != 0;
+  }
 };
 
 }  // namespace

@@ -25,6 +25,9 @@ struct Lanes {
   static V sub(V a, V b) { return _mm512_sub_pd(a, b); }
   static V mul(V a, V b) { return _mm512_mul_pd(a, b); }
   static V blendFirst(int n, V a, V b) { return _mm512_mask_blend_pd(mask(n), b, a); }
+  static bool anyAtMostZero(V v, int n) {
+    return (_mm512_cmp_pd_mask(v, _mm512_setzero_pd(), _CMP_LE_OQ) & mask(n)) != 0;
+  }
 };
 
 }  // namespace

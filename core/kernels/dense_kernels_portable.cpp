@@ -33,6 +33,12 @@ struct Lanes {
     for (int lane = 0; lane < n; ++lane) result[lane] = a[lane];
     return result;
   }
+  static bool anyAtMostZero(V v, int n) {
+    for (int lane = 0; lane < n; ++lane) {
+      if (v[lane] <= 0.0) return true;
+    }
+    return false;
+  }
 };
 
 }  // namespace

@@ -8,8 +8,10 @@
 #include "host_testing.h"
 #include "random_model.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string>
 
 using testing_support::bitIdentical;
 using testing_support::RandomSource;
@@ -189,6 +191,102 @@ TEST(FastSteps, UpdatesMatchTheReferenceOverASequenceOfObservations) {
       ASSERT_TRUE(bitIdentical({v, invF}, {used.innovation, used.reciprocal}));
       ASSERT_TRUE(bitIdentical(reference.x, fast.x)) << "m " << m << " observation " << observation;
       ASSERT_TRUE(bitIdentical(reference.P, fast.P)) << "m " << m << " observation " << observation;
+    }
+  }
+}
+
+// The kernels compiled for each size from smallestFixedSize to
+// largestFixedSize, on every path, against the plain loops.
+TEST(FixedSizeSteps, PredictionMatchesTheReferenceOnEveryPath) {
+  RandomSource random(15);
+  for (const DenseKernels *kernels : availablePaths()) {
+    for (uint64_t m = smallestFixedSize; m <= largestFixedSize; ++m) {
+      for (int trial = 0; trial < 4; ++trial) {
+        StepBuffers fast(m);
+        fast.x = random.normals(m);
+        fast.rows = random.stableTransition(m);
+        fast.noise = symmetricMatrix(random, m, false);
+        fast.P = symmetricMatrix(random, m, trial == 1);
+        if (trial == 2) fast.P[1] += 0.5;  // an asymmetric start
+        if (trial == 3) {
+          sprinkleSpecialValues(random, fast.rows, 0.05);
+          sprinkleSpecialValues(random, fast.P, 0.03);
+        }
+        fast.columns.resize(m * m);
+        for (uint64_t i = 0; i < m; ++i)
+          for (uint64_t j = 0; j < m; ++j) fast.columns[i + j * m] = fast.rows[i * m + j];
+        StepBuffers reference = fast;
+        kernels->predictFixed[m](fast.x.data(), fast.P.data(), fast.columns.data(), fast.noise.data(),
+                                 fast.ap.data());
+        predictStateReference(reference.state(), reference.model(), reference.scratch(), m);
+        ASSERT_TRUE(bitIdentical(reference.x, fast.x)) << kernels->name << " m " << m << " trial " << trial;
+        ASSERT_TRUE(bitIdentical(reference.P, fast.P)) << kernels->name << " m " << m << " trial " << trial;
+      }
+    }
+  }
+}
+
+TEST(FixedSizeSteps, RunsOfObservationsMatchTheSequentialUpdatesOnEveryPath) {
+  RandomSource random(16);
+  for (const DenseKernels *kernels : availablePaths()) {
+    for (uint64_t m = smallestFixedSize; m <= largestFixedSize; ++m) {
+      for (int trial = 0; trial < 3; ++trial) {
+        const uint64_t count = 1 + random.below(9);
+        StepBuffers reference(m);
+        reference.P = symmetricMatrix(random, m, trial == 1);
+        reference.x = random.normals(m);
+        std::vector<double> rows = random.normals(count * m), noise(count), starts = random.normals(count);
+        std::vector<char> presentFlags(count);
+        for (uint64_t j = 0; j < count; ++j) {
+          noise[j] = random.uniform(0.1, 2.0);
+          presentFlags[j] = !random.chance(0.15);
+        }
+        // A series that sees one state exactly: its variance falls to zero and is cleared.
+        if (count > 1) {
+          std::fill(rows.begin() + m, rows.begin() + 2 * m, 0.0);
+          rows[m + random.below(m)] = 1.0;
+          noise[1] = 0.0;
+        }
+        if (trial == 2) {
+          sprinkleSpecialValues(random, rows, 0.05);
+          sprinkleSpecialValues(random, starts, 0.1);
+        }
+        const double tol = trial == 1 ? 0.5 : 0.0;
+        std::vector<double> x = reference.x, P = reference.P, gains(count * m, 7.0);
+        std::vector<ObservationOutcome> outcomes(count);
+        bool present[16];
+        for (uint64_t j = 0; j < count; ++j) present[j] = presentFlags[j] != 0;
+        kernels->assimilateFixed[m](x.data(), P.data(), starts.data(), present, count, rows.data(), noise.data(),
+                                    tol, outcomes.data(), gains.data());
+        // The plain loops, series by series.
+        for (uint64_t j = 0; j < count; ++j) {
+          const std::string where = std::string(kernels->name) + " m " + std::to_string(m) + " series " +
+                                    std::to_string(j) + " trial " + std::to_string(trial);
+          const double *c = rows.data() + j * m;
+          if (!present[j]) {
+            ASSERT_FALSE(outcomes[j].used) << where;
+            continue;
+          }
+          covTimesRowReference(reference.w.data(), c, reference.P.data(), m);
+          double F = noise[j];
+          for (uint64_t q = 0; q < m; ++q) F += c[q] * reference.w[q];
+          ASSERT_TRUE(bitIdentical({F}, {outcomes[j].variance})) << where;
+          ASSERT_EQ(!(F <= tol), outcomes[j].used) << where;
+          if (F <= tol) continue;
+          double v = starts[j];
+          for (uint64_t s = 0; s < m; ++s) v -= c[s] * reference.x[s];
+          const double invF = 1.0 / F;
+          for (uint64_t s = 0; s < m; ++s) {
+            reference.K[s] = invF * reference.w[s];
+            reference.x[s] = v * reference.K[s] + reference.x[s];
+          }
+          downdateCovarianceReference(reference.P.data(), reference.w.data(), reference.K.data(), m);
+          ASSERT_TRUE(bitIdentical({v, invF}, {outcomes[j].innovation, outcomes[j].reciprocal})) << where;
+          ASSERT_TRUE(bitIdentical(reference.K, {gains.begin() + j * m, gains.begin() + (j + 1) * m})) << where;
+        }
+        ASSERT_TRUE(bitIdentical(reference.x, x)) << kernels->name << " m " << m << " trial " << trial;
+        ASSERT_TRUE(bitIdentical(reference.P, P)) << kernels->name << " m " << m << " trial " << trial;
+      }
     }
   }
 }
