@@ -5,6 +5,7 @@
 #include "model_preparation.h"
 #include "time_update.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -76,6 +77,45 @@ void recordUsed(const double *identity, const double *gain, const double *measur
   }
 }
 
+// The updates of period t for a model that usesFixedSizeSteps: the series go
+// to the kernel in runs, with the same starts, tests and sums as one by one,
+// and are recorded after it from the gains it returns.
+void updateAndRecordOfFixedSize(const SmootherModel &model, uint64_t t, SmootherWorkspace &workspace,
+                                MissingTest isMissing) {
+  constexpr uint64_t run = 16;
+  const uint64_t n = model.n;
+  const uint64_t m = model.m;
+  const PreparedModel &prepared = workspace.model;
+  const FixedAssimilateKernel assimilate = denseKernels().assimilateFixed[m];
+  for (uint64_t first = 0; first < n; first += run) {
+    const uint64_t count = std::min(run, n - first);
+    double starts[run];
+    bool present[run];
+    ObservationOutcome outcomes[run];
+    double gains[run * largestFixedSize];
+    for (uint64_t j = 0; j < count; ++j) {
+      const uint64_t o = t * n + first + j;
+      // Missing means a NaN observation; a NaN mean is used and spreads.
+      present[j] = !isMissing(workspace.observationsByPeriod[o]);
+      starts[j] = workspace.observationsByPeriod[o] - workspace.meanObservations[o];
+    }
+    assimilate(workspace.state.x, workspace.state.P, starts, present, count, prepared.measurementRows + first * m,
+               prepared.observationNoiseVar + first, model.tol, outcomes, gains);
+    for (uint64_t j = 0; j < count; ++j) {
+      const uint64_t o = t * n + first + j;
+      double *transfer = workspace.transferMatrices + o * m * m;
+      double *score = workspace.scoreVectors + o * m;
+      if (!outcomes[j].used) {
+        recordPassedOver(workspace.identityMatrix, m, transfer, score, workspace.skipFlags + o);
+        continue;
+      }
+      const UsedObservation used{outcomes[j].innovation, outcomes[j].reciprocal};
+      recordUsed(workspace.identityMatrix, gains + j * m, prepared.measurementRows + (first + j) * m, used, m,
+                 workspace.updateMatrix, transfer, score);
+    }
+  }
+}
+
 }  // namespace
 
 void runForwardPass(const SmootherModel &model, SmootherWorkspace &workspace, MissingTest isMissing) {
@@ -97,6 +137,10 @@ void runForwardPass(const SmootherModel &model, SmootherWorkspace &workspace, Mi
     }
     for (uint64_t e = 0; e < mm; ++e) {
       workspace.predictedCovariances[t * mm + e] = state.P[e];
+    }
+    if (usesFixedSizeSteps(m)) {
+      updateAndRecordOfFixedSize(model, t, workspace, isMissing);
+      continue;
     }
     for (uint64_t j = 0; j < n; ++j) {
       const uint64_t o = t * n + j;
