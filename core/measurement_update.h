@@ -22,8 +22,7 @@ inline constexpr double logTwoPi = 1.837877066409345;
 void downdateCovarianceVectorised(double *P, const double *covTimesRow, const double *gain, uint64_t m);
 
 // w = P*c' into covTimesRow; returns F = d + c*w accumulated onto d.
-template <typename Size>
-inline double innovationVariance(const double *measurementRow, double noiseVar, const double *P, Size m,
+inline double innovationVariance(const double *measurementRow, double noiseVar, const double *P, uint64_t m,
                                  double *covTimesRow) {
   if (m < smallestVectorisedSize) {
     covTimesRowReference(covTimesRow, measurementRow, P, m);
@@ -49,8 +48,7 @@ struct UsedObservation {
 // innovation starts from `innovationStart` (the observation, or in the
 // smoother the observation less its mean) and subtracts c(s)*x(s) in turn.
 // A state variance left at or below zero has its row and column of P zeroed.
-template <typename Size>
-inline UsedObservation assimilateObservation(double innovationStart, double F, const double *measurementRow, Size m,
+inline UsedObservation assimilateObservation(double innovationStart, double F, const double *measurementRow, uint64_t m,
                                              FilterState state, FilterScratch scratch) {
   double *x = state.x;
   const double *w = scratch.covTimesRow;
@@ -79,19 +77,35 @@ inline double logLikelihoodTerm(double F, double v, double reciprocal) {
   return 0.5 * ((std::log(F) + logTwoPi) + (v * v) * reciprocal);
 }
 
-template <typename Size>
-inline bool updateWithObservationOfSize(double y, const double *measurementRow, double noiseVar, double tol, Size m,
-                                        FilterState state, FilterScratch scratch, MissingTest isMissing,
-                                        double *logLikelihood) {
+// updateWithObservation for the local level model, on values held in
+// registers (see predictOneState): the same operations, in the same order.
+inline bool updateOneStateWithObservation(double y, const double *measurementRow, double noiseVar, double tol,
+                                          FilterState state, FilterScratch scratch, MissingTest isMissing,
+                                          double *logLikelihood) {
   if (isMissing(y)) {
     return false;
   }
-  const double F = innovationVariance(measurementRow, noiseVar, state.P, m, scratch.covTimesRow);
+  const double c = measurementRow[0];
+  const double P = state.P[0];
+  const double x = state.x[0];
+  double w = 0.0;
+  w += P * c;
+  double F = noiseVar;
+  F += c * w;
   if (F <= tol) {  // ordered: a NaN F or tol never passes the observation over
     return false;
   }
-  const UsedObservation used = assimilateObservation(y, F, measurementRow, m, state, scratch);
-  *logLikelihood -= logLikelihoodTerm(F, used.innovation, used.reciprocal);
+  double v = y;
+  v -= c * x;
+  const double invF = 1.0 / F;
+  const double K = invF * w;
+  state.x[0] = v * K + x;
+  const double p = P - w * K;
+  // A variance at or below zero is cleared; a NaN one is kept.
+  state.P[0] = p <= 0.0 ? 0.0 : p;
+  scratch.covTimesRow[0] = w;
+  scratch.gain[0] = K;
+  *logLikelihood -= logLikelihoodTerm(F, v, invF);
   return true;
 }
 
@@ -102,10 +116,18 @@ inline bool updateWithObservation(double y, const double *measurementRow, double
                                   FilterState state, FilterScratch scratch, MissingTest isMissing,
                                   double *logLikelihood) {
   if (m == 1) {
-    return updateWithObservationOfSize(y, measurementRow, noiseVar, tol, OneState{}, state, scratch, isMissing,
-                                       logLikelihood);
+    return updateOneStateWithObservation(y, measurementRow, noiseVar, tol, state, scratch, isMissing, logLikelihood);
   }
-  return updateWithObservationOfSize(y, measurementRow, noiseVar, tol, m, state, scratch, isMissing, logLikelihood);
+  if (isMissing(y)) {
+    return false;
+  }
+  const double F = innovationVariance(measurementRow, noiseVar, state.P, m, scratch.covTimesRow);
+  if (F <= tol) {  // ordered: a NaN F or tol never passes the observation over
+    return false;
+  }
+  const UsedObservation used = assimilateObservation(y, F, measurementRow, m, state, scratch);
+  *logLikelihood -= logLikelihoodTerm(F, used.innovation, used.reciprocal);
+  return true;
 }
 
 // Whether m states take the steps compiled for their size.

@@ -6,18 +6,12 @@
 #include "filter_types.h"
 
 #include <cstdint>
-#include <type_traits>
-
-using OneState = std::integral_constant<uint64_t, 1>;
 
 // Inline: for a few states they are the steps themselves, and a call would
-// cost as much as the arithmetic. `Size` is uint64_t, or OneState for the
-// local level model, whose loops the compiler then unrolls away: the same
-// operations in the same order, without their overhead.
+// cost as much as the arithmetic.
 
 // x <- A*x, P <- A*P*A' + B*B', P read by columns (it may be asymmetric).
-template <typename Size>
-inline void predictStateReference(FilterState state, const PreparedModel &model, FilterScratch scratch, Size m) {
+inline void predictStateReference(FilterState state, const PreparedModel &model, FilterScratch scratch, uint64_t m) {
   const double *A = model.transitionRows;
   double *x = state.x;
   double *P = state.P;
@@ -57,8 +51,7 @@ inline void predictStateReference(FilterState state, const PreparedModel &model,
 }
 
 // w_i = sum over s of P(s, i)*c(s).
-template <typename Size>
-inline void covTimesRowReference(double *covTimesRow, const double *measurementRow, const double *P, Size m) {
+inline void covTimesRowReference(double *covTimesRow, const double *measurementRow, const double *P, uint64_t m) {
   for (uint64_t i = 0; i < m; ++i) {
     double s = 0.0;
     for (uint64_t q = 0; q < m; ++q) {
@@ -70,8 +63,7 @@ inline void covTimesRowReference(double *covTimesRow, const double *measurementR
 
 // P <- P - K*w', lower triangle mirrored, in ascending columns; a column whose
 // diagonal falls to zero or below is cleared with its row.
-template <typename Size>
-inline void downdateCovarianceReference(double *P, const double *covTimesRow, const double *gain, Size m) {
+inline void downdateCovarianceReference(double *P, const double *covTimesRow, const double *gain, uint64_t m) {
   const double *w = covTimesRow;
   const double *K = gain;
   for (uint64_t i = 0; i < m; ++i) {

@@ -15,9 +15,29 @@
 // the vectorised form, which gives the same bits.
 void predictStateVectorised(FilterState state, const PreparedModel &model, FilterScratch scratch, uint64_t m);
 
+// The local level model's prediction: the plain loops' operations for m = 1,
+// on values held in registers. Through the pointers the compiler must assume
+// that every store may change what the next load reads, and each such round
+// trip through memory lengthens the chain from one period to the next.
+inline void predictOneState(FilterState state, const PreparedModel &model, FilterScratch scratch) {
+  const double a = model.transitionRows[0];
+  const double x = state.x[0];
+  const double P = state.P[0];
+  double predicted = 0.0;
+  predicted += a * x;
+  double transitionTimesCov = 0.0;
+  transitionTimesCov += a * P;
+  double covariance = model.stateNoiseCov[0];
+  covariance += a * transitionTimesCov;
+  scratch.stateCopy[0] = x;
+  scratch.transitionTimesCov[0] = transitionTimesCov;
+  state.x[0] = predicted;
+  state.P[0] = covariance;
+}
+
 inline void predictState(FilterState state, const PreparedModel &model, FilterScratch scratch, uint64_t m) {
   if (m == 1) {
-    predictStateReference(state, model, scratch, OneState{});
+    predictOneState(state, model, scratch);
     return;
   }
   // The kernels compiled for a few states run down the columns of A.

@@ -290,3 +290,47 @@ TEST(FixedSizeSteps, RunsOfObservationsMatchTheSequentialUpdatesOnEveryPath) {
     }
   }
 }
+
+// The local level model's steps keep their values in registers; they must
+// still be the plain loops' operations, clearing included.
+TEST(FastSteps, OneStateStepsMatchThePlainLoops) {
+  RandomSource random(17);
+  const double specials[] = {0.0, -0.0, notANumber, infinity, 1e-300};
+  for (int trial = 0; trial < 200; ++trial) {
+    StepBuffers fast(1), reference(1);
+    fast.x = reference.x = {random.normal()};
+    fast.P = reference.P = {trial % 10 == 0 ? specials[random.below(5)] : random.uniform(-1.0, 3.0)};
+    fast.rows = reference.rows = {trial % 7 == 0 ? specials[random.below(5)] : random.uniform(-1.5, 1.5)};
+    fast.noise = reference.noise = {trial % 5 == 0 ? 0.0 : random.uniform(0.0, 1.0)};
+    predictState(fast.state(), fast.model(), fast.scratch(), 1);
+    predictStateReference(reference.state(), reference.model(), reference.scratch(), 1);
+    ASSERT_TRUE(bitIdentical(reference.x, fast.x) && bitIdentical(reference.P, fast.P)) << "trial " << trial;
+
+    // c = 1 and d = 0 make P - w*K zero or below in exact terms, the cleared case.
+    const double c[] = {trial % 3 == 0 ? 1.0 : random.normal()};
+    const double d = trial % 3 == 0 ? 0.0 : random.uniform(0.0, 2.0);
+    const double y = trial % 11 == 0 ? notANumber : random.normal();
+    const double tol = trial % 13 == 0 ? 0.7 : 0.0;
+    double fastTotal = 0.0, referenceTotal = 0.0;
+    const bool fastUsed = updateWithObservation(y, c, d, tol, 1, fast.state(), fast.scratch(), isIeeeNaN, &fastTotal);
+    bool referenceUsed = false;
+    if (!isIeeeNaN(y)) {
+      covTimesRowReference(reference.w.data(), c, reference.P.data(), 1);
+      double F = d;
+      F += c[0] * reference.w[0];
+      if (!(F <= tol)) {
+        referenceUsed = true;
+        double v = y;
+        v -= c[0] * reference.x[0];
+        const double invF = 1.0 / F;
+        reference.K[0] = invF * reference.w[0];
+        reference.x[0] = v * reference.K[0] + reference.x[0];
+        downdateCovarianceReference(reference.P.data(), reference.w.data(), reference.K.data(), 1);
+        referenceTotal -= logLikelihoodTerm(F, v, invF);
+      }
+    }
+    ASSERT_EQ(referenceUsed, fastUsed) << "trial " << trial;
+    ASSERT_TRUE(bitIdentical({referenceTotal, reference.x[0], reference.P[0]}, {fastTotal, fast.x[0], fast.P[0]}))
+        << "trial " << trial;
+  }
+}
