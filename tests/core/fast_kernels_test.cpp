@@ -57,8 +57,13 @@ const uint64_t sizes[] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 13, 15, 16, 17, 31, 33, 50,
 TEST(FastKernels, RowsTimesColumnsMatchesThePlainSumsOnEveryPath) {
   RandomSource random(11);
   for (const DenseKernels *kernels : availablePaths()) {
-    for (int trial = 0; trial < 300; ++trial) {
-      const uint64_t rows = random.below(14), lanes = random.below(131), depth = random.below(131);
+    // Random shapes, then every lane count up to 130 for one row and for five,
+    // so that each way of splitting the lanes into blocks and a tail is met.
+    for (int trial = 0; trial < 300 + 2 * 131; ++trial) {
+      const bool sweep = trial >= 300;
+      const uint64_t rows = sweep ? (trial % 2 == 0 ? 1 : 5) : random.below(14);
+      const uint64_t lanes = sweep ? static_cast<uint64_t>(trial - 300) / 2 : random.below(131);
+      const uint64_t depth = sweep ? 1 + random.below(9) : random.below(131);
       const uint64_t outStride = lanes + random.below(3), aStride = depth + random.below(3);
       const uint64_t bStride = lanes + random.below(3), initStride = lanes + random.below(2);
       const bool withInit = random.chance(0.5);
