@@ -40,7 +40,7 @@ void runCellStateFilter(const CellFilterInputs &inputs, const CellFilterSizes &s
   const double tol = orrimScalar(inputs.tol);
   PreparedModel &model = workspace.model;
 
-  prepareTransitionForms(model, dataOfPeriod(inputs.A, 0), m);
+  prepareTransitionForFiltering(model, dataOfPeriod(inputs.A, 0), m);
   prepareStateNoise(model.stateNoiseCov, dataOfPeriod(inputs.B, 0), m, k);
   prepareMeasurement(model.measurementRows, dataOfPeriod(inputs.C, 0), n, m);
   prepareObservationNoise(model.observationNoiseVar, dataOfPeriod(inputs.D, 0), n, h);
@@ -49,7 +49,7 @@ void runCellStateFilter(const CellFilterInputs &inputs, const CellFilterSizes &s
   const double *matrixY = inputs.Y.isCell ? nullptr : orrimRealData(inputs.Y.array);
   for (uint64_t t = 0; t < T; ++t) {
     if (inputs.A.isCell) {
-      prepareTransitionForms(model, dataOfPeriod(inputs.A, t), m);
+      prepareTransitionForFiltering(model, dataOfPeriod(inputs.A, t), m);
     }
     if (inputs.B.isCell) {
       const OrrimArray *B = orrimCellElement(inputs.B.array, t);

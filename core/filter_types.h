@@ -12,7 +12,8 @@ struct FilterState {
 
 // The working forms of the coefficients of the current period.
 struct PreparedModel {
-  double *transitionRows;       // m x m, A row by row: A(i, j) at i*m + j
+  double *transitionRows;       // m x m, A row by row: A(i, j) at i*m + j (see
+                                // prepareTransitionForFiltering)
   double *stateNoiseCov;        // m x m, B*B', both triangles
   double *measurementRows;      // n x m, C row by row: C(j, s) at j*m + s
   double *observationNoiseVar;  // n, the diagonal of D*D'

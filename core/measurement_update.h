@@ -130,9 +130,6 @@ inline bool updateWithObservation(double y, const double *measurementRow, double
   return true;
 }
 
-// Whether m states take the steps compiled for their size.
-inline bool usesFixedSizeSteps(uint64_t m) { return m >= smallestFixedSize && m <= largestFixedSize; }
-
 // updateWithObservations for a model that usesFixedSizeSteps.
 double updateWithObservationsOfFixedSize(const double *y, uint64_t yStride, uint64_t n, const PreparedModel &model,
                                          double tol, uint64_t m, FilterState state, MissingTest isMissing);

@@ -1,5 +1,7 @@
 #include "model_preparation.h"
 
+#include "dense_kernels.h"
+
 #include <cstring>
 
 void transposeCopy(double *destination, const double *source, uint64_t r, uint64_t c) {
@@ -17,6 +19,13 @@ void prepareTransition(double *transitionRows, const double *A, uint64_t m) {
 void prepareTransitionForms(PreparedModel &model, const double *A, uint64_t m) {
   prepareTransition(model.transitionRows, A, m);
   model.transitionColumns = A;
+}
+
+void prepareTransitionForFiltering(PreparedModel &model, const double *A, uint64_t m) {
+  model.transitionColumns = A;
+  if (!usesFixedSizeSteps(m)) {
+    prepareTransition(model.transitionRows, A, m);
+  }
 }
 
 void prepareMeasurement(double *measurementRows, const double *C, uint64_t n, uint64_t m) {

@@ -41,7 +41,7 @@ inline void predictState(FilterState state, const PreparedModel &model, FilterSc
     return;
   }
   // The kernels compiled for a few states run down the columns of A.
-  if (m >= smallestFixedSize && m <= largestFixedSize && model.transitionColumns != nullptr) {
+  if (usesFixedSizeSteps(m) && model.transitionColumns != nullptr) {
     denseKernels().predictFixed[m](state.x, state.P, model.transitionColumns, model.stateNoiseCov,
                                    scratch.transitionTimesCov);
     return;

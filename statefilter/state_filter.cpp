@@ -14,7 +14,7 @@ void runStateFilter(const double *Y, uint64_t T, uint64_t n, CoefficientSource A
     return;
   }
   PreparedModel &model = workspace.model;
-  prepareTransitionForms(model, A.data, m);
+  prepareTransitionForFiltering(model, A.data, m);
   prepareStateNoise(model.stateNoiseCov, B.data, m, k);
   prepareMeasurement(model.measurementRows, C.data, n, m);
   prepareObservationNoise(model.observationNoiseVar, D.data, n, h);
@@ -22,7 +22,7 @@ void runStateFilter(const double *Y, uint64_t T, uint64_t n, CoefficientSource A
 
   for (uint64_t t = 0; t < T; ++t) {
     if (A.paged) {
-      prepareTransitionForms(model, coefficientOfPeriod(A, t, m * m), m);
+      prepareTransitionForFiltering(model, coefficientOfPeriod(A, t, m * m), m);
     }
     if (B.paged) {
       prepareStateNoise(model.stateNoiseCov, coefficientOfPeriod(B, t, m * k), m, k);

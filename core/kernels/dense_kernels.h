@@ -25,6 +25,9 @@ using SymmetricDowndateKernel = void (*)(double *P, const double *w, const doubl
 inline constexpr uint64_t smallestFixedSize = 2;
 inline constexpr uint64_t largestFixedSize = 16;
 
+// Whether m states take the steps compiled for their size.
+inline bool usesFixedSizeSteps(uint64_t m) { return m >= smallestFixedSize && m <= largestFixedSize; }
+
 // x <- A*x and P <- A*P*A' + B*B' for the model's m, with A column-major and
 // an m x m scratch for A*P; P is read by columns and may be asymmetric.
 using FixedPredictKernel = void (*)(double *x, double *P, const double *transitionColumns,
