@@ -106,7 +106,7 @@ TEST(FastKernels, SymmetricDowndateMatchesTheSequentialUpdateOnEveryPath) {
         }
         std::vector<double> expected = P;
         downdateCovarianceReference(expected.data(), w.data(), K.data(), m);
-        kernels->symmetricDowndate(P.data(), w.data(), K.data(), m);
+        kernels->symmetricDowndate(P.data(), m, w.data(), K.data(), m);
         for (uint64_t i = 0; i < m; ++i)
           if (P[i + i * m] <= 0.0)
             for (uint64_t l = 0; l < m; ++l) P[l + i * m] = P[i + l * m] = 0.0;
