@@ -339,3 +339,47 @@ TEST(FastSteps, OneStateStepsMatchThePlainLoops) {
         << "trial " << trial;
   }
 }
+
+// A period of more series than one run of the kernel holds: P and x pass
+// through memory between runs, and the period's sum must not notice.
+TEST(FixedSizeSteps, PeriodsLongerThanOneRunMatchSeriesBySeries) {
+  RandomSource random(18);
+  for (uint64_t m : {2, 10, 16}) {
+    const uint64_t n = 37;
+    StepBuffers fast(m);
+    fast.P = symmetricMatrix(random, m, false);
+    fast.x = random.normals(m);
+    StepBuffers reference = fast;
+    std::vector<double> rows = random.normals(n * m), noise(n), y = random.normals(n);
+    for (uint64_t j = 0; j < n; ++j) {
+      noise[j] = random.uniform(0.1, 2.0);
+      if (random.chance(0.1)) y[j] = notANumber;
+    }
+    PreparedModel model = fast.model();
+    model.measurementRows = rows.data();
+    model.observationNoiseVar = noise.data();
+    const double fastTotal = updateWithObservations(y.data(), 1, n, model, 0.0, m, fast.state(), fast.scratch(),
+                                                    isIeeeNaN);
+    double referenceTotal = 0.0;
+    for (uint64_t j = 0; j < n; ++j) {
+      if (isIeeeNaN(y[j])) continue;
+      const double *c = rows.data() + j * m;
+      covTimesRowReference(reference.w.data(), c, reference.P.data(), m);
+      double F = noise[j];
+      for (uint64_t q = 0; q < m; ++q) F += c[q] * reference.w[q];
+      if (F <= 0.0) continue;
+      double v = y[j];
+      for (uint64_t s = 0; s < m; ++s) v -= c[s] * reference.x[s];
+      const double invF = 1.0 / F;
+      for (uint64_t s = 0; s < m; ++s) {
+        reference.K[s] = invF * reference.w[s];
+        reference.x[s] = v * reference.K[s] + reference.x[s];
+      }
+      downdateCovarianceReference(reference.P.data(), reference.w.data(), reference.K.data(), m);
+      referenceTotal -= logLikelihoodTerm(F, v, invF);
+    }
+    ASSERT_TRUE(bitIdentical({referenceTotal}, {fastTotal})) << "m " << m;
+    ASSERT_TRUE(bitIdentical(reference.x, fast.x)) << "m " << m;
+    ASSERT_TRUE(bitIdentical(reference.P, fast.P)) << "m " << m;
+  }
+}
