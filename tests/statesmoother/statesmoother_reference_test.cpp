@@ -95,6 +95,17 @@ TEST(StatesmootherReference, RandomModelsMatchTheLiteralSmootherToTheBit) {
   EXPECT_GT(cutAtTol, 200u);
 }
 
+// Up to 16 states and 20 series: the steps compiled for each size, and
+// periods of more series than one run of the kernel takes.
+TEST(StatesmootherReference, LargerModelsMatchTheLiteralSmootherToTheBit) {
+  for (uint64_t seed = 0; seed < 60; ++seed) {
+    RandomSource random(1000 + seed);
+    const SmootherTestModel model = randomSmootherModel(random, RandomShape{4, 20, 16});
+    ASSERT_TRUE(bitIdentical(literalStateSmoother(model).smoothed, callStateSmoother(model)))
+        << "seed " << seed << " n " << model.n << " m " << model.m;
+  }
+}
+
 TEST(StatesmootherReference, PagedTransitionAgreesWithTheTextbookSmoother) {
   RandomSource random(2024);
   const SmootherTestModel model = textbookModel(random, 12, 3, 2, false);
