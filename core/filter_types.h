@@ -29,6 +29,16 @@ struct FilterScratch {
   double *gain;                // m, K = w / F
 };
 
+// What one observation's update found: `used` when it was present and its
+// variance F above tol; then also its innovation v and 1/F. F is set for every
+// present observation.
+struct ObservationOutcome {
+  double variance;
+  double innovation;
+  double reciprocal;
+  bool used;
+};
+
 // A coefficient as a gateway receives it: one matrix for every period, or a
 // paged array whose page t starts at element t * pageSize.
 struct CoefficientSource {

@@ -85,3 +85,32 @@ inline void downdateCovarianceReference(double *P, const double *covTimesRow, co
     }
   }
 }
+
+// One present observation through the plain loops: w, F from d, and when F is
+// above tol (ordered: a NaN passes) v from its start less c(s)*x(s) in turn,
+// K = (1/F)*w, x = v*K + x and the correction of P. Only tests and
+// benchmarks call it whole; the modules take its steps one by one.
+inline ObservationOutcome updateWithObservationReference(double innovationStart, const double *measurementRow,
+                                                         double noiseVar, double tol, uint64_t m, FilterState state,
+                                                         FilterScratch scratch) {
+  const double *c = measurementRow;
+  covTimesRowReference(scratch.covTimesRow, c, state.P, m);
+  double F = noiseVar;
+  for (uint64_t q = 0; q < m; ++q) {
+    F += c[q] * scratch.covTimesRow[q];
+  }
+  if (F <= tol) {
+    return {F, 0.0, 0.0, false};
+  }
+  double v = innovationStart;
+  for (uint64_t s = 0; s < m; ++s) {
+    v -= c[s] * state.x[s];
+  }
+  const double invF = 1.0 / F;
+  for (uint64_t s = 0; s < m; ++s) {
+    scratch.gain[s] = invF * scratch.covTimesRow[s];
+    state.x[s] = v * scratch.gain[s] + state.x[s];
+  }
+  downdateCovarianceReference(state.P, scratch.covTimesRow, scratch.gain, m);
+  return {F, v, invF, true};
+}

@@ -4,6 +4,8 @@
 // so every path gives the bits of the plain loops.
 #pragma once
 
+#include "filter_types.h"
+
 #include <cstdint>
 
 // out[r*outStride + l] = init[r*initStride + l] + sum over q < depth of
@@ -34,16 +36,6 @@ inline bool usesFixedSizeSteps(uint64_t m) { return m >= smallestFixedSize && m 
 // an m x m scratch for A*P; P is read by columns and may be asymmetric.
 using FixedPredictKernel = void (*)(double *x, double *P, const double *transitionColumns,
                                     const double *stateNoiseCov, double *transitionTimesCov);
-
-// What one observation's update found: `used` when it was present and its
-// variance F above tol; then also its innovation v and 1/F. F is set for every
-// present observation.
-struct ObservationOutcome {
-  double variance;
-  double innovation;
-  double reciprocal;
-  bool used;
-};
 
 // The univariate updates of `count` series in turn, for the model's m: series
 // j has row j of measurementRows (m apart), noise variance noiseVars[j], and

@@ -180,20 +180,13 @@ TEST(FastSteps, UpdatesMatchTheReferenceOverASequenceOfObservations) {
       const double d = observation == 2 ? 0.0 : random.uniform(0.1, 2.0);
       const double y = random.normal();
       const double fastF = innovationVariance(c.data(), d, fast.P.data(), m, fast.w.data());
-      reference.w.assign(m, 0.0);
-      covTimesRowReference(reference.w.data(), c.data(), reference.P.data(), m);
+      const UsedObservation used = assimilateObservation(y, fastF, c.data(), m, fast.state(), fast.scratch());
+      // A NaN tol: the reference uses every observation, as the steps above do.
+      const ObservationOutcome expected =
+          updateWithObservationReference(y, c.data(), d, notANumber, m, reference.state(), reference.scratch());
       ASSERT_TRUE(bitIdentical(reference.w, fast.w)) << "m " << m;
-      UsedObservation used = assimilateObservation(y, fastF, c.data(), m, fast.state(), fast.scratch());
-      // The reference update, step by step.
-      double v = y;
-      for (uint64_t s = 0; s < m; ++s) v -= c[s] * reference.x[s];
-      const double invF = 1.0 / fastF;
-      for (uint64_t s = 0; s < m; ++s) {
-        reference.K[s] = invF * reference.w[s];
-        reference.x[s] = v * reference.K[s] + reference.x[s];
-      }
-      downdateCovarianceReference(reference.P.data(), reference.w.data(), reference.K.data(), m);
-      ASSERT_TRUE(bitIdentical({v, invF}, {used.innovation, used.reciprocal}));
+      ASSERT_TRUE(bitIdentical({expected.variance, expected.innovation, expected.reciprocal},
+                               {fastF, used.innovation, used.reciprocal}));
       ASSERT_TRUE(bitIdentical(reference.x, fast.x)) << "m " << m << " observation " << observation;
       ASSERT_TRUE(bitIdentical(reference.P, fast.P)) << "m " << m << " observation " << observation;
     }
@@ -272,21 +265,12 @@ TEST(FixedSizeSteps, RunsOfObservationsMatchTheSequentialUpdatesOnEveryPath) {
             ASSERT_FALSE(outcomes[j].used) << where;
             continue;
           }
-          covTimesRowReference(reference.w.data(), c, reference.P.data(), m);
-          double F = noise[j];
-          for (uint64_t q = 0; q < m; ++q) F += c[q] * reference.w[q];
-          ASSERT_TRUE(bitIdentical({F}, {outcomes[j].variance})) << where;
-          ASSERT_EQ(!(F <= tol), outcomes[j].used) << where;
-          if (F <= tol) continue;
-          double v = starts[j];
-          for (uint64_t s = 0; s < m; ++s) v -= c[s] * reference.x[s];
-          const double invF = 1.0 / F;
-          for (uint64_t s = 0; s < m; ++s) {
-            reference.K[s] = invF * reference.w[s];
-            reference.x[s] = v * reference.K[s] + reference.x[s];
-          }
-          downdateCovarianceReference(reference.P.data(), reference.w.data(), reference.K.data(), m);
-          ASSERT_TRUE(bitIdentical({v, invF}, {outcomes[j].innovation, outcomes[j].reciprocal})) << where;
+          const ObservationOutcome expected = updateWithObservationReference(starts[j], c, noise[j], tol, m, reference.state(), reference.scratch());
+          ASSERT_TRUE(bitIdentical({expected.variance}, {outcomes[j].variance})) << where;
+          ASSERT_EQ(expected.used, outcomes[j].used) << where;
+          if (!expected.used) continue;
+          ASSERT_TRUE(bitIdentical({expected.innovation, expected.reciprocal},
+                                   {outcomes[j].innovation, outcomes[j].reciprocal})) << where;
           ASSERT_TRUE(bitIdentical(reference.K, {gains.begin() + j * m, gains.begin() + (j + 1) * m})) << where;
         }
         ASSERT_TRUE(bitIdentical(reference.x, x)) << kernels->name << " m " << m << " trial " << trial;
@@ -320,18 +304,10 @@ TEST(FastSteps, OneStateStepsMatchThePlainLoops) {
     const bool fastUsed = updateWithObservation(y, c, d, tol, 1, fast.state(), fast.scratch(), isIeeeNaN, &fastTotal);
     bool referenceUsed = false;
     if (!isIeeeNaN(y)) {
-      covTimesRowReference(reference.w.data(), c, reference.P.data(), 1);
-      double F = d;
-      F += c[0] * reference.w[0];
-      if (!(F <= tol)) {
-        referenceUsed = true;
-        double v = y;
-        v -= c[0] * reference.x[0];
-        const double invF = 1.0 / F;
-        reference.K[0] = invF * reference.w[0];
-        reference.x[0] = v * reference.K[0] + reference.x[0];
-        downdateCovarianceReference(reference.P.data(), reference.w.data(), reference.K.data(), 1);
-        referenceTotal -= logLikelihoodTerm(F, v, invF);
+      const ObservationOutcome expected = updateWithObservationReference(y, c, d, tol, 1, reference.state(), reference.scratch());
+      referenceUsed = expected.used;
+      if (expected.used) {
+        referenceTotal -= logLikelihoodTerm(expected.variance, expected.innovation, expected.reciprocal);
       }
     }
     ASSERT_EQ(referenceUsed, fastUsed) << "trial " << trial;
@@ -363,20 +339,11 @@ TEST(FixedSizeSteps, PeriodsLongerThanOneRunMatchSeriesBySeries) {
     double referenceTotal = 0.0;
     for (uint64_t j = 0; j < n; ++j) {
       if (isIeeeNaN(y[j])) continue;
-      const double *c = rows.data() + j * m;
-      covTimesRowReference(reference.w.data(), c, reference.P.data(), m);
-      double F = noise[j];
-      for (uint64_t q = 0; q < m; ++q) F += c[q] * reference.w[q];
-      if (F <= 0.0) continue;
-      double v = y[j];
-      for (uint64_t s = 0; s < m; ++s) v -= c[s] * reference.x[s];
-      const double invF = 1.0 / F;
-      for (uint64_t s = 0; s < m; ++s) {
-        reference.K[s] = invF * reference.w[s];
-        reference.x[s] = v * reference.K[s] + reference.x[s];
+      const ObservationOutcome expected = updateWithObservationReference(y[j], rows.data() + j * m, noise[j], 0.0, m,
+                                                                             reference.state(), reference.scratch());
+      if (expected.used) {
+        referenceTotal -= logLikelihoodTerm(expected.variance, expected.innovation, expected.reciprocal);
       }
-      downdateCovarianceReference(reference.P.data(), reference.w.data(), reference.K.data(), m);
-      referenceTotal -= logLikelihoodTerm(F, v, invF);
     }
     ASSERT_TRUE(bitIdentical({referenceTotal}, {fastTotal})) << "m " << m;
     ASSERT_TRUE(bitIdentical(reference.x, fast.x)) << "m " << m;
