@@ -3,6 +3,10 @@
 #include "dense_kernels.h"
 
 void vectorTimesRows(double *out, const double *v, const double *M, uint64_t m) {
+  if (usesFixedSizeSteps(m)) {
+    denseKernels().vectorTimesRowsFixed[m](out, v, M);
+    return;
+  }
   if (m >= smallestVectorisedSize) {
     denseKernels().rowsTimesColumns(out, 0, nullptr, 0, v, 0, M, m, 1, m, m);
     return;
@@ -17,6 +21,10 @@ void vectorTimesRows(double *out, const double *v, const double *M, uint64_t m) 
 }
 
 void rowsTimesRows(double *out, const double *A, const double *B, uint64_t m) {
+  if (usesFixedSizeSteps(m)) {
+    denseKernels().rowsTimesRowsFixed[m](out, A, B);
+    return;
+  }
   if (m >= smallestVectorisedSize) {
     denseKernels().rowsTimesColumns(out, m, nullptr, 0, A, m, B, m, m, m, m);
     return;

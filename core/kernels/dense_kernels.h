@@ -46,12 +46,18 @@ using FixedAssimilateKernel = void (*)(double *x, double *P, const double *innov
                                        uint64_t count, const double *measurementRows, const double *noiseVars,
                                        double tol, ObservationOutcome *outcomes, double *gains);
 
+// vectorTimesRows and rowsTimesRows (dense_products.h) for the model's m.
+using FixedVectorTimesRowsKernel = void (*)(double *out, const double *v, const double *M);
+using FixedRowsTimesRowsKernel = void (*)(double *out, const double *A, const double *B);
+
 struct DenseKernels {
   const char *name;
   RowsTimesColumnsKernel rowsTimesColumns;
   SymmetricDowndateKernel symmetricDowndate;
   FixedPredictKernel predictFixed[largestFixedSize + 1];  // null below smallestFixedSize
   FixedAssimilateKernel assimilateFixed[largestFixedSize + 1];
+  FixedVectorTimesRowsKernel vectorTimesRowsFixed[largestFixedSize + 1];
+  FixedRowsTimesRowsKernel rowsTimesRowsFixed[largestFixedSize + 1];
 };
 
 enum class KernelPath { portable, avx2, avx512 };

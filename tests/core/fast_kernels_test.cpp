@@ -350,3 +350,30 @@ TEST(FixedSizeSteps, PeriodsLongerThanOneRunMatchSeriesBySeries) {
     ASSERT_TRUE(bitIdentical(reference.P, fast.P)) << "m " << m;
   }
 }
+
+TEST(FixedSizeSteps, ProductsAlongRowsMatchThePlainSumsOnEveryPath) {
+  RandomSource random(19);
+  for (const DenseKernels *kernels : availablePaths()) {
+    for (uint64_t m = smallestFixedSize; m <= largestFixedSize; ++m) {
+      std::vector<double> a = random.normals(m * m), b = random.normals(m * m), v = random.normals(m);
+      sprinkleSpecialValues(random, a, 0.03);
+      sprinkleSpecialValues(random, b, 0.03);
+      std::vector<double> expectedProduct(m * m), expectedVector(m), product(m * m, 7.0), vector(m, 7.0);
+      for (uint64_t i = 0; i < m; ++i)
+        for (uint64_t l = 0; l < m; ++l) {
+          double s = 0.0;
+          for (uint64_t q = 0; q < m; ++q) s += a[i * m + q] * b[q * m + l];
+          expectedProduct[i * m + l] = s;
+        }
+      for (uint64_t l = 0; l < m; ++l) {
+        double s = 0.0;
+        for (uint64_t q = 0; q < m; ++q) s += v[q] * b[q * m + l];
+        expectedVector[l] = s;
+      }
+      kernels->rowsTimesRowsFixed[m](product.data(), a.data(), b.data());
+      kernels->vectorTimesRowsFixed[m](vector.data(), v.data(), b.data());
+      ASSERT_TRUE(bitIdentical(expectedProduct, product)) << kernels->name << " m " << m;
+      ASSERT_TRUE(bitIdentical(expectedVector, vector)) << kernels->name << " m " << m;
+    }
+  }
+}
