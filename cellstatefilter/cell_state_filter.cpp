@@ -1,8 +1,7 @@
 #include "cell_state_filter.h"
 
-#include "measurement_update.h"
+#include "filter_period.h"
 #include "model_preparation.h"
-#include "time_update.h"
 
 namespace {
 
@@ -82,7 +81,6 @@ void runCellStateFilter(const CellFilterInputs &inputs, const CellFilterSizes &s
     }
 
     // Also with no series: the state keeps moving through the period.
-    predictState(workspace.state, model, workspace.scratch, m);
-    out[t] = updateWithObservations(observations, 1, n, model, tol, m, workspace.state, workspace.scratch, orrimIsNaN);
+    out[t] = filterPeriod(observations, 1, n, true, model, tol, m, workspace.state, workspace.scratch, orrimIsNaN);
   }
 }

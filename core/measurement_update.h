@@ -77,14 +77,11 @@ inline double logLikelihoodTerm(double F, double v, double reciprocal) {
   return 0.5 * ((std::log(F) + logTwoPi) + (v * v) * reciprocal);
 }
 
-// updateWithObservation for the local level model, on values held in
-// registers (see predictOneState): the same operations, in the same order.
-inline bool updateOneStateWithObservation(double y, const double *measurementRow, double noiseVar, double tol,
-                                          FilterState state, FilterScratch scratch, MissingTest isMissing,
-                                          double *logLikelihood) {
-  if (isMissing(y)) {
-    return false;
-  }
+// updateWithObservation for the local level model and an observation already
+// found present, on values held in registers (see predictOneState): the same
+// operations, in the same order.
+inline bool updateOneStateWithPresentObservation(double y, const double *measurementRow, double noiseVar, double tol,
+                                                 FilterState state, FilterScratch scratch, double *logLikelihood) {
   const double c = measurementRow[0];
   const double P = state.P[0];
   const double x = state.x[0];
@@ -115,11 +112,11 @@ inline bool updateOneStateWithObservation(double y, const double *measurementRow
 inline bool updateWithObservation(double y, const double *measurementRow, double noiseVar, double tol, uint64_t m,
                                   FilterState state, FilterScratch scratch, MissingTest isMissing,
                                   double *logLikelihood) {
-  if (m == 1) {
-    return updateOneStateWithObservation(y, measurementRow, noiseVar, tol, state, scratch, isMissing, logLikelihood);
-  }
   if (isMissing(y)) {
     return false;
+  }
+  if (m == 1) {
+    return updateOneStateWithPresentObservation(y, measurementRow, noiseVar, tol, state, scratch, logLikelihood);
   }
   const double F = innovationVariance(measurementRow, noiseVar, state.P, m, scratch.covTimesRow);
   if (F <= tol) {  // ordered: a NaN F or tol never passes the observation over

@@ -1,8 +1,7 @@
 #include "state_filter.h"
 
-#include "measurement_update.h"
+#include "filter_period.h"
 #include "model_preparation.h"
-#include "time_update.h"
 
 void runStateFilter(const double *Y, uint64_t T, uint64_t n, CoefficientSource A, CoefficientSource B,
                     CoefficientSource C, CoefficientSource D, uint64_t m, uint64_t k, uint64_t h,
@@ -35,9 +34,6 @@ void runStateFilter(const double *Y, uint64_t T, uint64_t n, CoefficientSource A
     }
     // The prediction belongs to the first series: with no series the state is
     // never read again, and every period's sum is 0.0 either way.
-    if (n > 0) {
-      predictState(workspace.state, model, workspace.scratch, m);
-    }
-    out[t] = updateWithObservations(Y + t, T, n, model, tol, m, workspace.state, workspace.scratch, isMissing);
+    out[t] = filterPeriod(Y + t, T, n, n > 0, model, tol, m, workspace.state, workspace.scratch, isMissing);
   }
 }

@@ -1,0 +1,35 @@
+// One period of the filter modules: the prediction, then the update by each
+// observed series in turn.
+#pragma once
+
+#include "filter_types.h"
+#include "measurement_update.h"
+#include "time_update.h"
+
+#include <cstdint>
+
+// Predicts (when `predict`) and updates with the n series of the period,
+// observation j at y[j*yStride]; returns the period's log-likelihood. The
+// local level model asks the host whether its observation is missing before
+// the prediction: a call between prediction and update would send x and P
+// through memory, a round trip on the chain from one period to the next. The
+// test has no effect on the state, so asking earlier changes no result.
+inline double filterPeriod(const double *y, uint64_t yStride, uint64_t n, bool predict, const PreparedModel &model,
+                           double tol, uint64_t m, FilterState state, FilterScratch scratch, MissingTest isMissing) {
+  if (m == 1 && n == 1) {
+    const bool present = !isMissing(y[0]);
+    if (predict) {
+      predictOneState(state, model, scratch);
+    }
+    double logLikelihood = 0.0;
+    if (present) {
+      updateOneStateWithPresentObservation(y[0], model.measurementRows, model.observationNoiseVar[0], tol, state,
+                                           scratch, &logLikelihood);
+    }
+    return logLikelihood;
+  }
+  if (predict) {
+    predictState(state, model, scratch, m);
+  }
+  return updateWithObservations(y, yStride, n, model, tol, m, state, scratch, isMissing);
+}
