@@ -11,8 +11,9 @@
 // Overwrites scratch.stateCopy and scratch.transitionTimesCov. Every sum is one
 // accumulator in ascending index, so the result is reproducible to the bit;
 // only the lower triangle of A*P*A' is formed and mirrored, so P stays
-// exactly symmetric. Small models take the plain loops, inline; larger ones
-// the vectorised form, which gives the same bits.
+// exactly symmetric. One state takes its own inline form, 2 to 16 the kernels
+// compiled for their size, more the vectorised form; all give the bits of
+// the plain loops, which a model without A's columns takes.
 void predictStateVectorised(FilterState state, const PreparedModel &model, FilterScratch scratch, uint64_t m);
 
 // The local level model's prediction: the plain loops' operations for m = 1,
