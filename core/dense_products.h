@@ -1,6 +1,7 @@
-// The products the filtering steps share, each taking the vectorised kernel
-// where it pays and the plain loop below that size. Both give the same bits:
-// one accumulator per element, terms in ascending index.
+// The products the filtering steps share: the kernel compiled for the size
+// from 2 to 16 states, the general vectorised kernel above, the plain loop
+// below. All give the same bits: one accumulator per element, terms in
+// ascending index.
 #pragma once
 
 #include <cstdint>
