@@ -56,10 +56,14 @@ void *systemAllocate(uint64_t bytes) {
   if (bytes > SIZE_MAX) {
     return nullptr;
   }
-  if (bytes < hugePageBytes) {
-    return std::malloc(bytes == 0 ? 1 : static_cast<size_t>(bytes));  // a zero-byte block is still a block of its own
-  }
   void *block = nullptr;
+  if (bytes < hugePageBytes) {
+    // A whole cache line to itself: the modules' vector loads and stores then
+    // start on line boundaries; a zero-byte block is still a block of its own.
+    const size_t lineBytes = 64;
+    const size_t rounded = (static_cast<size_t>(bytes) + lineBytes - 1) / lineBytes * lineBytes;
+    return posix_memalign(&block, lineBytes, rounded == 0 ? lineBytes : rounded) == 0 ? block : nullptr;
+  }
   if (posix_memalign(&block, hugePageBytes, static_cast<size_t>(bytes)) != 0) {
     return nullptr;
   }

@@ -88,6 +88,18 @@ TEST(HostMemory, ExhaustedMemoryEndsTheCallWithAnError) {
   EXPECT_EQ(orrim::counters().blocksLive, 0u);
 }
 
+TEST(HostMemory, BlocksStartOnACacheLine) {
+  const orrim::Counters before = orrim::counters();
+  for (uint64_t bytes : {0u, 1u, 8u, 400u, 20000u, 3u << 20}) {
+    void *block = orrimAlloc(bytes);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % 64, 0u) << bytes << " bytes";
+    block = orrimRealloc(block, bytes * 3 + 72);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % 64, 0u) << bytes << " bytes, grown";
+    orrimFree(block);
+  }
+  EXPECT_EQ(orrim::counters().blocksLive, before.blocksLive);
+}
+
 TEST(HostArrays, SizesOfArraysOfEveryShape) {
   struct Case {
     std::vector<uint64_t> dimensions;
