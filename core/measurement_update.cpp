@@ -5,7 +5,7 @@
 #include <algorithm>
 
 void downdateCovarianceVectorised(double *P, const double *covTimesRow, const double *gain, uint64_t m) {
-  denseKernels().symmetricDowndate(P, m, covTimesRow, gain, m);
+  denseKernels().symmetricDowndate(P, covTimesRow, gain, m);
   // A variance that rounding drove to zero or below drops its state until the
   // next prediction; a NaN variance fails the test and is kept. Clearing one
   // state never touches what another's test reads, so the order is free.

@@ -16,13 +16,11 @@ using RowsTimesColumnsKernel = void (*)(double *out, uint64_t outStride, const d
                                         const double *a, uint64_t aStride, const double *b, uint64_t bStride,
                                         uint64_t rows, uint64_t lanes, uint64_t depth);
 
-// The rank-one correction of a symmetric covariance by one used observation,
-// column by column: element (l, i) becomes P(l, i) - w_l*K_i above the
-// diagonal and P(l, i) - w_i*K_l on and below it, the products a sequential
-// update would form, so the result is exactly symmetric. Column i of P starts
-// at P + i*columnStride.
-using SymmetricDowndateKernel = void (*)(double *P, uint64_t columnStride, const double *w, const double *K,
-                                         uint64_t m);
+// The rank-one correction of a symmetric covariance by one used observation:
+// element (l, i) of the column-major m x m P becomes P(l, i) - w_l*K_i above
+// the diagonal and P(l, i) - w_i*K_l on and below it, the products a
+// sequential update would form, so the result is exactly symmetric.
+using SymmetricDowndateKernel = void (*)(double *P, const double *w, const double *K, uint64_t m);
 
 // Models of smallestFixedSize to largestFixedSize states have their steps
 // compiled for their size, tabled by m.

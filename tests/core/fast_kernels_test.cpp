@@ -91,26 +91,38 @@ TEST(FastKernels, RowsTimesColumnsMatchesThePlainSumsOnEveryPath) {
 
 TEST(FastKernels, SymmetricDowndateMatchesTheSequentialUpdateOnEveryPath) {
   RandomSource random(12);
+  std::vector<uint64_t> downdateSizes(std::begin(sizes), std::end(sizes));
+  downdateSizes.push_back(515);  // past the sizes swept as one array
   for (const DenseKernels *kernels : availablePaths()) {
-    for (uint64_t m : sizes) {
-      for (int trial = 0; trial < 4; ++trial) {
+    for (uint64_t m : downdateSizes) {
+      // P at every offset from a cache line: where the vectors of the sweep
+      // start depends on its address.
+      for (uint64_t trial = 0; trial < (m > 130 ? 2 : 8); ++trial) {
         std::vector<double> P = symmetricMatrix(random, m, trial % 2 == 1);
         std::vector<double> w = random.normals(m), K = random.normals(m);
         // Drive some variances to exactly zero or below, the case that clears a state.
         for (uint64_t i = 0; i < m; ++i) {
           if (random.chance(0.2) && w[i] != 0.0) K[i] = P[i + i * m] / w[i] * (random.chance(0.5) ? 1.0 : 2.0);
         }
-        if (trial == 3) {
+        if (trial % 4 == 3) {
           sprinkleSpecialValues(random, w, 0.05);
           sprinkleSpecialValues(random, K, 0.05);
         }
         std::vector<double> expected = P;
         downdateCovarianceReference(expected.data(), w.data(), K.data(), m);
-        kernels->symmetricDowndate(P.data(), m, w.data(), K.data(), m);
+        std::vector<double> storage(m * m + 16, 7.0);
+        const uint64_t offset = (trial + 8 - reinterpret_cast<uintptr_t>(storage.data()) / sizeof(double) % 8) % 8;
+        double *placed = storage.data() + offset;
+        std::copy(P.begin(), P.end(), placed);
+        kernels->symmetricDowndate(placed, w.data(), K.data(), m);
         for (uint64_t i = 0; i < m; ++i)
-          if (P[i + i * m] <= 0.0)
-            for (uint64_t l = 0; l < m; ++l) P[l + i * m] = P[i + l * m] = 0.0;
-        ASSERT_TRUE(bitIdentical(expected, P)) << kernels->name << " m " << m << " trial " << trial;
+          if (placed[i + i * m] <= 0.0)
+            for (uint64_t l = 0; l < m; ++l) placed[l + i * m] = placed[i + l * m] = 0.0;
+        ASSERT_TRUE(bitIdentical(expected, std::vector<double>(placed, placed + m * m)))
+            << kernels->name << " m " << m << " trial " << trial;
+        ASSERT_TRUE(std::all_of(storage.begin(), storage.begin() + offset, [](double v) { return v == 7.0; }) &&
+                    std::all_of(storage.begin() + offset + m * m, storage.end(), [](double v) { return v == 7.0; }))
+            << kernels->name << " wrote outside P, m " << m;
       }
     }
   }
