@@ -7,6 +7,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -97,6 +98,29 @@ void filterPeriodBenchmark(benchmark::State &run) {
   }
 }
 
+// The correction of P by one used observation alone, P on a cache line as the
+// host hands out its blocks; w and K are small, so that P stays as it is.
+template <bool fast>
+void covarianceCorrectionBenchmark(benchmark::State &run) {
+  const auto m = static_cast<uint64_t>(run.range(0));
+  StepStorage step(m);
+  std::vector<double> storage(m * m + 8);
+  double *P = storage.data() + (8 - reinterpret_cast<uintptr_t>(storage.data()) / sizeof(double) % 8) % 8;
+  std::copy(step.P.begin(), step.P.end(), P);
+  for (uint64_t i = 0; i < m; ++i) {
+    step.w[i] = 1e-9 * static_cast<double>(i + 1);
+    step.K[i] = 1e-9 * static_cast<double>(m - i);
+  }
+  for (auto _ : run) {
+    if constexpr (fast) {
+      downdateCovarianceVectorised(P, step.w.data(), step.K.data(), m);
+    } else {
+      downdateCovarianceReference(P, step.w.data(), step.K.data(), m);
+    }
+    benchmark::DoNotOptimize(P);
+  }
+}
+
 }  // namespace
 
 #define STATE_SIZES DenseRange(1, 8)->Arg(10)->Arg(16)->Arg(20)->Arg(32)->Arg(50)->Arg(64)->Arg(100)->Arg(128)
@@ -105,3 +129,5 @@ BENCHMARK(predictStateBenchmark<predictStateReference>)->STATE_SIZES;
 BENCHMARK(updateWithObservationBenchmark<updateWithObservation>)->STATE_SIZES;
 BENCHMARK(updateWithObservationBenchmark<updateWithObservationPlain>)->STATE_SIZES;
 BENCHMARK(filterPeriodBenchmark)->STATE_SIZES;
+BENCHMARK(covarianceCorrectionBenchmark<true>)->Arg(17)->Arg(32)->Arg(50)->Arg(64)->Arg(100)->Arg(128);
+BENCHMARK(covarianceCorrectionBenchmark<false>)->Arg(17)->Arg(32)->Arg(50)->Arg(64)->Arg(100)->Arg(128);
