@@ -34,6 +34,15 @@ struct Seed {
   CallEncoder call;
 };
 
+// A module's seeds, each added with the outcome its call must give and a
+// name for what it tries.
+struct SeedList {
+  std::vector<Seed> list;
+  void add(const std::string &outcome, const std::string &what, CallEncoder call) {
+    list.push_back({outcome, what, std::move(call)});
+  }
+};
+
 struct ModuleSeeds {
   const fuzzing::GatewayContract &contract;
   std::vector<Seed> seeds;
@@ -80,23 +89,20 @@ std::vector<double> pagesOf(const std::vector<double> &matrix, uint64_t T) {
 
 std::vector<Seed> statefilterSeeds() {
   const int32_t N = 8;
-  std::vector<Seed> seeds;
-  auto add = [&](const std::string &outcome, const std::string &what, CallEncoder call) {
-    seeds.push_back({outcome, what, std::move(call)});
-  };
+  SeedList seeds;
   const SmallModel model = twoSeries(6);
   {
     CallEncoder call(N, N);
     call.real({6}, {1.0, 1.5, nan, 2.0, 0.5, 1.25}).scalar(1.0).scalar(0.5).scalar(1.0).scalar(0.75);
     call.scalar(0.0).scalar(4.0).scalar(0.0);
-    add("ok", "local-level", std::move(call));
+    seeds.add("ok", "local-level", std::move(call));
   }
   {
     CallEncoder call(N, N);
     call.matrix(6, 2, model.Y);
     constantCoefficients(call);
     call.scalar(0.0);
-    add("ok", "two-series-constant", std::move(call));
+    seeds.add("ok", "two-series-constant", std::move(call));
   }
   {
     CallEncoder call(N, N, 2);
@@ -104,32 +110,32 @@ std::vector<Seed> statefilterSeeds() {
     call.real({2, 2, 3}, pagesOf(transition, 3)).real({2, 2, 3}, pagesOf(loading, 3));
     call.real({2, 2, 3}, pagesOf(measurement, 3)).real({2, 2, 3}, pagesOf(innovation, 3));
     call.matrix(2, 1, initialState).matrix(2, 2, initialCovariance).scalar(1e-8);
-    add("ok", "paged-coefficients", std::move(call));
+    seeds.add("ok", "paged-coefficients", std::move(call));
   }
   {
     CallEncoder call(N, N, 0);
     call.matrix(0, 2, {}).matrix(2, 2, transition).real({2, 2, 0}, {}).matrix(2, 2, measurement);
     call.real({2, 1, 0}, {}).matrix(2, 1, initialState).matrix(2, 2, initialCovariance).scalar(0.0);
-    add("ok", "no-periods-paged-b-and-d", std::move(call));
+    seeds.add("ok", "no-periods-paged-b-and-d", std::move(call));
   }
   {
     CallEncoder call(N, N);
     call.matrix(6, 2, model.Y).real({2, 2, 1, 1}, transition);
     call.matrix(2, 2, loading).matrix(2, 2, measurement).matrix(2, 2, innovation);
     call.real({4}, {0.5, -0.5, 9.0, 9.0}).matrix(2, 2, initialCovariance).scalar(0.0);
-    add("ok", "four-dimensional-a-and-long-x0", std::move(call));
+    seeds.add("ok", "four-dimensional-a-and-long-x0", std::move(call));
   }
   {
     CallEncoder call(N, N);
     call.matrix(6, 2, model.Y).empty().matrix(0, 0, {}).matrix(2, 0, {}).matrix(2, 1, {0.5, 1.0});
     call.empty().empty().scalar(0.0);
-    add("ok", "no-states", std::move(call));
+    seeds.add("ok", "no-states", std::move(call));
   }
   {
     CallEncoder call(N, N);
     call.matrix(4, 0, {}).matrix(2, 2, transition).matrix(2, 2, loading).matrix(0, 2, {}).matrix(0, 3, {});
     call.matrix(2, 1, initialState).matrix(2, 2, initialCovariance).scalar(0.0);
-    add("ok", "no-series", std::move(call));
+    seeds.add("ok", "no-series", std::move(call));
   }
   {
     CallEncoder call(N, N);
@@ -137,53 +143,53 @@ std::vector<Seed> statefilterSeeds() {
     call.matrix(2, 2, {1e154, 0.0, 0.0, 1e154}).matrix(2, 2, loading).matrix(2, 2, measurement);
     call.matrix(2, 2, {0.0, 0.0, 0.0, 0.0}).matrix(2, 1, initialState).matrix(2, 2, {nan, 0.0, 0.0, -1.0});
     call.scalar(-1.0);
-    add("ok", "special-values", std::move(call));
+    seeds.add("ok", "special-values", std::move(call));
   }
   {
     CallEncoder call(7, N);
     call.matrix(6, 2, model.Y);
     constantCoefficients(call);
-    add("NotEnoughInputs", "seven-inputs", std::move(call));
+    seeds.add("NotEnoughInputs", "seven-inputs", std::move(call));
   }
-  add("NotEnoughInputs", "no-inputs", CallEncoder(0, N));
+  seeds.add("NotEnoughInputs", "no-inputs", CallEncoder(0, N));
   {
     CallEncoder call(N, N);
     call.matrix(6, 2, model.Y).matrix(2, 2, transition).matrix(2, 2, loading).matrix(2, 2, measurement);
     call.matrix(2, 2, innovation).matrix(2, 1, initialState).matrix(1, 3, {1.0, 0.0, 1.0}).scalar(0.0);
-    add("InputTooSmall", "short-p0", std::move(call));
+    seeds.add("InputTooSmall", "short-p0", std::move(call));
   }
   {
     CallEncoder call(N, N);
     call.matrix(6, 2, model.Y).matrix(2, 2, transition).matrix(2, 2, loading);
     call.real({2, 2, 5}, pagesOf(measurement, 5)).matrix(2, 2, innovation).matrix(2, 1, initialState);
     call.matrix(2, 2, initialCovariance).scalar(0.0);
-    add("InputTooSmall", "paged-c-one-page-short", std::move(call));
+    seeds.add("InputTooSmall", "paged-c-one-page-short", std::move(call));
   }
   {
     CallEncoder call(N, N);
     call.matrix(6, 2, model.Y).matrix(2, 2, transition).real({1, 2, 6}, std::vector<double>(12, 0.5));
     call.matrix(2, 2, measurement).matrix(2, 2, innovation).matrix(2, 1, initialState);
     call.matrix(2, 2, initialCovariance).scalar(0.0);
-    add("InputTooSmall", "paged-b-with-one-row-for-two-states", std::move(call));
+    seeds.add("InputTooSmall", "paged-b-with-one-row-for-two-states", std::move(call));
   }
   {
     CallEncoder call(N, N);
     call.matrix(6, 2, model.Y).cell({2, 1}).matrix(2, 2, transition).matrix(2, 2, transition);
     call.matrix(2, 2, loading).matrix(2, 2, measurement).matrix(2, 2, innovation);
     call.matrix(2, 1, initialState).matrix(2, 2, initialCovariance).scalar(0.0);
-    add("InputNotReal", "cell-a", std::move(call));
+    seeds.add("InputNotReal", "cell-a", std::move(call));
   }
   {
     CallEncoder call(N, N);
     call.matrix(6, 2, model.Y).matrix(2, 2, transition).matrix(2, 2, loading).matrix(2, 2, measurement);
     call.matrix(2, 2, innovation).missing().matrix(2, 2, initialCovariance).scalar(0.0);
-    add("InputNotReal", "missing-x0", std::move(call));
+    seeds.add("InputNotReal", "missing-x0", std::move(call));
   }
   {
     CallEncoder call(N, N);
     call.matrix(6, 2, model.Y).matrix(huge40, 0, {}).matrix(2, 2, loading).matrix(2, 2, measurement);
     call.matrix(2, 2, innovation).matrix(2, 1, initialState).matrix(2, 2, initialCovariance).scalar(0.0);
-    add("TooLarge", "states-beyond-64-bits", std::move(call));
+    seeds.add("TooLarge", "states-beyond-64-bits", std::move(call));
   }
   {
     CallEncoder call(N, N);
@@ -191,27 +197,24 @@ std::vector<Seed> statefilterSeeds() {
     call.matrix(6, 2, model.Y);
     constantCoefficients(call);
     call.scalar(0.0);
-    add("OutOfMemory", "memory-limited-to-64-bytes", std::move(call));
+    seeds.add("OutOfMemory", "memory-limited-to-64-bytes", std::move(call));
   }
   {
     CallEncoder call(N, N);
     call.matrix(huge40, 0, {}).empty().empty().empty().empty().empty().empty().scalar(0.0);
-    add("OutOfMemory", "output-of-2pow40-periods", std::move(call));
+    seeds.add("OutOfMemory", "output-of-2pow40-periods", std::move(call));
   }
   {
     CallEncoder call(N, N);
     call.matrix(huge63, 0, {}).empty().empty().empty().empty().empty().empty().scalar(0.0);
-    add("TooLarge", "output-of-2pow63-periods", std::move(call));
+    seeds.add("TooLarge", "output-of-2pow63-periods", std::move(call));
   }
-  return seeds;
+  return seeds.list;
 }
 
 std::vector<Seed> cellstatefilterSeeds() {
   const int32_t N = 8;
-  std::vector<Seed> seeds;
-  auto add = [&](const std::string &outcome, const std::string &what, CallEncoder call) {
-    seeds.push_back({outcome, what, std::move(call)});
-  };
+  SeedList seeds;
   // One state; the series count goes 1, 2, 0, 3.
   auto growingSeries = [](CallEncoder &call, bool withY) {
     if (withY) {
@@ -226,14 +229,14 @@ std::vector<Seed> cellstatefilterSeeds() {
   {
     CallEncoder call(N, N);
     growingSeries(call, true);
-    add("ok", "series-one-two-none-three", std::move(call));
+    seeds.add("ok", "series-one-two-none-three", std::move(call));
   }
   {
     CallEncoder call(N, N);
     call.matrix(6, 2, twoSeries(6).Y);
     constantCoefficients(call);
     call.scalar(0.0);
-    add("ok", "all-matrices", std::move(call));
+    seeds.add("ok", "all-matrices", std::move(call));
   }
   {
     CallEncoder call(N, N, 3);
@@ -244,18 +247,18 @@ std::vector<Seed> cellstatefilterSeeds() {
     call.cell({3, 1}).matrix(2, 1, {0.5, 0.25}).matrix(2, 2, loading).matrix(2, 3, {0.5, 0, 0, 0.5, 0.25, 0.25});
     call.cell({2, 2}).matrix(2, 2, measurement).matrix(2, 2, measurement).matrix(2, 2, measurement).empty();
     call.matrix(2, 2, innovation).matrix(2, 1, initialState).matrix(2, 2, initialCovariance).scalar(0.0);
-    add("ok", "matrix-y-with-cells-of-other-shapes", std::move(call));
+    seeds.add("ok", "matrix-y-with-cells-of-other-shapes", std::move(call));
   }
   {
     CallEncoder call(N, N);
     call.cell({0, 1}).scalar(0.9).scalar(0.5).cell({0, 0}).empty().scalar(0.0).scalar(1.0).scalar(0.0);
-    add("ok", "no-periods-empty-cells", std::move(call));
+    seeds.add("ok", "no-periods-empty-cells", std::move(call));
   }
   {
     CallEncoder call(N, N);
     call.cell({2, 1}).real({1}, {inf}).real({1}, {-1e300}).scalar(1e154).scalar(1e154).scalar(1.0);
     call.scalar(0.0).scalar(nan).scalar(1.0).scalar(-inf);
-    add("ok", "special-values", std::move(call));
+    seeds.add("ok", "special-values", std::move(call));
   }
   {
     CallEncoder call(N, N);
@@ -263,63 +266,60 @@ std::vector<Seed> cellstatefilterSeeds() {
     call.cell({2, 1}).scalar(0.9).scalar(0.9);
     call.scalar(0.5).cell({4, 1}).matrix(1, 1, {1.0}).matrix(2, 1, {1.0, 0.5}).matrix(0, 1, {});
     call.matrix(3, 1, {1.0, 2.0, 0.5}).scalar(1.0).scalar(0.0).scalar(1.0).scalar(0.0);
-    add("InputTooSmall", "cell-a-shorter-than-the-periods", std::move(call));
+    seeds.add("InputTooSmall", "cell-a-shorter-than-the-periods", std::move(call));
   }
   {
     CallEncoder call(N, N);
     call.cell({2, 1}).real({1}, {1.0}).real({1}, {2.0}).scalar(0.9).scalar(0.5);
     call.cell({2, 1}).matrix(1, 1, {1.0}).missing();
     call.scalar(1.0).scalar(0.0).scalar(1.0).scalar(0.0);
-    add("InputNotReal", "unset-element-of-c", std::move(call));
+    seeds.add("InputNotReal", "unset-element-of-c", std::move(call));
   }
   {
     CallEncoder call(N, N);
     call.cell({2, 1}).real({1}, {1.0}).cell({1, 1}).scalar(2.0).scalar(0.9).scalar(0.5);
     call.scalar(1.0).scalar(1.0).scalar(0.0).scalar(1.0).scalar(0.0);
-    add("InputNotReal", "nested-cell-in-y", std::move(call));
+    seeds.add("InputNotReal", "nested-cell-in-y", std::move(call));
   }
   {
     CallEncoder call(N, N);
     call.matrix(2, 2, {1.0, 2.0, 1.0, 2.0}).scalar(0.9).scalar(0.5);
     call.cell({2, 1}).matrix(1, 1, {1.0}).matrix(2, 1, {1.0, 1.0});
     call.scalar(1.0).scalar(0.0).scalar(1.0).scalar(0.0);
-    add("InputTooSmall", "one-d-matrix-for-more-series", std::move(call));
+    seeds.add("InputTooSmall", "one-d-matrix-for-more-series", std::move(call));
   }
   {
     CallEncoder call(9, N);
     growingSeries(call, true);
     call.scalar(0.0);
-    add("NotEnoughInputs", "nine-inputs", std::move(call));
+    seeds.add("NotEnoughInputs", "nine-inputs", std::move(call));
   }
   {
     CallEncoder call(N, N);
     call.cell({1, 1}).real({1}, {1.0}).matrix(2, 2, transition).matrix(2, 1, {0.5, 0.5});
     call.cell({1, 1}).matrix(huge63, 0, {});
     call.scalar(1.0).matrix(2, 1, initialState).matrix(2, 2, initialCovariance).scalar(0.0);
-    add("TooLarge", "series-beyond-64-bits", std::move(call));
+    seeds.add("TooLarge", "series-beyond-64-bits", std::move(call));
   }
   {
     // Found by fuzzing: the checks visited each of the 2^40 periods.
     CallEncoder call(N, N);
     call.matrix(huge40, 0, {}).scalar(0.9).scalar(0.5).matrix(0, 1, {}).matrix(0, 1, {});
     call.scalar(0.0).scalar(1.0).scalar(0.0);
-    add("OutOfMemory", "matrix-y-of-2pow40-periods-without-cells", std::move(call));
+    seeds.add("OutOfMemory", "matrix-y-of-2pow40-periods-without-cells", std::move(call));
   }
   {
     CallEncoder call(N, N);
     call.limitMemory(11);
     growingSeries(call, true);
-    add("OutOfMemory", "memory-limited-to-96-bytes-on-growth", std::move(call));
+    seeds.add("OutOfMemory", "memory-limited-to-96-bytes-on-growth", std::move(call));
   }
-  return seeds;
+  return seeds.list;
 }
 
 std::vector<Seed> statesmootherSeeds() {
   const int32_t N = 10;
-  std::vector<Seed> seeds;
-  auto add = [&](const std::string &outcome, const std::string &what, CallEncoder call) {
-    seeds.push_back({outcome, what, std::move(call)});
-  };
+  SeedList seeds;
   const SmallModel model = twoSeries(5);
   // Y and A are given by the caller; B, C, D, P0, tol, x0 follow here.
   auto afterA = [](CallEncoder &call) {
@@ -331,14 +331,14 @@ std::vector<Seed> statesmootherSeeds() {
     call.real({5}, {1.0, 1.5, nan, 2.0, 0.5}).scalar(1.0).scalar(0.5).scalar(1.0).scalar(0.75);
     call.scalar(4.0).scalar(0.0).scalar(0.0).matrix(1, 5, {0.0, 0.25, 0.0, -0.25, 0.0});
     call.matrix(1, 5, {0.5, 0.5, 0.5, 0.5, 0.5});
-    add("ok", "local-level-with-intercepts", std::move(call));
+    seeds.add("ok", "local-level-with-intercepts", std::move(call));
   }
   {
     CallEncoder call(N, N);
     call.matrix(5, 2, model.Y).real({2, 2, 5}, pagesOf(transition, 5));
     afterA(call);
     call.empty().empty();
-    add("ok", "paged-a-with-distinct-pages", std::move(call));
+    seeds.add("ok", "paged-a-with-distinct-pages", std::move(call));
   }
   {
     CallEncoder call(N, N, 2);
@@ -346,60 +346,60 @@ std::vector<Seed> statesmootherSeeds() {
     call.real({2, 2, 5}, pagesOf(measurement, 5)).real({2, 1, 5}, {0.5, 0.5, 0.25, 1.0, 0.5, 0.5, 1.0, 0.25, 0.5, 0.5});
     call.matrix(2, 2, initialCovariance).scalar(1e-8).matrix(2, 1, initialState);
     call.matrix(5, 2, {0.1, 0.2, 0.3, 0.4, 0.5, 0.0, 0.0, 0.0, 0.0, 0.0}).empty();
-    add("ok", "paged-b-c-d-and-a-t-by-m-intercept", std::move(call));
+    seeds.add("ok", "paged-b-c-d-and-a-t-by-m-intercept", std::move(call));
   }
   {
     CallEncoder call(N, N, 0);
     call.matrix(0, 2, {}).matrix(2, 2, transition).real({2, 2, 0}, {}).matrix(2, 2, measurement);
     call.real({2, 1, 0}, {}).matrix(2, 2, initialCovariance).scalar(0.0).matrix(2, 1, initialState);
     call.empty().empty();
-    add("ok", "no-periods-paged-b-and-d", std::move(call));
+    seeds.add("ok", "no-periods-paged-b-and-d", std::move(call));
   }
   {
     CallEncoder call(N, N);
     call.matrix(4, 0, {}).matrix(2, 2, transition).matrix(2, 2, loading).matrix(0, 2, {}).matrix(0, 1, {});
     call.matrix(2, 2, initialCovariance).scalar(0.0).matrix(2, 1, initialState).empty().empty();
-    add("ok", "no-series", std::move(call));
+    seeds.add("ok", "no-series", std::move(call));
   }
   {
     CallEncoder call(N, N);
     call.matrix(5, 2, model.Y).empty().empty().matrix(2, 0, {}).matrix(2, 1, {0.5, 1.0});
     call.empty().scalar(0.0).empty().empty().matrix(2, 5, std::vector<double>(10, 0.25));
-    add("ok", "no-states", std::move(call));
+    seeds.add("ok", "no-states", std::move(call));
   }
   {
     CallEncoder call(N, N);
     call.matrix(3, 2, {inf, 1e300, -0.0, nan, 1e-300, -inf}).matrix(2, 2, {1e154, 0.0, 0.0, 1e154});
     call.matrix(2, 2, loading).matrix(2, 2, measurement).matrix(2, 2, {0.0, 0.0, 0.0, 0.0});
     call.matrix(2, 2, {nan, 0.0, 0.0, -1.0}).scalar(-1.0).matrix(2, 1, initialState).empty().empty();
-    add("ok", "special-values", std::move(call));
+    seeds.add("ok", "special-values", std::move(call));
   }
   {
     CallEncoder call(N, N);
     call.matrix(5, 2, model.Y).matrix(2, 2, transition);
     afterA(call);
     call.matrix(2, 4, std::vector<double>(8, 0.5)).empty();
-    add("InputTooSmall", "state-intercept-one-period-short", std::move(call));
+    seeds.add("InputTooSmall", "state-intercept-one-period-short", std::move(call));
   }
   {
     CallEncoder call(N, N);
     call.cell({1, 1}).matrix(5, 2, model.Y).matrix(2, 2, transition);
     afterA(call);
     call.empty().empty();
-    add("InputNotReal", "cell-y", std::move(call));
+    seeds.add("InputNotReal", "cell-y", std::move(call));
   }
   {
     CallEncoder call(N, N);
     call.matrix(5, 2, model.Y).matrix(huge40, 0, {});
     afterA(call);
     call.empty().empty();
-    add("TooLarge", "states-beyond-64-bits", std::move(call));
+    seeds.add("TooLarge", "states-beyond-64-bits", std::move(call));
   }
   {
     CallEncoder call(8, N);
     call.matrix(5, 2, model.Y).matrix(2, 2, transition);
     afterA(call);
-    add("NotEnoughInputs", "eight-inputs", std::move(call));
+    seeds.add("NotEnoughInputs", "eight-inputs", std::move(call));
   }
   {
     CallEncoder call(N, N);
@@ -407,21 +407,21 @@ std::vector<Seed> statesmootherSeeds() {
     call.matrix(5, 2, model.Y).matrix(2, 2, transition);
     afterA(call);
     call.empty().empty();
-    add("OutOfMemory", "memory-limited-to-384-bytes", std::move(call));
+    seeds.add("OutOfMemory", "memory-limited-to-384-bytes", std::move(call));
   }
   {
     CallEncoder call(N, N);
     call.matrix(huge40, 0, {}).scalar(1.0).scalar(1.0).matrix(0, 1, {}).matrix(0, 1, {}).scalar(1.0);
     call.scalar(0.0).scalar(0.0).empty().empty();
-    add("OutOfMemory", "2pow40-periods", std::move(call));
+    seeds.add("OutOfMemory", "2pow40-periods", std::move(call));
   }
   {
     // Found by fuzzing: 2^40 empty periods were walked for a 2^40 x 0 result.
     CallEncoder call(N, N);
     call.matrix(huge40, 0, {}).empty().empty().empty().empty().empty().scalar(0.0).empty().empty().empty();
-    add("ok", "no-state-no-series-2pow40-periods", std::move(call));
+    seeds.add("ok", "no-state-no-series-2pow40-periods", std::move(call));
   }
-  return seeds;
+  return seeds.list;
 }
 
 std::vector<ModuleSeeds> allSeeds() {
