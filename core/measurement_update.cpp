@@ -21,9 +21,7 @@ void downdateCovarianceVectorised(double *P, const double *covTimesRow, const do
 
 double updateWithObservationsOfFixedSize(const double *y, uint64_t yStride, uint64_t n, const PreparedModel &model,
                                          double tol, uint64_t m, FilterState state, MissingTest isMissing) {
-  // Series go to the kernel in runs that fit on the stack; between runs P
-  // goes through memory, which changes no bit.
-  constexpr uint64_t run = 16;
+  constexpr uint64_t run = fixedSizeRunLength;
   const FixedAssimilateKernel assimilate = denseKernels().assimilateFixed[m];
   double logLikelihood = 0.0;
   for (uint64_t first = 0; first < n; first += run) {

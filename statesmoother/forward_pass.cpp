@@ -82,7 +82,7 @@ void recordUsed(const double *identity, const double *gain, const double *measur
 // and are recorded after it from the gains it returns.
 void updateAndRecordOfFixedSize(const SmootherModel &model, uint64_t t, SmootherWorkspace &workspace,
                                 MissingTest isMissing) {
-  constexpr uint64_t run = 16;
+  constexpr uint64_t run = fixedSizeRunLength;
   const uint64_t n = model.n;
   const uint64_t m = model.m;
   const PreparedModel &prepared = workspace.model;

@@ -44,6 +44,11 @@ using FixedAssimilateKernel = void (*)(double *x, double *P, const double *innov
                                        uint64_t count, const double *measurementRows, const double *noiseVars,
                                        double tol, ObservationOutcome *outcomes, double *gains);
 
+// How many series the modules hand assimilateFixed per call: their inputs
+// and outcomes are staged on the stack, and between calls P goes through
+// memory, which changes no bit.
+inline constexpr uint64_t fixedSizeRunLength = 16;
+
 // vectorTimesRows and rowsTimesRows (dense_products.h) for the model's m.
 using FixedVectorTimesRowsKernel = void (*)(double *out, const double *v, const double *M);
 using FixedRowsTimesRowsKernel = void (*)(double *out, const double *A, const double *B);
