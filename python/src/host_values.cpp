@@ -40,11 +40,20 @@ orrim::ArrayPtr buildCell(const py::tuple &cell) {
   if (cell.size() != 2) {
     throw py::type_error("a cell is the tuple (dimensions, elements)");
   }
-  orrim::ArrayPtr array = orrim::createCell(dimensionsOf(cell[0]));
+  const std::vector<uint64_t> dimensions = dimensionsOf(cell[0]);
   const py::sequence elements = cell[1].cast<py::sequence>();
-  if (elements.size() != orrim::elementCount(array.get())) {
+  // Compared before the cell is made: a cell of absurd dimensions would make
+  // the host try to reserve its slots, and no list can be that long.
+  uint64_t positions = 1;
+  for (const uint64_t extent : dimensions) {
+    if (__builtin_mul_overflow(positions, extent, &positions)) {
+      throw py::value_error("a cell needs one element per position");
+    }
+  }
+  if (elements.size() != positions) {
     throw py::value_error("a cell needs one element per position");
   }
+  orrim::ArrayPtr array = orrim::createCell(dimensions);
   for (size_t index = 0; index < elements.size(); ++index) {
     orrim::setCellElement(array.get(), index, toHostArray(elements[index]));
   }
@@ -80,7 +89,11 @@ py::object fromHostArray(orrim::ArrayPtr array) {
     stride *= static_cast<py::ssize_t>(extent > 0 ? extent : 1);
   }
   double *data = orrimRealData(array.get());
-  const py::capsule owner(array.release(), [](void *held) { orrim::ArrayDeleter()(static_cast<OrrimArray *>(held)); });
+  // The capsule takes the host array over only once it exists: if it cannot
+  // be made, `array` still frees it. From then on the capsule does, also when
+  // the numpy array cannot be made.
+  const py::capsule owner(array.get(), [](void *held) { orrim::ArrayDeleter()(static_cast<OrrimArray *>(held)); });
+  array.release();
   return py::array_t<double>(shape, strides, data, owner);
 }
 
