@@ -36,26 +36,61 @@ orrim::Module loadModule(const std::string &path) {
   }
 }
 
-std::vector<orrim::ArrayPtr> toHostArrays(const py::sequence &inputs) {
+// The inputs of one call in host form, with what keeps their memory alive.
+struct HostInputs {
   std::vector<orrim::ArrayPtr> arrays;
-  arrays.reserve(inputs.size());
-  for (size_t position = 0; position < inputs.size(); ++position) {
-    try {
-      arrays.push_back(statespace::toHostArray(inputs[position]));
-    } catch (const orrim::HostError &error) {
-      raisePythonError(PyExc_ValueError, "input " + std::to_string(position + 1) + ": " + error.what());
-    }
+  // What `convert` returned: host arrays may read its numpy memory.
+  std::vector<py::object> converted;
+};
+
+py::object inputName(const py::object &names, size_t position) {
+  if (!names.is_none()) {
+    return names[py::int_(position)];
   }
-  return arrays;
+  return py::str("input " + std::to_string(position + 1));
 }
 
-// Returns the module's first output. The inputs stay referenced by `inputs`
-// for the whole call, so the host may read numpy memory with the GIL released.
-py::object callModule(const orrim::Module &module, const py::sequence &inputs) {
-  const std::vector<orrim::ArrayPtr> arrays = toHostArrays(inputs);
+// Every input in host form before the module sees any of them. With
+// `convert`, a value directHostArray cannot read goes through
+// convert(value, name), the package's conversion, which names the argument in
+// its errors; without it, every input must already be in host form.
+HostInputs toHostInputs(const py::sequence &inputs, const py::object &names, const py::object &convert) {
+  const size_t count = inputs.size();
+  if (!names.is_none() && py::len(names) != count) {
+    throw py::value_error("one name per input is needed");
+  }
+  HostInputs host;
+  host.arrays.reserve(count);
+  for (size_t position = 0; position < count; ++position) {
+    const py::object value = inputs[position];
+    try {
+      orrim::ArrayPtr array = convert.is_none() ? nullptr : statespace::directHostArray(value);
+      if (array == nullptr) {
+        if (convert.is_none()) {
+          array = statespace::toHostArray(value);
+        } else {
+          py::object prepared = convert(value, inputName(names, position));
+          array = statespace::toHostArray(prepared);
+          host.converted.push_back(std::move(prepared));
+        }
+      }
+      host.arrays.push_back(std::move(array));
+    } catch (const orrim::HostError &error) {
+      raisePythonError(PyExc_ValueError, py::str(inputName(names, position)).cast<std::string>() + ": " + error.what());
+    }
+  }
+  return host;
+}
+
+// Returns the module's first output. The inputs stay referenced by `inputs`,
+// and what conversion made by `host`, for the whole call, so the host may
+// read numpy memory with the GIL released.
+py::object callModule(const orrim::Module &module, const py::sequence &inputs, const py::object &names,
+                      const py::object &convert) {
+  const HostInputs host = toHostInputs(inputs, names, convert);
   std::vector<const OrrimArray *> handles;
-  handles.reserve(arrays.size());
-  for (const orrim::ArrayPtr &array : arrays) {
+  handles.reserve(host.arrays.size());
+  for (const orrim::ArrayPtr &array : host.arrays) {
     handles.push_back(array.get());
   }
   orrim::CallResult result;
@@ -86,12 +121,15 @@ py::dict countersAsDict() {
 
 PYBIND11_MODULE(_statespace, extension) {
   extension.doc() = "The Orrim host for the statespace package.";
+  statespace::initialiseDirectForms();
 
   py::class_<orrim::Module>(extension, "Module", "A module loaded from its shared library file.")
       .def(py::init(&loadModule), py::arg("path"), "Loads the module at `path`; OSError when it cannot be loaded.")
       .def_property_readonly("path", &orrim::Module::path)
-      .def("call", &callModule, py::arg("inputs"),
-           "Calls the module with prepared inputs and returns its first output.");
+      .def("call", &callModule, py::arg("inputs"), py::arg("names") = py::none(), py::arg("convert") = py::none(),
+           "Calls the module and returns its first output. Without `convert`, the inputs must be in host form;\n"
+           "with it, any value the extension cannot read directly becomes convert(value, name), `name` from\n"
+           "`names` or 'input <position>'.");
 
   extension.def("host_counters", &countersAsDict, "The host's memory and array counters.");
   extension.def("reset_host_counters", &orrim::resetCounters,

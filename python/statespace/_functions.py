@@ -7,7 +7,12 @@ _SMOOTHER_ARGUMENTS = ("Y", "A", "B", "C", "D", "P0", "tol", "x0", "stateInterce
 
 
 def _argument_names(function, arguments):
-    return [f"{function}() argument {argument!r}" for argument in arguments]
+    return tuple(f"{function}() argument {argument!r}" for argument in arguments)
+
+
+_STATEFILTER_NAMES = _argument_names("statefilter", _FILTER_ARGUMENTS)
+_CELLSTATEFILTER_NAMES = _argument_names("cellstatefilter", _FILTER_ARGUMENTS)
+_STATESMOOTHER_NAMES = _argument_names("statesmoother", _SMOOTHER_ARGUMENTS)
 
 
 def statefilter(Y, A, B, C, D, x0, P0, tol):
@@ -33,9 +38,7 @@ def statefilter(Y, A, B, C, D, x0, P0, tol):
     Returns a float64 array of shape (T, 1): element t is the sum of the
     log-likelihood terms of period t (0.0 when nothing was used).
     """
-    return call_with_names(
-        "statefilter", (Y, A, B, C, D, x0, P0, tol), _argument_names("statefilter", _FILTER_ARGUMENTS)
-    )
+    return call_with_names("statefilter", (Y, A, B, C, D, x0, P0, tol), _STATEFILTER_NAMES)
 
 
 def cellstatefilter(Y, A, B, C, D, x0, P0, tol):
@@ -51,9 +54,7 @@ def cellstatefilter(Y, A, B, C, D, x0, P0, tol):
     count of a matrix ``Y``; ``x0`` (m values), ``P0`` (m x m) and ``tol`` are
     as in ``statefilter``.
     """
-    return call_with_names(
-        "cellstatefilter", (Y, A, B, C, D, x0, P0, tol), _argument_names("cellstatefilter", _FILTER_ARGUMENTS)
-    )
+    return call_with_names("cellstatefilter", (Y, A, B, C, D, x0, P0, tol), _CELLSTATEFILTER_NAMES)
 
 
 def statesmoother(Y, A, B, C, D, P0, tol, x0, stateIntercept=None, observationIntercept=None):
@@ -78,5 +79,5 @@ def statesmoother(Y, A, B, C, D, P0, tol, x0, stateIntercept=None, observationIn
     return call_with_names(
         "statesmoother",
         (Y, A, B, C, D, P0, tol, x0, stateIntercept, observationIntercept),
-        _argument_names("statesmoother", _SMOOTHER_ARGUMENTS),
+        _STATESMOOTHER_NAMES,
     )

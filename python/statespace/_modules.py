@@ -10,6 +10,10 @@ MODULE_NAMES = ("statefilter", "cellstatefilter", "statesmoother")
 
 # Loaded modules by real path; a module stays loaded for the life of the process.
 _loaded = {}
+# The same modules by the names and absolute paths they were called by, so that
+# a repeated call finds its module without asking the file system. A relative
+# path is not kept: it means another file once the working directory changes.
+_resolved = {}
 
 
 def available_modules():
@@ -22,20 +26,23 @@ def call(module, *inputs):
 
     ``module`` is a module name (``"statefilter"``, ``"cellstatefilter"``,
     ``"statesmoother"``) or the path of any module built against the host.
-    Inputs are converted as described in the package documentation and are
-    never modified. A module's error raises ``OrrimError``.
+    A module file is loaded on its first call and stays loaded for the life
+    of the process. Inputs are converted as described in the package
+    documentation and are never modified. A module's error raises
+    ``OrrimError``.
     """
-    names = [f"input {position}" for position in range(1, len(inputs) + 1)]
-    return call_with_names(module, inputs, names)
+    return call_with_names(module, inputs, None)
 
 
 def call_with_names(module, inputs, names):
-    """``call`` with the names that conversion errors give each input."""
-    loaded = _load(module)
-    # Every input is converted before the module runs, so a bad one stops the
-    # call before the module has seen anything.
-    host_inputs = [to_host_value(value, name) for value, name in zip(inputs, names)]
-    return loaded.call(host_inputs)
+    """``call`` with the names that conversion errors give each input (a tuple
+    of one name per input), or None for "input <position>"."""
+    loaded = _resolved.get(module) if type(module) is str else None
+    if loaded is None:
+        loaded = _load(module)
+    # The extension converts every input before the module runs, so a bad
+    # one stops the call before the module has seen anything.
+    return loaded.call(inputs, names, to_host_value)
 
 
 def _load(module):
@@ -43,7 +50,10 @@ def _load(module):
     real_path = os.path.realpath(path)
     if real_path not in _loaded:
         _loaded[real_path] = _statespace.Module(real_path)
-    return _loaded[real_path]
+    loaded = _loaded[real_path]
+    if type(module) is str and (module in MODULE_PATHS or os.path.isabs(module)):
+        _resolved[module] = loaded
+    return loaded
 
 
 def _module_path(module):

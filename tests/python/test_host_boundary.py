@@ -7,6 +7,7 @@ import pytest
 
 import statespace
 from statespace import _statespace
+from statespace._conversion import to_host_value
 from host_support import PROBE_MODULE, requires_probe
 
 pytestmark = requires_probe
@@ -66,6 +67,47 @@ class TestRealInputs:
         assert report.shape == (12, 6)
         assert report[:, CHECKSUM].tolist() == inputs
         assert probe().shape == (0, 6)
+
+
+def _unaligned_doubles(count):
+    storage = np.frombuffer(bytearray(8 * count + 1), dtype=np.uint8)[1:]
+    array = storage.view(np.float64)
+    array[:] = np.arange(1.0, count + 1.0)
+    assert not array.flags.aligned
+    return array
+
+
+class _Subclass(np.ndarray):
+    pass
+
+
+_RNG = np.random.default_rng(3)
+_BLOCK = _RNG.normal(size=(3, 4, 5))
+
+# Values the extension reads itself, and their neighbours that it must leave
+# to the package's conversion.
+DIRECT_OR_CONVERTED = [
+    2.5, -0.0, float("nan"), 7, -(2**60) - 1, np.float64(1.5), np.float32(1.25), np.int64(3), None,
+    np.array(4.0), np.arange(1.0, 6.0), np.arange(1.0, 11.0)[::3], np.arange(1.0, 6.0)[::-1],
+    _BLOCK[:, :, 0], np.asfortranarray(_BLOCK[:, :, 0]), _BLOCK[:, :, 0].T, _BLOCK[::2, ::-2, 1],
+    _BLOCK, np.asfortranarray(_BLOCK), _BLOCK.transpose(1, 2, 0), _BLOCK[:, :, :, np.newaxis][::-1],
+    np.zeros((0, 3)), np.zeros((3, 0, 2)), _BLOCK[0:1, :, 0], _unaligned_doubles(6),
+    _BLOCK.astype(">f8"), np.arange(6, dtype=np.int16).reshape(2, 3), _BLOCK[:, :, 2].view(_Subclass),
+]
+
+
+class TestDirectReading:
+    @pytest.mark.parametrize("value", DIRECT_OR_CONVERTED, ids=[f"value{i}" for i in range(len(DIRECT_OR_CONVERTED))])
+    def test_the_host_sees_what_the_package_s_conversion_gives(self, value):
+        module = _statespace.Module(str(PROBE_MODULE))
+        direct = module.call([value], ("x",), to_host_value)
+        converted = to_host_value(value, "x")
+        expected = module.call([converted])
+        columns = [ROWS, COLUMNS, DIMENSIONS, IS_CELL, CHECKSUM]
+        np.testing.assert_array_equal(direct[:, columns], expected[:, columns])
+        if isinstance(value, np.ndarray) and value.size > 0:
+            # Read in place exactly when the conversion passes the value through.
+            assert (direct[0, ADDRESS] == value.ctypes.data) == np.shares_memory(converted, value)
 
 
 class TestCellInputs:

@@ -199,6 +199,8 @@ def mistakes(module):
         (first_cell, [[[1.0, 2.0], [3.0]]], ValueError, "ragged"),
         (first_cell, [np.array([[1.0]], dtype=object)], TypeError, "do not nest"),
         (4, np.array([np.eye(2), np.eye(2)], dtype=object), TypeError, "3-D"),
+        (5, np.ma.masked_array([1.0, 2.0], mask=[0, 1]), TypeError, "masked"),
+        (7, True, TypeError, "bool"),
     ]
 
 
