@@ -4,19 +4,31 @@
 
 #include <algorithm>
 
-void downdateCovarianceVectorised(double *P, const double *covTimesRow, const double *gain, uint64_t m) {
-  denseKernels().symmetricDowndate(P, covTimesRow, gain, m);
-  // A variance that rounding drove to zero or below drops its state until the
-  // next prediction; a NaN variance fails the test and is kept. Clearing one
-  // state never touches what another's test reads, so the order is free.
+namespace {
+
+// A variance that rounding drove to zero or below drops its state until the
+// next prediction; a NaN variance fails the test and is kept. Clearing one
+// state never touches what another's test reads, so the order is free.
+// Returns whether a state was cleared.
+bool clearNonPositiveVariances(double *P, uint64_t m) {
+  bool cleared = false;
   for (uint64_t i = 0; i < m; ++i) {
     if (P[i + i * m] <= 0.0) {
+      cleared = true;
       for (uint64_t l = 0; l < m; ++l) {
         P[l + i * m] = 0.0;
         P[i + l * m] = 0.0;
       }
     }
   }
+  return cleared;
+}
+
+}  // namespace
+
+void downdateCovarianceVectorised(double *P, const double *covTimesRow, const double *gain, uint64_t m) {
+  denseKernels().symmetricDowndate(P, covTimesRow, gain, m);
+  clearNonPositiveVariances(P, m);
 }
 
 double updateWithObservationsOfFixedSize(const double *y, uint64_t yStride, uint64_t n, const PreparedModel &model,
@@ -40,6 +52,41 @@ double updateWithObservationsOfFixedSize(const double *y, uint64_t yStride, uint
         logLikelihood -= logLikelihoodTerm(outcomes[j].variance, outcomes[j].innovation, outcomes[j].reciprocal);
       }
     }
+  }
+  return logLikelihood;
+}
+
+double updateWithObservationsFormingNext(const double *y, uint64_t yStride, uint64_t n, const PreparedModel &model,
+                                         double tol, uint64_t m, FilterState state, FilterScratch scratch,
+                                         MissingTest isMissing) {
+  const DowndateWithNextKernel downdateWithNext = denseKernels().downdateWithNext;
+  // Each observation is asked about once, as the series come.
+  auto nextPresent = [&](uint64_t from) {
+    while (from < n && isMissing(y[from * yStride])) ++from;
+    return from;
+  };
+  double *w = scratch.covTimesRow;
+  double logLikelihood = 0.0;
+  // Whether w is already that of series j, formed by the correction before.
+  bool formed = false;
+  for (uint64_t j = nextPresent(0); j < n;) {
+    const double *c = model.measurementRows + j * m;
+    const double d = model.observationNoiseVar[j];
+    const double F = formed ? varianceFromCovTimesRow(c, d, w, m) : innovationVariance(c, d, state.P, m, w);
+    const uint64_t next = nextPresent(j + 1);
+    formed = false;
+    if (!(F <= tol)) {  // ordered: a NaN F or tol never passes the observation over
+      const UsedObservation used = correctStateMean(y[j * yStride], F, c, m, state, scratch);
+      if (next < n) {
+        downdateWithNext(state.P, w, scratch.gain, model.measurementRows + next * m, w, m);
+        // A cleared state changes P after the next w was formed from it.
+        formed = !clearNonPositiveVariances(state.P, m);
+      } else {
+        downdateCovarianceVectorised(state.P, w, scratch.gain, m);
+      }
+      logLikelihood -= logLikelihoodTerm(F, used.innovation, used.reciprocal);
+    }
+    j = next;
   }
   return logLikelihood;
 }

@@ -21,6 +21,16 @@ inline constexpr double logTwoPi = 1.837877066409345;
 // and more, with the clearing of non-positive variances.
 void downdateCovarianceVectorised(double *P, const double *covTimesRow, const double *gain, uint64_t m);
 
+// F = d + c*w accumulated onto d, from the w already in covTimesRow.
+inline double varianceFromCovTimesRow(const double *measurementRow, double noiseVar, const double *covTimesRow,
+                                      uint64_t m) {
+  double F = noiseVar;
+  for (uint64_t q = 0; q < m; ++q) {
+    F += measurementRow[q] * covTimesRow[q];
+  }
+  return F;
+}
+
 // w = P*c' into covTimesRow; returns F = d + c*w accumulated onto d.
 inline double innovationVariance(const double *measurementRow, double noiseVar, const double *P, uint64_t m,
                                  double *covTimesRow) {
@@ -31,11 +41,7 @@ inline double innovationVariance(const double *measurementRow, double noiseVar, 
     // symmetric: w is the row c against the rows of P.
     vectorTimesRows(covTimesRow, measurementRow, P, m);
   }
-  double F = noiseVar;
-  for (uint64_t q = 0; q < m; ++q) {
-    F += measurementRow[q] * covTimesRow[q];
-  }
-  return F;
+  return varianceFromCovTimesRow(measurementRow, noiseVar, covTimesRow, m);
 }
 
 struct UsedObservation {
@@ -43,13 +49,13 @@ struct UsedObservation {
   double reciprocal;  // 1/F, the one division of the update
 };
 
-// Corrects x and P with an observation already found usable, its variance F
-// and the w that innovationVariance left in scratch.covTimesRow. The
-// innovation starts from `innovationStart` (the observation, or in the
-// smoother the observation less its mean) and subtracts c(s)*x(s) in turn.
-// A state variance left at or below zero has its row and column of P zeroed.
-inline UsedObservation assimilateObservation(double innovationStart, double F, const double *measurementRow, uint64_t m,
-                                             FilterState state, FilterScratch scratch) {
+// Corrects x with an observation already found usable, its variance F and the
+// w that innovationVariance left in scratch.covTimesRow, and leaves K in
+// scratch.gain; P is the caller's to correct. The innovation starts from
+// `innovationStart` (the observation, or in the smoother the observation less
+// its mean) and subtracts c(s)*x(s) in turn.
+inline UsedObservation correctStateMean(double innovationStart, double F, const double *measurementRow, uint64_t m,
+                                        FilterState state, FilterScratch scratch) {
   double *x = state.x;
   const double *w = scratch.covTimesRow;
   double *K = scratch.gain;
@@ -63,12 +69,20 @@ inline UsedObservation assimilateObservation(double innovationStart, double F, c
     K[s] = invF * w[s];
     x[s] = v * K[s] + x[s];
   }
-  if (m < smallestVectorisedSize) {
-    downdateCovarianceReference(state.P, w, K, m);
-  } else {
-    downdateCovarianceVectorised(state.P, w, K, m);
-  }
   return UsedObservation{v, invF};
+}
+
+// correctStateMean, then the correction of P. A state variance left at or
+// below zero has its row and column of P zeroed.
+inline UsedObservation assimilateObservation(double innovationStart, double F, const double *measurementRow, uint64_t m,
+                                             FilterState state, FilterScratch scratch) {
+  const UsedObservation used = correctStateMean(innovationStart, F, measurementRow, m, state, scratch);
+  if (m < smallestVectorisedSize) {
+    downdateCovarianceReference(state.P, scratch.covTimesRow, scratch.gain, m);
+  } else {
+    downdateCovarianceVectorised(state.P, scratch.covTimesRow, scratch.gain, m);
+  }
+  return used;
 }
 
 // What the observation subtracts from its period's log-likelihood, grouped
@@ -131,6 +145,20 @@ inline bool updateWithObservation(double y, const double *measurementRow, double
 double updateWithObservationsOfFixedSize(const double *y, uint64_t yStride, uint64_t n, const PreparedModel &model,
                                          double tol, uint64_t m, FilterState state, MissingTest isMissing);
 
+// Whether updateWithObservations forms each series' w during the correction
+// by the series before: models too large for the steps compiled for their
+// size, as long as the next w fits the kernel's registers.
+inline bool formsNextCovTimesRowInCorrection(uint64_t m) {
+  const DenseKernels &kernels = denseKernels();
+  return !usesFixedSizeSteps(m) && m >= smallestVectorisedSize && m >= kernels.smallestFusedSize &&
+         m <= kernels.largestFusedSize;
+}
+
+// updateWithObservations for a model that formsNextCovTimesRowInCorrection.
+double updateWithObservationsFormingNext(const double *y, uint64_t yStride, uint64_t n, const PreparedModel &model,
+                                         double tol, uint64_t m, FilterState state, FilterScratch scratch,
+                                         MissingTest isMissing);
+
 // The updates of one period's n series in turn, observation j at y[j*yStride],
 // each as updateWithObservation makes it. P must be symmetric, as every
 // prediction leaves it. Returns the period's log-likelihood: 0.0 less the
@@ -141,6 +169,8 @@ inline double updateWithObservations(const double *y, uint64_t yStride, uint64_t
   double logLikelihood = 0.0;
   if (usesFixedSizeSteps(m)) {
     logLikelihood = updateWithObservationsOfFixedSize(y, yStride, n, model, tol, m, state, isMissing);
+  } else if (formsNextCovTimesRowInCorrection(m)) {
+    logLikelihood = updateWithObservationsFormingNext(y, yStride, n, model, tol, m, state, scratch, isMissing);
   } else {
     for (uint64_t j = 0; j < n; ++j) {
       updateWithObservation(y[j * yStride], model.measurementRows + j * m, model.observationNoiseVar[j], tol, m,

@@ -22,6 +22,15 @@ using RowsTimesColumnsKernel = void (*)(double *out, uint64_t outStride, const d
 // sequential update would form, so the result is exactly symmetric.
 using SymmetricDowndateKernel = void (*)(double *P, const double *w, const double *K, uint64_t m);
 
+// symmetricDowndate, and with it w for the next series of the period from the
+// corrected P: next_l = sum over i of P(l, i)*nextRow(i), i ascending, the
+// sum of covTimesRowReference. A state whose variance the correction leaves
+// at or below zero is the caller's to clear, and then `next` no longer
+// describes P. `next` may be w or K: it is written after their last read. For
+// m from DenseKernels::smallestFusedSize (one vector) to largestFusedSize.
+using DowndateWithNextKernel = void (*)(double *P, const double *w, const double *K, const double *nextRow,
+                                        double *next, uint64_t m);
+
 // Models of smallestFixedSize to largestFixedSize states have their steps
 // compiled for their size, tabled by m.
 inline constexpr uint64_t smallestFixedSize = 2;
@@ -57,6 +66,11 @@ struct DenseKernels {
   const char *name;
   RowsTimesColumnsKernel rowsTimesColumns;
   SymmetricDowndateKernel symmetricDowndate;
+  DowndateWithNextKernel downdateWithNext;
+  // The sizes downdateWithNext takes: a column of at least one vector, and the
+  // next w in the registers it keeps for it.
+  uint64_t smallestFusedSize;
+  uint64_t largestFusedSize;
   FixedPredictKernel predictFixed[largestFixedSize + 1];  // null below smallestFixedSize
   FixedAssimilateKernel assimilateFixed[largestFixedSize + 1];
   FixedVectorTimesRowsKernel vectorTimesRowsFixed[largestFixedSize + 1];

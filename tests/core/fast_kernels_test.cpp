@@ -123,6 +123,34 @@ TEST(FastKernels, SymmetricDowndateMatchesTheSequentialUpdateOnEveryPath) {
         ASSERT_TRUE(std::all_of(storage.begin(), storage.begin() + offset, [](double v) { return v == 7.0; }) &&
                     std::all_of(storage.begin() + offset + m * m, storage.end(), [](double v) { return v == 7.0; }))
             << kernels->name << " wrote outside P, m " << m;
+        if (m < kernels->smallestFusedSize || m > kernels->largestFusedSize) continue;
+
+        // The same correction forming the next series' w; every other trial
+        // writes it over w, as the modules do. A cleared state leaves it stale.
+        std::vector<double> nextRow = random.normals(m);
+        if (trial % 4 == 3) sprinkleSpecialValues(random, nextRow, 0.05);
+        std::vector<double> expectedNext(m);
+        covTimesRowReference(expectedNext.data(), nextRow.data(), expected.data(), m);
+        std::vector<double> wOrNext = w, separateNext(m, 7.0);
+        std::vector<double> &next = trial % 2 == 0 ? wOrNext : separateNext;
+        std::fill(storage.begin(), storage.end(), 7.0);
+        std::copy(P.begin(), P.end(), placed);
+        kernels->downdateWithNext(placed, wOrNext.data(), K.data(), nextRow.data(), next.data(), m);
+        bool cleared = false;
+        for (uint64_t i = 0; i < m; ++i) {
+          if (placed[i + i * m] > 0.0 || std::isnan(placed[i + i * m])) continue;
+          cleared = true;
+          for (uint64_t l = 0; l < m; ++l) placed[l + i * m] = placed[i + l * m] = 0.0;
+        }
+        const std::string where = std::string(kernels->name) + " m " + std::to_string(m) + " trial " +
+                                  std::to_string(trial);
+        ASSERT_TRUE(bitIdentical(expected, std::vector<double>(placed, placed + m * m))) << where;
+        if (!cleared) {
+          ASSERT_TRUE(bitIdentical(expectedNext, next)) << where;
+        }
+        ASSERT_TRUE(std::all_of(storage.begin(), storage.begin() + offset, [](double v) { return v == 7.0; }) &&
+                    std::all_of(storage.begin() + offset + m * m, storage.end(), [](double v) { return v == 7.0; }))
+            << where << ": wrote outside P";
       }
     }
   }
@@ -328,11 +356,13 @@ TEST(FastSteps, OneStateStepsMatchThePlainLoops) {
   }
 }
 
-// A period of more series than one run of the kernel holds: P and x pass
-// through memory between runs, and the period's sum must not notice.
-TEST(FixedSizeSteps, PeriodsLongerThanOneRunMatchSeriesBySeries) {
+// A whole period against the plain loops series by series. With a few
+// states, more series than one run of the kernel holds: P and x pass through
+// memory between runs. With more, each series' w is formed by the correction
+// before, unless that series was missing, passed over or cleared a state.
+TEST(FastSteps, PeriodsMatchSeriesBySeries) {
   RandomSource random(18);
-  for (uint64_t m : {2, 10, 16}) {
+  for (uint64_t m : {2, 10, 16, 17, 24, 40, 61, 64, 65}) {
     const uint64_t n = 37;
     StepBuffers fast(m);
     fast.P = symmetricMatrix(random, m, false);
@@ -343,6 +373,13 @@ TEST(FixedSizeSteps, PeriodsLongerThanOneRunMatchSeriesBySeries) {
       noise[j] = random.uniform(0.1, 2.0);
       if (random.chance(0.1)) y[j] = notANumber;
     }
+    // Series 3 sees nothing (F = 0, passed over); series 5 sees one state
+    // exactly, whose variance it drives to zero or below.
+    std::fill(rows.begin() + 3 * m, rows.begin() + 4 * m, 0.0);
+    std::fill(rows.begin() + 5 * m, rows.begin() + 6 * m, 0.0);
+    noise[3] = noise[5] = 0.0;
+    y[3] = y[5] = 1.0;
+    rows[5 * m + random.below(m)] = 1.0;
     PreparedModel model = fast.model();
     model.measurementRows = rows.data();
     model.observationNoiseVar = noise.data();
