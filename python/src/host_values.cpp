@@ -77,10 +77,10 @@ struct DirectForms {
 };
 DirectForms directForms;
 
-orrim::ArrayPtr oneValue(double value) {
-  orrim::ArrayPtr array = orrim::createReal({1, 1});
-  orrimRealData(array.get())[0] = value;
-  return array;
+// A 1 x 1 array over `storage`, which holds `value` for the call.
+orrim::ArrayPtr oneValue(double value, double &storage) {
+  storage = value;
+  return orrim::wrapReal({1, 1}, &storage);
 }
 
 // Element by element in column-major order: the first index runs fastest.
@@ -148,14 +148,14 @@ void initialiseDirectForms() {
   directForms.nativeDouble = py::dtype::of<double>().release().ptr();
 }
 
-orrim::ArrayPtr directHostArray(const py::handle &value) {
+orrim::ArrayPtr directHostArray(const py::handle &value, double &numberStorage) {
   PyObject *object = value.ptr();
   PyTypeObject *type = Py_TYPE(object);
   if (type == directForms.ndarray) {
     return nativeDoubles(object);
   }
   if (type == &PyFloat_Type || type == directForms.float64) {
-    return oneValue(PyFloat_AS_DOUBLE(object));
+    return oneValue(PyFloat_AS_DOUBLE(object), numberStorage);
   }
   if (type == &PyLong_Type) {
     // float(value), as the package converts it; too large for a double, it
@@ -165,7 +165,7 @@ orrim::ArrayPtr directHostArray(const py::handle &value) {
       PyErr_Clear();
       return nullptr;
     }
-    return oneValue(number);
+    return oneValue(number, numberStorage);
   }
   if (object == Py_None) {
     return orrim::createEmpty();

@@ -19,9 +19,10 @@ orrim::ArrayPtr toHostArray(const pybind11::handle &value);
 // without going back to Python: a numpy.ndarray (not a subclass) of aligned
 // native float64 (0-d as 1 x 1, 1-D as a column), wrapped without a copy when
 // Fortran-ordered and copied into a new host array otherwise; a float,
-// numpy.float64 or int that a double holds, as a 1 x 1 array; None as an
-// empty array. Null for any other value, which the package converts.
-orrim::ArrayPtr directHostArray(const pybind11::handle &value);
+// numpy.float64 or int that a double holds, as a 1 x 1 array over
+// `numberStorage`, which the caller keeps for as long as the array; None as
+// an empty array. Null for any other value, which the package converts.
+orrim::ArrayPtr directHostArray(const pybind11::handle &value, double &numberStorage);
 // Once, when the extension loads, before directHostArray is called.
 void initialiseDirectForms();
 

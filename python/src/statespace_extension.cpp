@@ -38,6 +38,9 @@ orrim::Module loadModule(const std::string &path) {
 
 // The inputs of one call in host form, with what keeps their memory alive.
 struct HostInputs {
+  // The numbers given as inputs, one place per input, which their host
+  // arrays read; declared first, so that it goes last.
+  std::vector<double> numbers;
   std::vector<orrim::ArrayPtr> arrays;
   // What `convert` returned: host arrays may read its numpy memory.
   std::vector<py::object> converted;
@@ -60,11 +63,12 @@ HostInputs toHostInputs(const py::sequence &inputs, const py::object &names, con
     throw py::value_error("one name per input is needed");
   }
   HostInputs host;
+  host.numbers.resize(count);
   host.arrays.reserve(count);
   for (size_t position = 0; position < count; ++position) {
     const py::object value = inputs[position];
     try {
-      orrim::ArrayPtr array = convert.is_none() ? nullptr : statespace::directHostArray(value);
+      orrim::ArrayPtr array = convert.is_none() ? nullptr : statespace::directHostArray(value, host.numbers[position]);
       if (array == nullptr) {
         if (convert.is_none()) {
           array = statespace::toHostArray(value);
