@@ -123,7 +123,7 @@ void covarianceCorrectionBenchmark(benchmark::State &run) {
 
 }  // namespace
 
-#define STATE_SIZES DenseRange(1, 8)->Arg(10)->Arg(16)->Arg(20)->Arg(32)->Arg(50)->Arg(64)->Arg(100)->Arg(128)
+#define STATE_SIZES DenseRange(1, 8)->Arg(10)->Arg(16)->Arg(20)->Arg(32)->Arg(40)->Arg(50)->Arg(64)->Arg(100)->Arg(128)
 BENCHMARK(predictStateBenchmark<predictState>)->STATE_SIZES;
 BENCHMARK(predictStateBenchmark<predictStateReference>)->STATE_SIZES;
 BENCHMARK(updateWithObservationBenchmark<updateWithObservation>)->STATE_SIZES;
