@@ -175,6 +175,9 @@ orrim::ArrayPtr directHostArray(const py::handle &value, double &numberStorage) 
 
 orrim::ArrayPtr toHostArray(const py::handle &value) {
   if (py::isinstance<FortranDoubles>(value)) {
+    if ((py::detail::array_proxy(value.ptr())->flags & py::detail::npy_api::NPY_ARRAY_ALIGNED_) == 0) {
+      throw py::type_error("a host array must be aligned: the modules read whole doubles");
+    }
     return wrapPreparedDoubles(py::reinterpret_borrow<FortranDoubles>(value));
   }
   if (py::isinstance<py::tuple>(value)) {

@@ -9,8 +9,8 @@
 
 namespace statespace {
 
-// An input is either a float64, Fortran-ordered numpy array of two or more
-// dimensions, wrapped without a copy, or a cell given as the tuple
+// An input is either an aligned, float64, Fortran-ordered numpy array of two or
+// more dimensions, wrapped without a copy, or a cell given as the tuple
 // (dimensions, elements) with the elements in column-major order, each again
 // such an input. Anything else is a TypeError: the package never sends it.
 orrim::ArrayPtr toHostArray(const pybind11::handle &value);

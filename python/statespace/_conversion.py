@@ -89,9 +89,10 @@ def _real_array(value, name):
         array = array.reshape(1, 1)
     elif array.ndim == 1:
         array = array.reshape(-1, 1)
-    if array.dtype == np.float64 and array.flags.f_contiguous and array.flags.aligned:
-        return array
-    return np.asfortranarray(array, dtype=np.float64)
+    # A copy unless it already is what the host reads in place. Aligned too:
+    # asfortranarray alone passes an unaligned array through, and the modules
+    # read whole doubles.
+    return np.require(array, dtype=np.float64, requirements=("F_CONTIGUOUS", "ALIGNED"))
 
 
 def _is_real_scalar(value):

@@ -141,8 +141,10 @@ class TestExtensionContract:
             (((1, 1), [np.ones((1, 1), order="F")], "extra"), TypeError),
             ("text", TypeError),
             (((2**40, 1), []), ValueError),  # no list holds that many elements
+            (_unaligned_doubles(4).reshape(2, 2, order="F"), TypeError),
         ],
-        ids=["one-d", "c-order", "float32", "short-cell", "no-elements", "long-tuple", "text", "huge-cell"],
+        ids=["one-d", "c-order", "float32", "short-cell", "no-elements", "long-tuple", "text", "huge-cell",
+             "unaligned"],
     )
     def test_malformed_prepared_input_is_rejected(self, prepared, error):
         module = _statespace.Module(str(PROBE_MODULE))
