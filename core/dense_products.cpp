@@ -1,6 +1,7 @@
 #include "dense_products.h"
 
 #include "dense_kernels.h"
+#include "reference_steps.h"
 
 void vectorTimesRows(double *out, const double *v, const double *M, uint64_t m) {
   if (usesFixedSizeSteps(m)) {
@@ -38,4 +39,12 @@ void rowsTimesRows(double *out, const double *A, const double *B, uint64_t m) {
       out[i * m + l] = s;
     }
   }
+}
+
+void cumulantThroughUpdate(double *out, const double *q, const double *K, const double *c, double s, uint64_t m) {
+  if (m >= smallestVectorisedSize) {
+    denseKernels().cumulantThroughUpdate(out, q, K, c, s, m);
+    return;
+  }
+  cumulantThroughUpdateReference(out, q, K, c, s, m);
 }

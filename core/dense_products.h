@@ -14,5 +14,9 @@ void vectorTimesRows(double *out, const double *v, const double *M, uint64_t m);
 // and the product stored row by row.
 void rowsTimesRows(double *out, const double *A, const double *B, uint64_t m);
 
+// out = L'q + c'*s for a used observation with gain K and measurement row c,
+// L = I - K*c (see CumulantThroughUpdateKernel). out must not be q.
+void cumulantThroughUpdate(double *out, const double *q, const double *K, const double *c, double s, uint64_t m);
+
 // Below this size the plain loops are as fast as the kernels.
 inline constexpr uint64_t smallestVectorisedSize = 8;

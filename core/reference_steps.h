@@ -114,3 +114,18 @@ inline ObservationOutcome updateWithObservationReference(double innovationStart,
   downdateCovarianceReference(state.P, scratch.covTimesRow, scratch.gain, m);
   return {F, v, invF, true};
 }
+
+// The smoothing cumulant back through a used observation: out = L'q + c'*s,
+// element (l, i) of L = I - K*c formed as the update forms it, each sum from
+// 0.0 in ascending l, the score added last.
+inline void cumulantThroughUpdateReference(double *out, const double *q, const double *K, const double *c, double s,
+                                           uint64_t m) {
+  for (uint64_t i = 0; i < m; ++i) {
+    double sum = 0.0;
+    for (uint64_t l = 0; l < m; ++l) {
+      const double update = (l == i ? 1.0 : 0.0) - K[l] * c[i];
+      sum += q[l] * update;
+    }
+    out[i] = sum + s * c[i];
+  }
+}

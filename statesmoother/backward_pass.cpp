@@ -1,50 +1,77 @@
 #include "backward_pass.h"
 
 #include "dense_products.h"
-
-#include <algorithm>
+#include "model_preparation.h"
 
 namespace {
 
-// The records are read in the reverse of the order they were written, and the
-// hardware does not fetch far enough ahead along that way: each record's lines
-// are asked for about this many bytes before the pass reaches them.
-constexpr uint64_t prefetchDistanceBytes = 16384;
+// L = I - K*c row by row, every element as the forward step of the used
+// observation would have formed it.
+void formUpdateMatrix(double *L, const double *identity, const double *K, const double *c, uint64_t m) {
+  for (uint64_t i = 0; i < m; ++i) {
+    for (uint64_t l = 0; l < m; ++l) {
+      L[i * m + l] = identity[i * m + l] - K[i] * c[l];
+    }
+  }
+}
 
-void prefetchRecord(const double *record, uint64_t doubles) {
-  const char *bytes = reinterpret_cast<const char *>(record);
-  for (uint64_t offset = 0; offset < doubles * sizeof(double); offset += 64) {
-    __builtin_prefetch(bytes + offset);
+// r <- r + c'*((1/F)*v), element l of the score formed as ((1/F)*v)*c(l).
+void addScore(double *r, double scaledInnovation, const double *c, uint64_t m) {
+  for (uint64_t i = 0; i < m; ++i) {
+    r[i] = r[i] + scaledInnovation * c[i];
   }
 }
 
 }  // namespace
 
-void runBackwardPass(uint64_t T, uint64_t n, uint64_t m, SmootherWorkspace &workspace) {
+void runBackwardPass(const SmootherModel &model, SmootherWorkspace &workspace) {
+  const uint64_t T = model.T;
+  const uint64_t n = model.n;
+  const uint64_t m = model.m;
   const uint64_t mm = m * m;
-  const uint64_t recordBytes = std::max<uint64_t>(mm * sizeof(double), 1);
-  const uint64_t recordsAhead = std::max<uint64_t>(prefetchDistanceBytes / recordBytes, 1);
+  const double *transitionRows = workspace.model.transitionRows;
+  const double *measurementRows = workspace.model.measurementRows;
   double *r = workspace.smoothingCumulant;
   double *previous = workspace.scratch.stateCopy;
   for (uint64_t t = T; t-- > 0;) {
+    // Period t+1's state is A_{t+1}*x_t, so r goes back from period t+1 to
+    // period t through A_{t+1}', not through the A_t that predicted period t;
+    // the last period, with no successor, keeps its own.
+    if (model.A.paged) {
+      const uint64_t outgoing = t + 1 < T ? t + 1 : t;
+      prepareTransition(workspace.model.transitionRows, coefficientOfPeriod(model.A, outgoing, mm), m);
+    }
+    if (model.C.paged) {
+      prepareMeasurement(workspace.model.measurementRows, coefficientOfPeriod(model.C, t, n * m), n, m);
+    }
     for (uint64_t j = n; j-- > 0;) {
       const uint64_t o = t * n + j;
-      const double *transfer = workspace.transferMatrices + o * mm;
-      if (o >= recordsAhead) {
-        prefetchRecord(workspace.transferMatrices + (o - recordsAhead) * mm, mm);
-      }
+      const double *measurementRow = measurementRows + j * m;
+      const bool used = workspace.skipFlags[o] < 0.5;
       for (uint64_t l = 0; l < m; ++l) {
         previous[l] = r[l];
       }
-      // r = M'q, with M stored row by row: q against the rows of M. Always
-      // multiplied, also for an identity record: the arithmetic must not
-      // depend on what a record happens to hold.
-      vectorTimesRows(r, previous, transfer, m);
-      if (workspace.skipFlags[o] < 0.5) {
-        const double *score = workspace.scoreVectors + o * m;
-        for (uint64_t i = 0; i < m; ++i) {
-          r[i] = r[i] + score[i];
+      const double *gain = workspace.observationGains + o * m;
+      const double scaledInnovation = used ? workspace.scaledInnovations[o] : 0.0;  // written for used ones only
+      if (j + 1 < n) {
+        if (used) {
+          cumulantThroughUpdate(r, previous, gain, measurementRow, scaledInnovation, m);
+        } else {
+          // Multiplied by I all the same: the arithmetic must not depend on
+          // what a transfer matrix happens to hold.
+          vectorTimesRows(r, previous, workspace.identityMatrix, m);
         }
+        continue;
+      }
+      if (used) {
+        formUpdateMatrix(workspace.updateMatrix, workspace.identityMatrix, gain, measurementRow, m);
+        rowsTimesRows(workspace.transitionUpdateMatrix, transitionRows, workspace.updateMatrix, m);
+        vectorTimesRows(r, previous, workspace.transitionUpdateMatrix, m);
+        addScore(r, scaledInnovation, measurementRow, m);
+      } else {
+        // The transition itself, not its product with I, which would turn an
+        // infinite element into NaN.
+        vectorTimesRows(r, previous, transitionRows, m);
       }
     }
     // P_t is symmetric, so its rows stand for its columns; the sum is

@@ -4,9 +4,11 @@
 
 #include "smoother_workspace.h"
 
-#include <cstdint>
-
-// Per observation, last to first: r <- M(o)'*r, plus s(o) when it was used.
+// Per observation, last to first: r <- M(o)'*r, plus c'*((1/F)*v) when it was
+// used, where M(o) is L = I - K*c for a used observation and I for a passed-over
+// one, and the last observation of period t also carries the transition that
+// leads out of it, A_{t+1}*L or A_{t+1} (A_{T-1} for the last period).
 // After the observations of period t: predictedStates(:, t) += P_t*r.
-// Reads the records runForwardPass left; r must enter as zeros.
-void runBackwardPass(uint64_t T, uint64_t n, uint64_t m, SmootherWorkspace &workspace);
+// Reads what runForwardPass left; r must enter as zeros. Prepares the paged
+// coefficients again, period by period from the last.
+void runBackwardPass(const SmootherModel &model, SmootherWorkspace &workspace);

@@ -5,12 +5,9 @@
 #include "smoother_workspace.h"
 
 // For every period t the predicted deviation and covariance (predictedStates,
-// predictedCovariances); for every observation o = t*n + j a transfer matrix,
-// a score vector and a skip flag:
-//   used:        L = I - K*c_j,  c_j'*((1/F)*v),  0.0
-//   passed over: I,              zeros,           1.0
-// except that the last observation of period t also carries the transition
-// that leads out of it, A_{t+1}*L or A_{t+1} (A_{T-1} for the last period).
+// predictedCovariances); for every observation o = t*n + j its skip flag, 1.0
+// when it was passed over, else 0.0, and for a used one its gain K
+// (observationGains) and (1/F)*v (scaledInnovations).
 // Expects the workspace as initialiseSmootherWorkspace and computeMeanPath
 // leave it.
 void runForwardPass(const SmootherModel &model, SmootherWorkspace &workspace, MissingTest isMissing);

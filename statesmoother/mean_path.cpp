@@ -1,36 +1,51 @@
 #include "mean_path.h"
 
+#include "dense_kernels.h"
+#include "dense_products.h"
 #include "model_preparation.h"
+
+namespace {
+
+// out_i = (init_i or 0.0) + sum over l of M(i, l)*v_l for the column-major
+// rows x m matrix M, in ascending l: vectorised across the rows, which read
+// M's columns as they stand; a few states take the plain loop over the rows
+// the caller prepared.
+void interceptPlusProduct(double *out, const double *init, const double *Mcolumns, const double *Mrows,
+                          const double *v, uint64_t rows, uint64_t m) {
+  if (m >= smallestVectorisedSize) {
+    denseKernels().rowsTimesColumns(out, 0, init, 0, v, 0, Mcolumns, rows, 1, rows, m);
+    return;
+  }
+  for (uint64_t i = 0; i < rows; ++i) {
+    // The intercept is the accumulator's first term, not added at the end.
+    double s = init != nullptr ? init[i] : 0.0;
+    for (uint64_t l = 0; l < m; ++l) {
+      s += Mrows[i * m + l] * v[l];
+    }
+    out[i] = s;
+  }
+}
+
+}  // namespace
 
 void computeMeanPath(const SmootherModel &model, const double *x0, const double *stateIntercept,
                      const double *observationIntercept, SmootherWorkspace &workspace) {
   const uint64_t n = model.n;
   const uint64_t m = model.m;
-  const double *A = workspace.model.transitionRows;
-  const double *C = workspace.model.measurementRows;
+  const bool plainLoops = m < smallestVectorisedSize;
   for (uint64_t t = 0; t < model.T; ++t) {
-    if (model.A.paged) {
-      prepareTransitionForms(workspace.model, coefficientOfPeriod(model.A, t, m * m), m);
+    if (plainLoops && model.A.paged) {
+      prepareTransition(workspace.model.transitionRows, coefficientOfPeriod(model.A, t, m * m), m);
     }
-    if (model.C.paged) {
+    if (plainLoops && model.C.paged) {
       prepareMeasurement(workspace.model.measurementRows, coefficientOfPeriod(model.C, t, n * m), n, m);
     }
     const double *previous = t == 0 ? x0 : workspace.meanStates + (t - 1) * m;
     double *states = workspace.meanStates + t * m;
-    for (uint64_t i = 0; i < m; ++i) {
-      // The intercept is the accumulator's first term, not added at the end.
-      double s = stateIntercept != nullptr ? stateIntercept[t * m + i] : 0.0;
-      for (uint64_t l = 0; l < m; ++l) {
-        s += A[i * m + l] * previous[l];
-      }
-      states[i] = s;
-    }
-    for (uint64_t j = 0; j < n; ++j) {
-      double s = observationIntercept != nullptr ? observationIntercept[t * n + j] : 0.0;
-      for (uint64_t l = 0; l < m; ++l) {
-        s += C[j * m + l] * states[l];
-      }
-      workspace.meanObservations[t * n + j] = s;
-    }
+    interceptPlusProduct(states, stateIntercept != nullptr ? stateIntercept + t * m : nullptr,
+                         coefficientOfPeriod(model.A, t, m * m), workspace.model.transitionRows, previous, m, m);
+    interceptPlusProduct(workspace.meanObservations + t * n,
+                         observationIntercept != nullptr ? observationIntercept + t * n : nullptr,
+                         coefficientOfPeriod(model.C, t, n * m), workspace.model.measurementRows, states, n, m);
   }
 }

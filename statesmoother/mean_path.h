@@ -8,6 +8,7 @@
 // meanStates(:, t) = A_t*meanStates(:, t-1) + s_t from meanStates(:, -1) = x0,
 // and meanObservations(:, t) = C_t*meanStates(:, t) + o_t. A null intercept
 // stands for zeros; a given one is read in storage order, m (or n) values per
-// period. Re-prepares the transitionRows and measurementRows of paged A and C.
+// period. With few states, re-prepares the transitionRows and measurementRows
+// of paged A and C, which its plain loops read.
 void computeMeanPath(const SmootherModel &model, const double *x0, const double *stateIntercept,
                      const double *observationIntercept, SmootherWorkspace &workspace);

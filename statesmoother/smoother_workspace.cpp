@@ -16,8 +16,8 @@ std::array<double **, smootherBlockCount> smootherBlocks(SmootherWorkspace &work
           &workspace.scratch.transitionTimesCov,
           &workspace.scratch.stateCopy,
           &workspace.predictedCovariances,
-          &workspace.transferMatrices,
-          &workspace.scoreVectors,
+          &workspace.observationGains,
+          &workspace.scaledInnovations,
           &workspace.skipFlags,
           &workspace.smoothingCumulant,
           &workspace.identityMatrix,
@@ -34,9 +34,8 @@ std::array<uint64_t, smootherBlockCount> smootherBlockSizes(uint64_t T, uint64_t
   const uint64_t mm = multiply(m, m, "m*m");
   const uint64_t nm = multiply(n, m, "n*m");
   const uint64_t mmT = multiply(mm, T, "m*m*T");
-  const uint64_t mmnT = multiply(mmT, n, "m*m*n*T");
   const uint64_t mnT = multiply(mT, n, "m*n*T");
-  return {mT, nT, mm, mm, nm, n, m, mm, m, m, mm, m, mmT, mmnT, mnT, nT, m, mm, mm, mm, mT, nT};
+  return {mT, nT, mm, mm, nm, n, m, mm, m, m, mm, m, mmT, mnT, nT, nT, m, mm, mm, mm, mT, nT};
 }
 
 namespace {

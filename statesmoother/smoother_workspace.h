@@ -15,13 +15,16 @@ struct SmootherWorkspace {
   FilterState state;             // the filtered deviation from the mean path
   FilterScratch scratch;         // stateCopy doubles as the copy of r on the way back
   double *predictedCovariances;  // T matrices m x m: P right after the prediction of period t
-  double *transferMatrices;      // n*T matrices m x m, row by row, one per observation
-  double *scoreVectors;          // n*T vectors of m, one per observation
+  // What the way back cannot form again, per observation o = t*n + j; the
+  // transfer matrix and score of a used observation are formed again from
+  // these and the measurement row, with the forward pass's own expressions.
+  double *observationGains;      // n*T vectors of m: the gain K of a used observation
+  double *scaledInnovations;     // n*T: (1/F)*v of a used observation
   double *skipFlags;             // n*T: 1.0 when the observation was passed over, else 0.0
   double *smoothingCumulant;     // m: r, carried backwards through every observation
   double *identityMatrix;        // m x m
-  double *updateMatrix;          // m x m, row by row: L = I - K*c
-  double *transitionUpdateMatrix;  // m x m, row by row: the transition times a transfer matrix
+  double *updateMatrix;          // m x m, row by row: L = I - K*c, on the way back
+  double *transitionUpdateMatrix;  // m x m, row by row: the transition times L, on the way back
   double *predictedStates;       // m x T: x right after the prediction; then the smoothed deviation
   double *meanObservations;      // n x T; element t*n + j is the noise-free observation
 };

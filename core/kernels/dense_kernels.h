@@ -31,6 +31,13 @@ using SymmetricDowndateKernel = void (*)(double *P, const double *w, const doubl
 using DowndateWithNextKernel = void (*)(double *P, const double *w, const double *K, const double *nextRow,
                                         double *next, uint64_t m);
 
+// The smoothing cumulant carried back through a used observation with gain K,
+// measurement row c and s = (1/F)*v: out_i = (sum over l of q_l*L(l, i)) +
+// s*c_i, with L(l, i) = I(l, i) - K_l*c_i formed as the update forms the
+// elements of L = I - K*c, and each sum in ascending l from 0.0.
+using CumulantThroughUpdateKernel = void (*)(double *out, const double *q, const double *K, const double *c, double s,
+                                             uint64_t m);
+
 // Models of smallestFixedSize to largestFixedSize states have their steps
 // compiled for their size, tabled by m.
 inline constexpr uint64_t smallestFixedSize = 2;
@@ -71,6 +78,7 @@ struct DenseKernels {
   // next w in the registers it keeps for it.
   uint64_t smallestFusedSize;
   uint64_t largestFusedSize;
+  CumulantThroughUpdateKernel cumulantThroughUpdate;
   FixedPredictKernel predictFixed[largestFixedSize + 1];  // null below smallestFixedSize
   FixedAssimilateKernel assimilateFixed[largestFixedSize + 1];
   FixedVectorTimesRowsKernel vectorTimesRowsFixed[largestFixedSize + 1];

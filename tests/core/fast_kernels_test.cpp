@@ -156,6 +156,32 @@ TEST(FastKernels, SymmetricDowndateMatchesTheSequentialUpdateOnEveryPath) {
   }
 }
 
+// The smoother's way back forms L = I - K*c lane by lane inside the sum; the
+// lanes where the identity's 1.0 falls move with every row of L.
+TEST(FastKernels, CumulantThroughUpdateMatchesThePlainLoopOnEveryPath) {
+  RandomSource random(13);
+  for (const DenseKernels *kernels : availablePaths()) {
+    for (uint64_t m : sizes) {
+      for (int trial = 0; trial < 6; ++trial) {
+        std::vector<double> q = random.normals(m), K = random.normals(m), c = random.normals(m);
+        double s = random.normal();
+        if (trial % 2 == 1) {
+          sprinkleSpecialValues(random, q, 0.05);
+          sprinkleSpecialValues(random, K, 0.05);
+          sprinkleSpecialValues(random, c, 0.05);
+          std::vector<double> scaled{s};
+          sprinkleSpecialValues(random, scaled, 0.3);
+          s = scaled[0];
+        }
+        std::vector<double> expected(m + 1, 7.0), actual = expected;
+        cumulantThroughUpdateReference(expected.data(), q.data(), K.data(), c.data(), s, m);
+        kernels->cumulantThroughUpdate(actual.data(), q.data(), K.data(), c.data(), s, m);
+        ASSERT_TRUE(bitIdentical(expected, actual)) << kernels->name << " m " << m << " trial " << trial;
+      }
+    }
+  }
+}
+
 namespace {
 
 struct StepBuffers {

@@ -159,13 +159,13 @@ TEST(StatesmootherErrors, WorkingStorageBeyondSixtyFourBits) {
   // Arrays over a few doubles that claim huge sizes: the counts must be
   // refused before any element is read or anything allocated.
   static const double storage[64] = {};
-  const uint64_t m = 8;
   const struct {
-    uint64_t T, n;
+    uint64_t T, n, m;
     const char *what;
-  } cases[] = {{uint64_t{1} << 30, uint64_t{1} << 30, "m*m*n*T"},    // the element count overflows
-               {uint64_t{1} << 30, uint64_t{1} << 26, "in bytes"}};  // only the byte count does
+  } cases[] = {{uint64_t{1} << 30, uint64_t{1} << 30, 16, "m*n*T"},    // the element count overflows
+               {uint64_t{1} << 30, uint64_t{1} << 30, 8, "in bytes"}};  // only the byte count does
   for (const auto &size : cases) {
+    const uint64_t m = size.m;
     std::vector<orrim::ArrayPtr> inputs;
     inputs.push_back(orrim::wrapReal({size.T, size.n}, storage));
     inputs.push_back(orrim::wrapReal({m, m}, storage));

@@ -96,14 +96,49 @@ TEST(StatesmootherReference, RandomModelsMatchTheLiteralSmootherToTheBit) {
 }
 
 // Up to 16 states and 20 series: the steps compiled for each size, and
-// periods of more series than one run of the kernel takes.
+// periods of more series than one run of the kernel takes; then up to 40
+// states, the vectorised steps.
 TEST(StatesmootherReference, LargerModelsMatchTheLiteralSmootherToTheBit) {
-  for (uint64_t seed = 0; seed < 60; ++seed) {
-    RandomSource random(1000 + seed);
-    const SmootherTestModel model = randomSmootherModel(random, RandomShape{4, 20, 16});
-    ASSERT_TRUE(bitIdentical(literalStateSmoother(model).smoothed, callStateSmoother(model)))
-        << "seed " << seed << " n " << model.n << " m " << model.m;
+  for (const RandomShape shape : {RandomShape{4, 20, 16}, RandomShape{3, 6, 40}}) {
+    for (uint64_t seed = 0; seed < 60; ++seed) {
+      RandomSource random(1000 + seed);
+      const SmootherTestModel model = randomSmootherModel(random, shape);
+      ASSERT_TRUE(bitIdentical(literalStateSmoother(model).smoothed, callStateSmoother(model)))
+          << "seed " << seed << " n " << model.n << " m " << model.m;
+    }
   }
+}
+
+// A huge observation with a small innovation variance makes its score, and so
+// r, infinite; the passed-over observation before it still multiplies r by I,
+// and 0 * inf turns every element of r into NaN.
+TEST(StatesmootherReference, InfiniteCumulantThroughAPassedOverObservationIsNaN) {
+  SmootherTestModel model;
+  model.T = 1, model.n = 2, model.m = 2, model.k = 2, model.h = 1;
+  model.Y = {missing, 1e308};
+  model.A = {0.5, 0.0, 0.0, 0.5};
+  model.B = {0.01, 0.0, 0.0, 0.01};
+  model.C = {1.0, 1.0, 1.0, 1.0};
+  model.D = {0.01, 0.01};
+  model.P0 = {0.01, 0.005, 0.005, 0.01};
+  model.x0 = {0.0, 0.0};
+  const std::vector<double> expected = literalStateSmoother(model).smoothed;
+  ASSERT_TRUE(std::isnan(expected[0]) && std::isnan(expected[1]));
+  EXPECT_TRUE(bitIdentical(expected, callStateSmoother(model)));
+}
+
+// The working storage grows as m*m*T + m*n*T: a model whose m*m*n*T doubles
+// would take 14 MB stays within about 4 MB.
+TEST(StatesmootherReference, WorkingStorageStaysWithinItsBound) {
+  RandomSource random(77);
+  const uint64_t T = 200, n = 10, m = 30;
+  const SmootherTestModel model = textbookModel(random, T, n, m, false);
+  const uint64_t bound = 8 * (m * m * T + 3 * m * n * T + 4 * (m + n) * T) + (uint64_t{1} << 20);
+  ASSERT_LT(bound, 8 * m * m * n * T);
+  orrim::resetCounters();
+  const std::vector<double> smoothed = callStateSmoother(model);
+  EXPECT_LE(orrim::counters().peakBytes, bound);
+  EXPECT_TRUE(bitIdentical(literalStateSmoother(model).smoothed, smoothed));
 }
 
 TEST(StatesmootherReference, PagedTransitionAgreesWithTheTextbookSmoother) {

@@ -66,10 +66,11 @@ TEST(SmootherStages, WorkedForwardPassRecords) {
   EXPECT_EQ(w.predictedCovariances[0], 2.0);
   EXPECT_DOUBLE_EQ(w.predictedStates[1], 2.0 / 3.0);
   EXPECT_DOUBLE_EQ(w.predictedCovariances[1], 5.0 / 3.0);
-  EXPECT_DOUBLE_EQ(w.transferMatrices[0], 1.0 / 3.0);
-  EXPECT_DOUBLE_EQ(w.scoreVectors[0], 1.0 / 3.0);
-  EXPECT_DOUBLE_EQ(w.transferMatrices[1], 3.0 / 8.0);
-  EXPECT_DOUBLE_EQ(w.scoreVectors[1], 0.5);
+  // K and (1/F)*v, from which the way back forms L = 1 - K and the score.
+  EXPECT_DOUBLE_EQ(w.observationGains[0], 2.0 / 3.0);
+  EXPECT_DOUBLE_EQ(w.scaledInnovations[0], 1.0 / 3.0);
+  EXPECT_DOUBLE_EQ(w.observationGains[1], 5.0 / 8.0);
+  EXPECT_DOUBLE_EQ(w.scaledInnovations[1], 0.5);
   EXPECT_EQ(w.skipFlags[0], 0.0);
   EXPECT_EQ(w.skipFlags[1], 0.0);
 }
@@ -78,8 +79,6 @@ TEST(SmootherStages, MissingFirstObservationKeepsTheTransition) {
   VectorWorkspace vectors(2, 1, 1);
   runThroughForwardPass(vectors, missing, 2.0);
   const SmootherWorkspace &w = vectors.workspace;
-  EXPECT_EQ(w.transferMatrices[0], 1.0);
-  EXPECT_EQ(w.scoreVectors[0], 0.0);
   EXPECT_EQ(w.skipFlags[0], 1.0);
   EXPECT_EQ(w.predictedStates[1], 0.0);
   EXPECT_EQ(w.predictedCovariances[1], 3.0);
@@ -89,7 +88,7 @@ TEST(SmootherStages, BackwardPassAndOutputGiveTheWorkedResult) {
   for (const double y0 : {1.0, missing}) {
     VectorWorkspace vectors(2, 1, 1);
     runThroughForwardPass(vectors, y0, 2.0);
-    runBackwardPass(2, 1, 1, vectors.workspace);
+    runBackwardPass(unitModel(), vectors.workspace);
     std::vector<void *> taken;
     for (double **block : smootherBlocks(vectors.workspace)) taken.push_back(*block);
     released.clear();
