@@ -58,11 +58,14 @@ double updateWithObservationsOfFixedSize(const double *y, uint64_t yStride, uint
 
 double updateWithObservationsFormingNext(const double *y, uint64_t yStride, uint64_t n, const PreparedModel &model,
                                          double tol, uint64_t m, FilterState state, FilterScratch scratch,
-                                         MissingTest isMissing) {
+                                         MissingTest isMissing, const SmootherRecords *records) {
   const DowndateWithNextKernel downdateWithNext = denseKernels().downdateWithNext;
   // Each observation is asked about once, as the series come.
   auto nextPresent = [&](uint64_t from) {
-    while (from < n && isMissing(y[from * yStride])) ++from;
+    while (from < n && isMissing(y[from * yStride])) {
+      if (records != nullptr) records->skipFlags[from] = 1.0;
+      ++from;
+    }
     return from;
   };
   double *w = scratch.covTimesRow;
@@ -75,15 +78,26 @@ double updateWithObservationsFormingNext(const double *y, uint64_t yStride, uint
     const double F = formed ? varianceFromCovTimesRow(c, d, w, m) : innovationVariance(c, d, state.P, m, w);
     const uint64_t next = nextPresent(j + 1);
     formed = false;
-    if (!(F <= tol)) {  // ordered: a NaN F or tol never passes the observation over
-      const UsedObservation used = correctStateMean(y[j * yStride], F, c, m, state, scratch);
-      if (next < n) {
-        downdateWithNext(state.P, w, scratch.gain, model.measurementRows + next * m, w, m);
-        // A cleared state changes P after the next w was formed from it.
-        formed = !clearNonPositiveVariances(state.P, m);
-      } else {
-        downdateCovarianceVectorised(state.P, w, scratch.gain, m);
-      }
+    if (F <= tol) {  // ordered: a NaN F or tol never passes the observation over
+      if (records != nullptr) records->skipFlags[j] = 1.0;
+      j = next;
+      continue;
+    }
+    // The smoother's innovation starts from the observation less its mean;
+    // a NaN mean is used and spreads.
+    const double start = records != nullptr ? y[j * yStride] - records->means[j] : y[j * yStride];
+    const UsedObservation used = correctStateMean(start, F, c, m, state, scratch);
+    if (next < n) {
+      // The next w goes where w was; K stays.
+      downdateWithNext(state.P, w, scratch.gain, model.measurementRows + next * m, w, m);
+      // A cleared state changes P after the next w was formed from it.
+      formed = !clearNonPositiveVariances(state.P, m);
+    } else {
+      downdateCovarianceVectorised(state.P, w, scratch.gain, m);
+    }
+    if (records != nullptr) {
+      recordUsedSeries(*records, j, scratch.gain, used, m);
+    } else {
       logLikelihood -= logLikelihoodTerm(F, used.innovation, used.reciprocal);
     }
     j = next;

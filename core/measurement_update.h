@@ -154,10 +154,31 @@ inline bool formsNextCovTimesRowInCorrection(uint64_t m) {
          m <= kernels.largestFusedSize;
 }
 
+// What the smoother keeps of each series of a period, and the means its
+// innovations start from.
+struct SmootherRecords {
+  const double *means;        // series j's innovation starts from y_j - means[j]
+  double *gains;              // K of a used series j at gains + j*m
+  double *scaledInnovations;  // (1/F)*v of a used series
+  double *skipFlags;          // 1.0 for a series passed over; a used one's is left as it is
+};
+
+// Keeps what the smoother's way back needs of a used series j: it forms L =
+// I - K*c and the score c'*((1/F)*v) again from K and (1/F)*v.
+inline void recordUsedSeries(const SmootherRecords &records, uint64_t j, const double *gain, UsedObservation used,
+                             uint64_t m) {
+  for (uint64_t i = 0; i < m; ++i) {
+    records.gains[j * m + i] = gain[i];
+  }
+  records.scaledInnovations[j] = used.reciprocal * used.innovation;
+}
+
 // updateWithObservations for a model that formsNextCovTimesRowInCorrection.
+// With records (the smoother), the innovations start from y less the means,
+// each series is recorded, and no log-likelihood is formed: 0.0 is returned.
 double updateWithObservationsFormingNext(const double *y, uint64_t yStride, uint64_t n, const PreparedModel &model,
                                          double tol, uint64_t m, FilterState state, FilterScratch scratch,
-                                         MissingTest isMissing);
+                                         MissingTest isMissing, const SmootherRecords *records = nullptr);
 
 // The updates of one period's n series in turn, observation j at y[j*yStride],
 // each as updateWithObservation makes it. P must be symmetric, as every

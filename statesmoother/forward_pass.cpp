@@ -26,15 +26,11 @@ void preparePagedCoefficients(const SmootherModel &model, uint64_t t, PreparedMo
   }
 }
 
-// The way back forms a used observation's L = I - K*c and score c'*((1/F)*v)
-// again from its gain and scaled innovation; a passed-over one needs only its
-// flag.
-void recordUsed(const double *gain, UsedObservation used, uint64_t m, double *observationGain,
-                double *scaledInnovation) {
-  for (uint64_t i = 0; i < m; ++i) {
-    observationGain[i] = gain[i];
-  }
-  *scaledInnovation = used.reciprocal * used.innovation;
+// What the way back needs of the series of period t.
+SmootherRecords recordsOfPeriod(const SmootherModel &model, uint64_t t, SmootherWorkspace &workspace) {
+  const uint64_t first = t * model.n;
+  return {workspace.meanObservations + first, workspace.observationGains + first * model.m,
+          workspace.scaledInnovations + first, workspace.skipFlags + first};
 }
 
 // The updates of period t for a model that usesFixedSizeSteps: the series go
@@ -47,6 +43,8 @@ void updateAndRecordOfFixedSize(const SmootherModel &model, uint64_t t, Smoother
   const uint64_t m = model.m;
   const PreparedModel &prepared = workspace.model;
   const FixedAssimilateKernel assimilate = denseKernels().assimilateFixed[m];
+  const SmootherRecords records = recordsOfPeriod(model, t, workspace);
+  const double *observations = workspace.observationsByPeriod + t * n;
   for (uint64_t first = 0; first < n; first += run) {
     const uint64_t count = std::min(run, n - first);
     double starts[run];
@@ -54,21 +52,18 @@ void updateAndRecordOfFixedSize(const SmootherModel &model, uint64_t t, Smoother
     ObservationOutcome outcomes[run];
     double gains[run * largestFixedSize];
     for (uint64_t j = 0; j < count; ++j) {
-      const uint64_t o = t * n + first + j;
       // Missing means a NaN observation; a NaN mean is used and spreads.
-      present[j] = !isMissing(workspace.observationsByPeriod[o]);
-      starts[j] = workspace.observationsByPeriod[o] - workspace.meanObservations[o];
+      present[j] = !isMissing(observations[first + j]);
+      starts[j] = observations[first + j] - records.means[first + j];
     }
     assimilate(workspace.state.x, workspace.state.P, starts, present, count, prepared.measurementRows + first * m,
                prepared.observationNoiseVar + first, model.tol, outcomes, gains);
     for (uint64_t j = 0; j < count; ++j) {
-      const uint64_t o = t * n + first + j;
       if (!outcomes[j].used) {
-        workspace.skipFlags[o] = 1.0;
+        records.skipFlags[first + j] = 1.0;
         continue;
       }
-      const UsedObservation used{outcomes[j].innovation, outcomes[j].reciprocal};
-      recordUsed(gains + j * m, used, m, workspace.observationGains + o * m, workspace.scaledInnovations + o);
+      recordUsedSeries(records, first + j, gains + j * m, {outcomes[j].innovation, outcomes[j].reciprocal}, m);
     }
   }
 }
@@ -94,24 +89,29 @@ void runForwardPass(const SmootherModel &model, SmootherWorkspace &workspace, Mi
       updateAndRecordOfFixedSize(model, t, workspace, isMissing);
       continue;
     }
+    const SmootherRecords records = recordsOfPeriod(model, t, workspace);
+    const double *observations = workspace.observationsByPeriod + t * n;
+    if (formsNextCovTimesRowInCorrection(m)) {
+      updateWithObservationsFormingNext(observations, 1, n, prepared, model.tol, m, state, workspace.scratch,
+                                        isMissing, &records);
+      continue;
+    }
     for (uint64_t j = 0; j < n; ++j) {
-      const uint64_t o = t * n + j;
-      const double y = workspace.observationsByPeriod[o];
-      const double mean = workspace.meanObservations[o];
       const double *measurementRow = prepared.measurementRows + j * m;
       // Missing means a NaN observation; a NaN mean is used and spreads.
-      if (isMissing(y)) {
-        workspace.skipFlags[o] = 1.0;
+      if (isMissing(observations[j])) {
+        records.skipFlags[j] = 1.0;
         continue;
       }
       const double F = innovationVariance(measurementRow, prepared.observationNoiseVar[j], state.P, m,
                                           workspace.scratch.covTimesRow);
       if (F <= model.tol) {  // ordered: a NaN F or tol is used
-        workspace.skipFlags[o] = 1.0;
+        records.skipFlags[j] = 1.0;
         continue;
       }
-      const UsedObservation used = assimilateObservation(y - mean, F, measurementRow, m, state, workspace.scratch);
-      recordUsed(workspace.scratch.gain, used, m, workspace.observationGains + o * m, workspace.scaledInnovations + o);
+      const UsedObservation used =
+          assimilateObservation(observations[j] - records.means[j], F, measurementRow, m, state, workspace.scratch);
+      recordUsedSeries(records, j, workspace.scratch.gain, used, m);
     }
   }
 }
