@@ -1,7 +1,7 @@
 // Large blocks that calls have freed, kept for the calls that follow: a model
 // fitted thousands of times asks for the same blocks every call, and handing
 // them back to the system costs a page fault per page on the next call.
-// Called with the allocator's lock held.
+// Called with the ledger's lock held.
 #pragma once
 
 #include <cstdint>

@@ -1,0 +1,141 @@
+// What a user's program can drive the host into: memory running out at any
+// allocation of a call, the host's own bookkeeping included.
+#include "failing_allocations.h"
+#include "host_testing.h"
+#include "random_model.h"
+
+#include <limits>
+
+using namespace testing_support;
+
+namespace {
+
+struct ModuleCall {
+  std::string name;
+  std::string path;
+  std::vector<orrim::ArrayPtr> inputs;
+};
+
+orrim::ArrayPtr randomArray(RandomSource &random, const std::vector<uint64_t> &dimensions) {
+  uint64_t count = 1;
+  for (uint64_t d : dimensions) count *= d;
+  return realArray(dimensions, random.normals(count, 0.7));
+}
+
+// One call of each module on a small model (paged, cells, intercepts and a
+// missing value, so that every kind of working block is taken), and calls of
+// the probe that fail on purpose and that take more than a record holds inline.
+std::vector<ModuleCall> oneCallOfEach() {
+  RandomSource random(11);
+  const uint64_t T = 5, m = 2, n = 2;
+  std::vector<ModuleCall> calls;
+  auto observations = [&] {
+    orrim::ArrayPtr Y = randomArray(random, {T, n});
+    orrimRealData(Y.get())[3] = std::numeric_limits<double>::quiet_NaN();
+    return Y;
+  };
+  std::vector<orrim::ArrayPtr> filter;
+  filter.push_back(observations());
+  filter.push_back(randomArray(random, {m, m, T}));
+  filter.push_back(randomArray(random, {m, m}));
+  filter.push_back(randomArray(random, {n, m}));
+  filter.push_back(randomArray(random, {n, n}));
+  filter.push_back(randomArray(random, {m, 1}));
+  filter.push_back(realArray({m, m}, random.covariance(m)));
+  filter.push_back(scalar(0));
+#ifdef STATEFILTER_MODULE
+  calls.push_back({"statefilter", STATEFILTER_MODULE, std::move(filter)});
+#endif
+
+#ifdef CELLSTATEFILTER_MODULE
+  std::vector<orrim::ArrayPtr> Y, C, D;
+  for (uint64_t t = 0; t < T; ++t) {
+    const uint64_t series = t % 3;  // 0, 1 or 2 series
+    Y.push_back(randomArray(random, {series, 1}));
+    C.push_back(randomArray(random, {series, m}));
+    D.push_back(randomArray(random, {series, 1}));
+  }
+  std::vector<orrim::ArrayPtr> cells;
+  cells.push_back(cellColumn(std::move(Y)));
+  cells.push_back(randomArray(random, {m, m}));
+  cells.push_back(randomArray(random, {m, 1}));
+  cells.push_back(cellColumn(std::move(C)));
+  cells.push_back(cellColumn(std::move(D)));
+  cells.push_back(randomArray(random, {m, 1}));
+  cells.push_back(realArray({m, m}, random.covariance(m)));
+  cells.push_back(scalar(0));
+  calls.push_back({"cellstatefilter", CELLSTATEFILTER_MODULE, std::move(cells)});
+#endif
+
+#ifdef STATESMOOTHER_MODULE
+  std::vector<orrim::ArrayPtr> smoother;
+  smoother.push_back(observations());
+  smoother.push_back(randomArray(random, {m, m, T}));
+  smoother.push_back(randomArray(random, {m, m}));
+  smoother.push_back(randomArray(random, {n, m}));
+  smoother.push_back(randomArray(random, {n, n}));
+  smoother.push_back(realArray({m, m}, random.covariance(m)));
+  smoother.push_back(scalar(0));
+  smoother.push_back(randomArray(random, {m, 1}));
+  smoother.push_back(randomArray(random, {m, T}));
+  smoother.push_back(randomArray(random, {n, T}));
+  calls.push_back({"statesmoother", STATESMOOTHER_MODULE, std::move(smoother)});
+#endif
+
+  for (double scenario : {2.0, 10.0}) {
+    std::vector<orrim::ArrayPtr> probeInputs;
+    probeInputs.push_back(scalar(scenario));
+    calls.push_back({"probe scenario " + std::to_string(int(scenario)), HOST_PROBE_MODULE, std::move(probeInputs)});
+  }
+  return calls;
+}
+
+bool sameOutcome(const orrim::CallResult &expected, const orrim::CallResult &actual) {
+  if (expected.failed != actual.failed || expected.identifier != actual.identifier ||
+      expected.message != actual.message || expected.outputs.size() != actual.outputs.size()) {
+    return false;
+  }
+  for (size_t slot = 0; slot < expected.outputs.size(); ++slot) {
+    const OrrimArray *want = expected.outputs[slot].get();
+    const OrrimArray *got = actual.outputs[slot].get();
+    if ((want == nullptr) != (got == nullptr) ||
+        (want != nullptr && (orrim::dimensions(want) != orrim::dimensions(got) ||
+                             !bitIdentical(valuesOf(want), valuesOf(got))))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+TEST(HostOutOfMemory, EveryAllocationOfACallFailingEndsItCleanly) {
+  for (const ModuleCall &call : oneCallOfEach()) {
+    const orrim::Module module = orrim::Module::load(call.path);
+    const std::vector<const OrrimArray *> inputs = handles(call.inputs);
+    const orrim::CallResult expected = module.call(1, inputs);
+    uint64_t failing = 1;
+    for (;; ++failing) {
+      const orrim::Counters before = orrim::counters();
+      failing_allocations::failNthAllocation(failing);
+      orrim::CallResult result = module.call(1, inputs);
+      const bool reachedIt = failing_allocations::allocationsCounted() >= failing;
+      failing_allocations::failNthAllocation(0);
+      if (!reachedIt) {
+        EXPECT_TRUE(sameOutcome(expected, result)) << call.name << ": the call without a failure";
+        break;
+      }
+      EXPECT_TRUE(result.failed) << call.name << ", allocation " << failing;
+      EXPECT_EQ(result.identifier, "orrim:OutOfMemory") << call.name << ", allocation " << failing << ": "
+                                                       << result.message;
+      EXPECT_TRUE(result.outputs.empty());
+      const orrim::Counters after = orrim::counters();
+      EXPECT_EQ(after.blocksLive, before.blocksLive) << call.name << ", allocation " << failing;
+      EXPECT_EQ(after.bytesLive, before.bytesLive) << call.name << ", allocation " << failing;
+      EXPECT_EQ(after.arraysLive, before.arraysLive) << call.name << ", allocation " << failing;
+      EXPECT_TRUE(sameOutcome(expected, module.call(1, inputs))) << call.name << ": the call after allocation "
+                                                                 << failing << " failed";
+    }
+    EXPECT_GT(failing, 1u) << call.name << ": no allocation to fail";
+  }
+}
