@@ -7,12 +7,25 @@ namespace orrim::detail {
 namespace {
 
 thread_local CallRecord *callInProgress = nullptr;
+// Its address tells the threads apart.
+thread_local char threadMarker;
 
 }  // namespace
 
+const void *thisThread() { return &threadMarker; }
+
 CallRecord *currentCall() { return callInProgress; }
 
-CallRecord::CallRecord() : outer(callInProgress) { callInProgress = this; }
+CallRecord::CallRecord() : outer(callInProgress), thread(thisThread()) {
+  Ledger &book = ledger();
+  std::lock_guard<std::mutex> lock(book.mutex);
+  nextInProgress = book.callsInProgress;
+  if (nextInProgress != nullptr) {
+    nextInProgress->previousInProgress = this;
+  }
+  book.callsInProgress = this;
+  callInProgress = this;
+}
 
 CallRecord::~CallRecord() {
   Ledger &book = ledger();

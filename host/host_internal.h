@@ -38,9 +38,9 @@ struct ModuleError {
 
 // Everything one module call has taken from the host: a module sees a block
 // or an array only once it is recorded here. While it exists the record is
-// this thread's current call; its end, on whatever path, releases what the
-// call still holds and makes the call that was current before it current
-// again.
+// this thread's current call and is listed among the calls in progress; its
+// end, on whatever path, releases what the call still holds and makes the
+// call that was current before it current again.
 struct CallRecord {
   CallRecord();
   ~CallRecord();
@@ -62,6 +62,9 @@ struct CallRecord {
   HoldingTable blocks{blockSlots, inlineBlockSlots};
   HoldingTable arrays{arraySlots, inlineArraySlots};
   CallRecord *const outer;  // the call this one runs inside, or null
+  const void *const thread;  // which thread runs it
+  CallRecord *previousInProgress = nullptr;
+  CallRecord *nextInProgress = nullptr;
 };
 
 // The call in progress on this thread, or null outside a call.

@@ -37,6 +37,17 @@ void endCall(Ledger &book, CallRecord &record) {
     book.counters.arraysLive -= deleteArrayTree(static_cast<OrrimArray *>(held.address));
   });
   record.arrays.reset();
+
+  if (record.previousInProgress != nullptr) {
+    record.previousInProgress->nextInProgress = record.nextInProgress;
+  } else {
+    book.callsInProgress = record.nextInProgress;
+  }
+  if (record.nextInProgress != nullptr) {
+    record.nextInProgress->previousInProgress = record.previousInProgress;
+  }
+  record.previousInProgress = nullptr;
+  record.nextInProgress = nullptr;
 }
 
 void countArrayCreated() {

@@ -1,6 +1,7 @@
 // The host's one lock and what it guards: the counters, the blocks taken
-// outside any call, and everything the records of the calls in progress
-// hold. Whatever changes one of these does so under the lock.
+// outside any call, and the list of calls in progress with everything their
+// records hold. Whatever changes one of these does so under the lock, so a
+// process that forks sees them whole (see fork_safety.cpp).
 #pragma once
 
 #include "holding_table.h"
@@ -17,6 +18,7 @@ struct Ledger {
   uint64_t memoryLimit = 0;
   Holding slotsOutsideCalls[16];
   HoldingTable blocksOutsideCalls{slotsOutsideCalls, 16};
+  CallRecord *callsInProgress = nullptr;
 };
 
 Ledger &ledger();
@@ -30,7 +32,14 @@ void countBytesTaken(Ledger &book, uint64_t bytes);
 bool exceedsLimit(const Ledger &book, uint64_t extraBytes);
 
 // Releases every block and array the call still holds, counting the blocks
-// as reclaimed.
+// as reclaimed, and takes it off the list of calls in progress.
 void endCall(Ledger &book, CallRecord &record);
+
+}  // namespace orrim::detail
+
+namespace orrim::detail {
+
+// Names the calling thread, for telling apart the calls in progress.
+const void *thisThread();
 
 }  // namespace orrim::detail

@@ -17,6 +17,7 @@ enum Scenario {
   readCellElements = 8,
   reuseLargeBlocks = 9,
   holdManyBlocksAndArrays = 10,
+  holdTheCallOpen = 11,
 };
 
 OrrimArray *rowOf(const double *values, uint64_t count) {
@@ -112,6 +113,18 @@ extern "C" void orrimGateway(int32_t, OrrimArray *outputs[], int32_t inputCount,
       for (int b = 0; b < 100; b += 2) orrimFree(blocks[b]);
       for (int m = 0; m < 4; ++m) orrimCreateRealMatrix(1, 1, orrimReal);
       outputs[0] = orrimCreateRealMatrix(2, 1, orrimReal);
+      return;
+    }
+    case holdTheCallOpen: {
+      // A call in progress for as long as the caller wants one: it holds a
+      // matrix and a block until the first value of inputs[1] turns nonzero.
+      outputs[0] = orrimCreateRealMatrix(1, 1, orrimReal);
+      orrimAlloc(64);
+      const double *release = orrimRealData(inputs[1]);
+      double value = 0.0;
+      do {
+        __atomic_load(release, &value, __ATOMIC_ACQUIRE);
+      } while (value == 0.0);
       return;
     }
     default:
