@@ -42,19 +42,13 @@ std::vector<ModuleCall> oneCallOfEach() {
     orrimRealData(Y.get())[3] = std::numeric_limits<double>::quiet_NaN();
     return Y;
   };
-  std::vector<orrim::ArrayPtr> filter;
-  filter.push_back(observations());
-  filter.push_back(randomArray(random, {m, m, T}));
-  filter.push_back(randomArray(random, {m, m}));
-  filter.push_back(randomArray(random, {n, m}));
-  filter.push_back(randomArray(random, {n, n}));
-  filter.push_back(randomArray(random, {m, 1}));
-  filter.push_back(realArray({m, m}, random.covariance(m)));
-  filter.push_back(scalar(0));
+  auto P0 = [&] { return realArray({m, m}, random.covariance(m)); };
 #ifdef STATEFILTER_MODULE
-  calls.push_back({"statefilter", STATEFILTER_MODULE, std::move(filter)});
+  calls.push_back({"statefilter", STATEFILTER_MODULE,
+                   arrayList(observations(), randomArray(random, {m, m, T}), randomArray(random, {m, m}),
+                             randomArray(random, {n, m}), randomArray(random, {n, n}), randomArray(random, {m, 1}),
+                             P0(), scalar(0))});
 #endif
-
 #ifdef CELLSTATEFILTER_MODULE
   std::vector<orrim::ArrayPtr> Y, C, D;
   for (uint64_t t = 0; t < T; ++t) {
@@ -63,38 +57,19 @@ std::vector<ModuleCall> oneCallOfEach() {
     C.push_back(randomArray(random, {series, m}));
     D.push_back(randomArray(random, {series, 1}));
   }
-  std::vector<orrim::ArrayPtr> cells;
-  cells.push_back(cellColumn(std::move(Y)));
-  cells.push_back(randomArray(random, {m, m}));
-  cells.push_back(randomArray(random, {m, 1}));
-  cells.push_back(cellColumn(std::move(C)));
-  cells.push_back(cellColumn(std::move(D)));
-  cells.push_back(randomArray(random, {m, 1}));
-  cells.push_back(realArray({m, m}, random.covariance(m)));
-  cells.push_back(scalar(0));
-  calls.push_back({"cellstatefilter", CELLSTATEFILTER_MODULE, std::move(cells)});
+  calls.push_back({"cellstatefilter", CELLSTATEFILTER_MODULE,
+                   arrayList(cellColumn(std::move(Y)), randomArray(random, {m, m}), randomArray(random, {m, 1}),
+                             cellColumn(std::move(C)), cellColumn(std::move(D)), randomArray(random, {m, 1}), P0(),
+                             scalar(0))});
 #endif
-
 #ifdef STATESMOOTHER_MODULE
-  std::vector<orrim::ArrayPtr> smoother;
-  smoother.push_back(observations());
-  smoother.push_back(randomArray(random, {m, m, T}));
-  smoother.push_back(randomArray(random, {m, m}));
-  smoother.push_back(randomArray(random, {n, m}));
-  smoother.push_back(randomArray(random, {n, n}));
-  smoother.push_back(realArray({m, m}, random.covariance(m)));
-  smoother.push_back(scalar(0));
-  smoother.push_back(randomArray(random, {m, 1}));
-  smoother.push_back(randomArray(random, {m, T}));
-  smoother.push_back(randomArray(random, {n, T}));
-  calls.push_back({"statesmoother", STATESMOOTHER_MODULE, std::move(smoother)});
+  calls.push_back({"statesmoother", STATESMOOTHER_MODULE,
+                   arrayList(observations(), randomArray(random, {m, m, T}), randomArray(random, {m, m}),
+                             randomArray(random, {n, m}), randomArray(random, {n, n}), P0(), scalar(0),
+                             randomArray(random, {m, 1}), randomArray(random, {m, T}), randomArray(random, {n, T}))});
 #endif
-
-  for (double scenario : {2.0, 10.0}) {
-    std::vector<orrim::ArrayPtr> probeInputs;
-    probeInputs.push_back(scalar(scenario));
-    calls.push_back({"probe scenario " + std::to_string(int(scenario)), HOST_PROBE_MODULE, std::move(probeInputs)});
-  }
+  calls.push_back({"probe failing on purpose", HOST_PROBE_MODULE, arrayList(scalar(2))});
+  calls.push_back({"probe outgrowing the inline record", HOST_PROBE_MODULE, arrayList(scalar(10))});
   return calls;
 }
 
@@ -183,9 +158,7 @@ TEST(HostFork, ChildForkedBesideAThreadInsideCallsCallsEveryModule) {
 
   // Forks while another thread's call certainly holds a block and an array.
   double release = 0.0;
-  std::vector<orrim::ArrayPtr> held;
-  held.push_back(scalar(11));
-  held.push_back(orrim::wrapReal({1, 1}, &release));
+  const std::vector<orrim::ArrayPtr> held = arrayList(scalar(11), orrim::wrapReal({1, 1}, &release));
   const orrim::Module probe = orrim::Module::load(HOST_PROBE_MODULE);
   std::thread holding([&] { probe.call(1, handles(held)); });
   while (orrim::counters().blocksLive == 0) std::this_thread::yield();
