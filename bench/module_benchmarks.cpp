@@ -30,6 +30,12 @@ void registerModule(const char *name, const char *path, bool smoother) {
 }
 
 const bool registered = [] {
+  // One small call, where the host's own cost per call shows: a model of the
+  // Nile's size, as a user fitting it by maximum likelihood calls it
+  // thousands of times.
+  benchmark::RegisterBenchmark("statefilter/Nile", [](benchmark::State &run) {
+    callModule(run, STATEFILTER_MODULE, Workload{"Nile", 1, 1, 100, false}, false);
+  })->Unit(benchmark::kMicrosecond);
   registerModule("statefilter", STATEFILTER_MODULE, false);
 #ifdef CELLSTATEFILTER_MODULE
   registerModule("cellstatefilter", CELLSTATEFILTER_MODULE, false);

@@ -3,6 +3,7 @@
 #include "host_internal.h"
 #include "orrim_host.hpp"
 
+#include <cinttypes>
 #include <cmath>
 #include <new>
 
@@ -31,32 +32,42 @@ std::vector<uint64_t> normalisedDimensions(const std::vector<uint64_t> &dimensio
   return result;
 }
 
-uint64_t countOf(const std::vector<uint64_t> &dimensions) {
-  uint64_t count = 1;
-  for (uint64_t d : dimensions) {
-    count *= d;
+uint64_t productOf(std::vector<uint64_t>::const_iterator first, std::vector<uint64_t>::const_iterator last) {
+  uint64_t product = 1;
+  for (; first != last; ++first) {
+    product *= *first;
   }
-  return count;
+  return product;
 }
 
-OrrimArray *newArray(bool isCell, const std::vector<uint64_t> &dimensions) {
-  auto *array = new OrrimArray;
+// An array of normalised dimensions with no storage yet and not counted:
+// until it is counted and handed to its owner, dropping it releases it all.
+std::unique_ptr<OrrimArray> shapedArray(bool isCell, std::vector<uint64_t> dimensions) {
+  auto array = std::make_unique<OrrimArray>();
   array->isCell = isCell;
-  array->dimensions = dimensions;
-  array->elementCount = countOf(dimensions);
-  array->columnCount = countOf(std::vector<uint64_t>(dimensions.begin() + 1, dimensions.end()));
-  detail::countArrayCreated();
+  array->elementCount = productOf(dimensions.begin(), dimensions.end());
+  array->columnCount = productOf(dimensions.begin() + 1, dimensions.end());
+  array->dimensions = std::move(dimensions);
   return array;
 }
 
 // Zero-filled storage; a unique non-null block even for no elements, so that
-// any read of an empty array is an out-of-bounds read the tools can see.
-double *newStorage(uint64_t count) {
-  auto *data = new (std::nothrow) double[count]();
-  if (data == nullptr) {
+// any read of an empty array is an out-of-bounds read the tools can see. The
+// storage is asked for without throwing: a sanitizer's allocator stops the
+// process on an impossible size asked for by a throwing new.
+std::unique_ptr<OrrimArray> zeroFilledReal(std::vector<uint64_t> dimensions) {
+  std::unique_ptr<OrrimArray> array = shapedArray(false, std::move(dimensions));
+  array->ownedData.reset(new (std::nothrow) double[array->elementCount]());
+  if (array->ownedData == nullptr) {
     throw std::bad_alloc();
   }
-  return data;
+  array->data = array->ownedData.get();
+  return array;
+}
+
+ArrayPtr counted(std::unique_ptr<OrrimArray> array) {
+  detail::countArrayCreated();
+  return ArrayPtr(array.release());
 }
 
 }  // namespace
@@ -64,12 +75,7 @@ double *newStorage(uint64_t count) {
 void ArrayDeleter::operator()(OrrimArray *array) const noexcept { detail::destroyArray(array); }
 
 ArrayPtr createReal(const std::vector<uint64_t> &dimensions) {
-  const std::vector<uint64_t> dims = normalisedDimensions(dimensions);
-  double *data = newStorage(countOf(dims));
-  OrrimArray *array = newArray(false, dims);
-  array->data = data;
-  array->ownsData = true;
-  return ArrayPtr(array);
+  return counted(zeroFilledReal(normalisedDimensions(dimensions)));
 }
 
 ArrayPtr createReal(const std::vector<uint64_t> &dimensions, const std::vector<double> &values) {
@@ -83,21 +89,18 @@ ArrayPtr createReal(const std::vector<uint64_t> &dimensions, const std::vector<d
 }
 
 ArrayPtr wrapReal(const std::vector<uint64_t> &dimensions, const double *data) {
-  const std::vector<uint64_t> dims = normalisedDimensions(dimensions);
   if (data == nullptr) {
     throw HostError("wrapReal: no data");
   }
-  OrrimArray *array = newArray(false, dims);
+  std::unique_ptr<OrrimArray> array = shapedArray(false, normalisedDimensions(dimensions));
   array->data = const_cast<double *>(data);  // inputs are only ever read
-  array->ownsData = false;
-  return ArrayPtr(array);
+  return counted(std::move(array));
 }
 
 ArrayPtr createCell(const std::vector<uint64_t> &dimensions) {
-  const std::vector<uint64_t> dims = normalisedDimensions(dimensions);
-  OrrimArray *array = newArray(true, dims);
+  std::unique_ptr<OrrimArray> array = shapedArray(true, normalisedDimensions(dimensions));
   array->elements.assign(array->elementCount, nullptr);
-  return ArrayPtr(array);
+  return counted(std::move(array));
 }
 
 void setCellElement(OrrimArray *cell, uint64_t index, ArrayPtr element) {
@@ -119,18 +122,16 @@ uint64_t elementCount(const OrrimArray *array) { return array->elementCount; }
 
 namespace detail {
 
-void destroyArray(OrrimArray *array) {
+uint64_t deleteArrayTree(OrrimArray *array) {
   if (array == nullptr) {
-    return;
+    return 0;
   }
+  uint64_t deleted = 1;
   for (OrrimArray *element : array->elements) {
-    destroyArray(element);
-  }
-  if (array->ownsData) {
-    delete[] array->data;
+    deleted += deleteArrayTree(element);
   }
   delete array;
-  countArrayDestroyed();
+  return deleted;
 }
 
 }  // namespace detail
@@ -169,18 +170,24 @@ OrrimArray *orrimCreateRealMatrix(uint64_t rows, uint64_t columns, OrrimComplexi
   if (complexity != orrimReal) {
     raiseModuleError("orrim:ComplexNotSupported", "This host creates real matrices only.");
   }
-  orrim::ArrayPtr array;
-  try {
-    array = orrim::createReal({rows, columns});
-  } catch (const orrim::HostError &) {
+  uint64_t bytes = 0;
+  if (__builtin_mul_overflow(rows, columns, &bytes) || __builtin_mul_overflow(bytes, sizeof(double), &bytes)) {
     raiseModuleError("orrim:TooLarge", "The requested matrix has more elements than a 64-bit count holds.");
-  } catch (const std::bad_alloc &) {
-    raiseModuleError("orrim:OutOfMemory", "Out of memory creating a " + std::to_string(rows) + " x " +
-                                              std::to_string(columns) + " matrix.");
   }
-  if (orrim::detail::CallRecord *call = orrim::detail::currentCall()) {
-    call->createdArrays.insert(array.get());
+  // Room in the call's record first: once the matrix exists, it is the call's.
+  orrim::detail::CallRecord *call = orrim::detail::currentCall();
+  std::unique_ptr<OrrimArray> array;
+  if (orrim::detail::reserveRoomForArray(call)) {
+    try {
+      array = orrim::zeroFilledReal({rows, columns});
+    } catch (const std::bad_alloc &) {
+    }
   }
+  if (array == nullptr) {
+    raiseModuleError(orrim::detail::outOfMemoryIdentifier, "Out of memory creating a %" PRIu64 " x %" PRIu64 " matrix.",
+                     rows, columns);
+  }
+  orrim::detail::recordNewArray(call, array.get());
   return array.release();
 }
 

@@ -1,7 +1,6 @@
 #include "block_cache.h"
 
 #include <cstdlib>
-#include <vector>
 
 namespace orrim::detail {
 namespace {
@@ -17,23 +16,61 @@ struct KeptBlock {
   uint64_t capacity;
 };
 
+// A fixed list: keeping a block is part of freeing it, which must not need
+// memory of its own.
 struct Keep {
-  std::vector<KeptBlock> blocks;  // oldest first
+  KeptBlock blocks[mostKeptBlocks] = {};  // oldest first
+  size_t count = 0;
   uint64_t bytes = 0;
   // The kept blocks go back to the system with the process's other static
   // objects: dropping the list alone would lose them, and leak checkers run
   // over a host's whole process would rightly report every one.
   ~Keep() {
-    for (const KeptBlock &kept : blocks) {
-      std::free(kept.block);
+    while (count > 0) {
+      releaseOldest();
+    }
+  }
+  void remove(size_t index) {
+    bytes -= blocks[index].capacity;
+    for (size_t later = index + 1; later < count; ++later) {
+      blocks[later - 1] = blocks[later];
+    }
+    count -= 1;
+  }
+  void releaseOldest() {
+    std::free(blocks[0].block);
+    remove(0);
+  }
+};
+
+constinit Keep kept;
+
+// Small blocks by size, in classes of one cache line up to 1 KiB: a small
+// model asks for the same handful every call, and the system's aligned
+// allocation of each costs more than the arithmetic done in it. At most 32
+// per class, under 300 KB in all.
+constexpr uint64_t lineBytes = 64;
+constexpr uint64_t largestSmallBlock = 1024;
+constexpr size_t smallClassCount = largestSmallBlock / lineBytes;
+constexpr size_t mostKeptPerClass = 32;
+
+// Class c holds blocks of (c + 1) lines; a zero-byte block has a line too.
+size_t smallClassOf(uint64_t bytes) { return bytes == 0 ? 0 : static_cast<size_t>((bytes - 1) / lineBytes); }
+
+struct SmallKeep {
+  void *blocks[smallClassCount][mostKeptPerClass] = {};
+  size_t count[smallClassCount] = {};
+  ~SmallKeep() {
+    for (size_t c = 0; c < smallClassCount; ++c) {
+      while (count[c] > 0) {
+        count[c] -= 1;
+        std::free(blocks[c][count[c]]);
+      }
     }
   }
 };
 
-Keep &keep() {
-  static Keep instance;
-  return instance;
-}
+constinit SmallKeep keptSmall;
 
 #if defined(__SANITIZE_ADDRESS__)
 // Under AddressSanitizer every block goes back at once, so that a read past
@@ -46,38 +83,58 @@ constexpr bool keepBlocks = true;
 }  // namespace
 
 void *takeKeptBlock(uint64_t bytes, uint64_t *capacity) {
-  Keep &kept = keep();
-  size_t best = kept.blocks.size();
-  for (size_t b = 0; b < kept.blocks.size(); ++b) {
+  if (bytes <= largestSmallBlock) {
+    const size_t c = smallClassOf(bytes);
+    if (keptSmall.count[c] == 0) {
+      return nullptr;
+    }
+    keptSmall.count[c] -= 1;
+    *capacity = (c + 1) * lineBytes;
+    return keptSmall.blocks[c][keptSmall.count[c]];
+  }
+  if (bytes < smallestKeptBlock / 2) {
+    return nullptr;  // no kept block is small enough for it
+  }
+  size_t best = kept.count;
+  for (size_t b = 0; b < kept.count; ++b) {
     const uint64_t size = kept.blocks[b].capacity;
     // At most twice the request: a large block is not spent on a small one.
-    if (size >= bytes && size / 2 <= bytes && (best == kept.blocks.size() || size < kept.blocks[best].capacity)) {
+    if (size >= bytes && size / 2 <= bytes && (best == kept.count || size < kept.blocks[best].capacity)) {
       best = b;
     }
   }
-  if (best == kept.blocks.size()) {
+  if (best == kept.count) {
     return nullptr;
   }
   const KeptBlock found = kept.blocks[best];
-  kept.blocks.erase(kept.blocks.begin() + static_cast<long>(best));
-  kept.bytes -= found.capacity;
+  kept.remove(best);
   *capacity = found.capacity;
   return found.block;
 }
 
 void keepOrRelease(void *block, uint64_t capacity) {
-  Keep &kept = keep();
+  // A block the system made for `capacity` bytes holds them rounded up to
+  // whole lines, so it serves any request of its class.
+  if (keepBlocks && capacity <= largestSmallBlock) {
+    const size_t c = smallClassOf(capacity);
+    if (keptSmall.count[c] == mostKeptPerClass) {
+      std::free(block);
+      return;
+    }
+    keptSmall.blocks[c][keptSmall.count[c]] = block;
+    keptSmall.count[c] += 1;
+    return;
+  }
   if (!keepBlocks || capacity < smallestKeptBlock || capacity > mostKeptBytes) {
     std::free(block);
     return;
   }
-  kept.blocks.push_back(KeptBlock{block, capacity});
-  kept.bytes += capacity;
-  while (kept.blocks.size() > mostKeptBlocks || kept.bytes > mostKeptBytes) {
-    std::free(kept.blocks.front().block);
-    kept.bytes -= kept.blocks.front().capacity;
-    kept.blocks.erase(kept.blocks.begin());
+  while (kept.count == mostKeptBlocks || kept.bytes > mostKeptBytes - capacity) {
+    kept.releaseOldest();
   }
+  kept.blocks[kept.count] = KeptBlock{block, capacity};
+  kept.count += 1;
+  kept.bytes += capacity;
 }
 
 }  // namespace orrim::detail

@@ -1,7 +1,8 @@
-// Large blocks that calls have freed, kept for the calls that follow: a model
-// fitted thousands of times asks for the same blocks every call, and handing
-// them back to the system costs a page fault per page on the next call.
-// Called with the allocator's lock held.
+// Blocks that calls have freed, kept for the calls that follow: a model
+// fitted thousands of times asks for the same blocks every call. Handing a
+// large one back to the system costs a page fault per page on the next call,
+// and taking a small one costs the system's aligned allocation.
+// Called with the ledger's lock held.
 #pragma once
 
 #include <cstdint>

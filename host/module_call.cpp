@@ -4,27 +4,82 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
 #include <exception>
-#include <mutex>
+#include <new>
 #include <utility>
 
 namespace orrim {
 namespace detail {
-namespace {
-thread_local CallRecord *callInProgress = nullptr;
-}
 
-CallRecord *currentCall() { return callInProgress; }
-
-void setCurrentCall(CallRecord *record) { callInProgress = record; }
-
-void raiseModuleError(const std::string &identifier, const std::string &message) {
-  throw ModuleError{identifier, message};
+void raiseModuleError(const char *identifier, const char *format, ...) {
+  ModuleError error;
+  std::snprintf(error.identifier, sizeof error.identifier, "%s", identifier);
+  va_list arguments;
+  va_start(arguments, format);
+  std::vsnprintf(error.message, sizeof error.message, format, arguments);
+  va_end(arguments);
+  throw error;
 }
 
 }  // namespace detail
 
+namespace {
+
 using GatewayFunction = void (*)(int32_t, OrrimArray *[], int32_t, const OrrimArray *[]);
+
+// The input handles as the gateway receives them. Its parameter is a mutable
+// array, so it gets a copy and the caller's list stays as it was; the usual
+// few sit on the stack. Never a null pointer, even for no inputs; null data()
+// when a long list found no memory.
+class GatewayInputs {
+ public:
+  explicit GatewayInputs(const std::vector<const OrrimArray *> &inputs) {
+    if (inputs.size() > inlineCount) {
+      grown_.reset(new (std::nothrow) const OrrimArray *[inputs.size()]);
+      handles_ = grown_.get();
+      if (handles_ == nullptr) {
+        return;
+      }
+    }
+    std::copy(inputs.begin(), inputs.end(), handles_);
+  }
+  const OrrimArray **data() { return handles_; }
+
+ private:
+  static constexpr size_t inlineCount = 16;
+  const OrrimArray *inline_[inlineCount] = {};
+  std::unique_ptr<const OrrimArray *[]> grown_;
+  const OrrimArray **handles_ = inline_;
+};
+
+detail::ModuleError errorOf(const char *identifier, const char *message) {
+  detail::ModuleError error;
+  std::snprintf(error.identifier, sizeof error.identifier, "%s", identifier);
+  std::snprintf(error.message, sizeof error.message, "%s", message);
+  return error;
+}
+
+// Copying the error's texts into the result needs memory too. Without it the
+// caller still learns that memory ran out, through a message short enough to
+// need none of its own; should even the identifier find none, std::bad_alloc
+// leaves the call, which has released everything by then.
+void describeFailure(CallResult &result, const detail::ModuleError &error) {
+  result.failed = true;
+  try {
+    result.identifier = error.identifier;
+    result.message = error.message;
+    return;
+  } catch (const std::bad_alloc &) {
+  }
+  result.message = "Out of memory.";
+  result.identifier = detail::outOfMemoryIdentifier;
+}
+
+}  // namespace
 
 Module::Module(std::string path, void *handle, void *gateway)
     : path_(std::move(path)), handle_(handle), gateway_(gateway) {}
@@ -67,51 +122,52 @@ Module::~Module() {
 }
 
 CallResult Module::call(int32_t outputCount, const std::vector<const OrrimArray *> &inputs) const {
-  if (outputCount < 0) {
-    throw HostError("negative output count");
+  if (outputCount < 0 || outputCount > maxOutputCount) {
+    throw HostError("output count " + std::to_string(outputCount) + " is outside 0 to " +
+                    std::to_string(maxOutputCount));
   }
+  if (inputs.size() > static_cast<size_t>(INT32_MAX)) {
+    throw HostError("more inputs than a 32-bit count holds");
+  }
+  // A module always stores outputs[0], even when the caller wants no output.
+  const size_t handedOver = outputCount == 0 ? 1 : static_cast<size_t>(outputCount);
   CallResult result;
-  // One slot more than asked for: a module always stores outputs[0], even
-  // when the caller wants no output.
-  std::vector<OrrimArray *> slots(static_cast<size_t>(outputCount) + 1, nullptr);
-  std::vector<const OrrimArray *> inputSlots = inputs;
-  inputSlots.push_back(nullptr);  // never a null data() for an empty list
-
-  detail::CallRecord record;
-  detail::CallRecord *outer = detail::currentCall();
-  detail::setCurrentCall(&record);
-  try {
-    reinterpret_cast<GatewayFunction>(gateway_)(outputCount, slots.data(), static_cast<int32_t>(inputs.size()),
-                                               inputSlots.data());
-  } catch (const detail::ModuleError &error) {
-    result.failed = true;
-    result.identifier = error.identifier;
-    result.message = error.message;
-  } catch (const std::exception &error) {
-    result.failed = true;
-    result.identifier = "orrim:ModuleFailure";
-    result.message = error.what();
-  } catch (...) {
-    result.failed = true;
-    result.identifier = "orrim:ModuleFailure";
-    result.message = "The module ended with an unknown exception.";
-  }
-  detail::setCurrentCall(outer);
-  detail::reclaimBlocks(record);
-
-  // Hand back what the module created and stored; anything else it created,
-  // and everything after an error, goes back to the host.
-  const size_t kept = result.failed ? 0 : static_cast<size_t>(outputCount == 0 ? 1 : outputCount);
-  for (size_t slot = 0; slot < kept; ++slot) {
-    OrrimArray *output = slots[slot];
-    if (output != nullptr && record.createdArrays.erase(output) == 1) {
-      result.outputs.emplace_back(output);
-    } else {
-      result.outputs.emplace_back(nullptr);
+  GatewayInputs gatewayInputs(inputs);
+  bool ready = gatewayInputs.data() != nullptr;
+  if (ready) {
+    try {
+      result.outputs.reserve(handedOver);  // handing the outputs over then cannot fail
+    } catch (const std::bad_alloc &) {
+      ready = false;
     }
   }
-  for (OrrimArray *orphan : record.createdArrays) {
-    detail::destroyArray(orphan);
+  if (!ready) {
+    describeFailure(result, errorOf(detail::outOfMemoryIdentifier, "Out of memory preparing the call."));
+    return result;
+  }
+
+  detail::ModuleError failure;
+  bool failed = true;
+  {
+    detail::CallRecord record;
+    OrrimArray *slots[maxOutputCount] = {};
+    try {
+      reinterpret_cast<GatewayFunction>(gateway_)(outputCount, slots, static_cast<int32_t>(inputs.size()),
+                                                 gatewayInputs.data());
+      record.handOverOutputs(slots, handedOver, result.outputs);
+      failed = false;
+    } catch (const detail::ModuleError &error) {
+      failure = error;
+    } catch (const std::bad_alloc &) {
+      failure = errorOf(detail::outOfMemoryIdentifier, "The module ran out of memory.");
+    } catch (const std::exception &error) {
+      failure = errorOf("orrim:ModuleFailure", error.what());
+    } catch (...) {
+      failure = errorOf("orrim:ModuleFailure", "The module ended with an unknown exception.");
+    }
+  }  // the record ends here, on every path: whatever the call still holds goes back to the host
+  if (failed) {
+    describeFailure(result, failure);
   }
   return result;
 }
@@ -119,5 +175,5 @@ CallResult Module::call(int32_t outputCount, const std::vector<const OrrimArray 
 }  // namespace orrim
 
 extern "C" void orrimRaiseError(const char *identifier, const char *message) {
-  orrim::detail::raiseModuleError(identifier != nullptr ? identifier : "", message != nullptr ? message : "");
+  orrim::detail::raiseModuleError(identifier != nullptr ? identifier : "", "%s", message != nullptr ? message : "");
 }

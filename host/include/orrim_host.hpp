@@ -41,6 +41,10 @@ ArrayPtr createEmpty();
 std::vector<uint64_t> dimensions(const OrrimArray *array);
 uint64_t elementCount(const OrrimArray *array);
 
+// The most outputs a call may ask for: the modules fill one, and the slots
+// live on the calling thread's stack.
+inline constexpr int32_t maxOutputCount = 16;
+
 struct CallResult {
   bool failed = false;
   std::string identifier;
@@ -60,9 +64,14 @@ class Module {
   Module &operator=(const Module &) = delete;
   ~Module();
 
-  // Calls the gateway with `outputCount` empty output slots. Whatever the
-  // module does, every block and array it took is released when this returns,
-  // except the outputs handed back.
+  // Calls the gateway with `outputCount` (0 to maxOutputCount) empty output
+  // slots. Whatever the module does, every block and array it took is
+  // released when this returns, except the outputs handed back. Memory that
+  // runs out anywhere in the call, in the module or in the host, fails it
+  // with "orrim:OutOfMemory". Throws HostError for an output count out of
+  // range or more inputs than an int32_t counts, before anything is made;
+  // std::bad_alloc only when memory runs out even for the error's text, with
+  // everything released.
   CallResult call(int32_t outputCount, const std::vector<const OrrimArray *> &inputs) const;
 
   const std::string &path() const { return path_; }

@@ -21,14 +21,22 @@ orrim::CallResult runScenario(double scenario, std::vector<orrim::ArrayPtr> argu
 }  // namespace
 
 TEST(HostMemory, BlocksAModuleForgetsAreReclaimedAndCounted) {
-  const orrim::Counters before = orrim::counters();
-  orrim::CallResult result = runScenario(1);
-  const orrim::Counters after = orrim::counters();
-  ASSERT_FALSE(result.failed);
-  EXPECT_EQ(after.allocations - before.allocations, 3u);
-  EXPECT_EQ(after.blocksReclaimed - before.blocksReclaimed, 1u);
-  EXPECT_EQ(after.blocksLive, before.blocksLive);
-  EXPECT_EQ(after.bytesLive, before.bytesLive);
+  struct Case {
+    double scenario;
+    uint64_t allocations, reclaimed;
+  };
+  // A few blocks, and more blocks and arrays than a call's record holds inline.
+  for (const Case &test : {Case{1, 3, 1}, Case{10, 100, 50}}) {
+    const orrim::Counters before = orrim::counters();
+    orrim::CallResult result = runScenario(test.scenario);
+    const orrim::Counters after = orrim::counters();
+    ASSERT_FALSE(result.failed) << result.message;
+    EXPECT_EQ(after.allocations - before.allocations, test.allocations);
+    EXPECT_EQ(after.blocksReclaimed - before.blocksReclaimed, test.reclaimed);
+    EXPECT_EQ(after.blocksLive, before.blocksLive);
+    EXPECT_EQ(after.bytesLive, before.bytesLive);
+    EXPECT_EQ(after.arraysLive, before.arraysLive + 1);  // the output only
+  }
 }
 
 TEST(HostMemory, AnErrorReleasesEveryBlockAndArrayOfTheCall) {
@@ -155,6 +163,18 @@ TEST(HostCalls, UnstoredArraysAndForeignExceptionsLeaveNothing) {
   EXPECT_EQ(thrown.identifier, "orrim:ModuleFailure");
   EXPECT_EQ(orrim::counters().blocksLive, before.blocksLive);
   EXPECT_EQ(orrim::counters().arraysLive, before.arraysLive);
+}
+
+TEST(HostCalls, OutputCountsOutsideTheBoundAreRefusedBeforeTheModuleRuns) {
+  std::vector<orrim::ArrayPtr> arguments;
+  arguments.push_back(scalar(6));  // would leave an output and an orphan array
+  const orrim::Counters before = orrim::counters();
+  for (int32_t count : {-1, orrim::maxOutputCount + 1, INT32_MAX}) {
+    EXPECT_THROW(probe().call(count, handles(arguments)), orrim::HostError) << count;
+  }
+  EXPECT_EQ(orrim::counters().arraysLive, before.arraysLive);
+  EXPECT_EQ(probe().call(orrim::maxOutputCount, handles(arguments)).outputs.size(),
+            static_cast<size_t>(orrim::maxOutputCount));
 }
 
 TEST(HostCalls, LoadingFailuresAreHostErrors) {

@@ -16,6 +16,8 @@ enum Scenario {
   throwAnException = 7,
   readCellElements = 8,
   reuseLargeBlocks = 9,
+  holdManyBlocksAndArrays = 10,
+  holdTheCallOpen = 11,
 };
 
 OrrimArray *rowOf(const double *values, uint64_t count) {
@@ -101,6 +103,28 @@ extern "C" void orrimGateway(int32_t, OrrimArray *outputs[], int32_t inputCount,
       for (uint64_t i = 0; i < count / 2; ++i) mismatches += values[i] == static_cast<double>(i) ? 0.0 : 1.0;
       outputs[0] = rowOf(&mismatches, 1);
       orrimFree(values);
+      return;
+    }
+    case holdManyBlocksAndArrays: {
+      // More than a call's record holds inline: 100 blocks, every other one
+      // freed and the rest forgotten, and 5 matrices, one of them stored.
+      void *blocks[100];
+      for (void *&block : blocks) block = orrimAlloc(8);
+      for (int b = 0; b < 100; b += 2) orrimFree(blocks[b]);
+      for (int m = 0; m < 4; ++m) orrimCreateRealMatrix(1, 1, orrimReal);
+      outputs[0] = orrimCreateRealMatrix(2, 1, orrimReal);
+      return;
+    }
+    case holdTheCallOpen: {
+      // A call in progress for as long as the caller wants one: it holds a
+      // matrix and a block until the first value of inputs[1] turns nonzero.
+      outputs[0] = orrimCreateRealMatrix(1, 1, orrimReal);
+      orrimAlloc(64);
+      const double *release = orrimRealData(inputs[1]);
+      double value = 0.0;
+      do {
+        __atomic_load(release, &value, __ATOMIC_ACQUIRE);
+      } while (value == 0.0);
       return;
     }
     default:

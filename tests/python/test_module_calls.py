@@ -1,7 +1,11 @@
 """Calling the modules from Python: results, errors and what a call leaves."""
 
 import copy
+import os
 import pickle
+import signal
+import threading
+import time
 
 import numpy as np
 import pytest
@@ -216,3 +220,52 @@ class TestStatesmoother:
         inputs[9] = "none"
         with pytest.raises(TypeError, match=r"statesmoother\(\) argument 'observationIntercept'"):
             statespace.statesmoother(*inputs)
+
+
+def wait_for_child(pid, seconds):
+    """The child's exit code, or None when it ran past `seconds` (a hang) and was killed."""
+    deadline = time.monotonic() + seconds
+    while True:
+        done, status = os.waitpid(pid, os.WNOHANG)
+        if done:
+            return os.waitstatus_to_exitcode(status)
+        if time.monotonic() > deadline:
+            os.kill(pid, signal.SIGKILL)
+            os.waitpid(pid, 0)
+            return None
+        time.sleep(0.002)
+
+
+@requires_module("statefilter")
+@requires_module("statesmoother")
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="AddressSanitizer's allocator is not safe across fork: a child can hang inside it")
+def test_children_forked_beside_a_thread_inside_calls_can_call_modules():
+    # As multiprocessing forks beside a thread pool: the call the thread has in
+    # progress at the fork never ends in the child, which must neither wait for
+    # it nor count its blocks.
+    filter_arguments = filter_inputs(random_model(21))
+    smoother_arguments = smoother_inputs(random_model(22, intercepts=True))
+    expected = statespace.statefilter(*filter_arguments)
+    stop = threading.Event()
+
+    def call_in_a_loop():
+        while not stop.is_set():
+            statespace.statesmoother(*smoother_arguments)
+
+    thread = threading.Thread(target=call_in_a_loop)
+    thread.start()
+    try:
+        for child in range(50):
+            pid = os.fork()
+            if pid == 0:
+                code = 1
+                try:
+                    same = np.array_equal(statespace.statefilter(*filter_arguments), expected)
+                    code = 0 if same and statespace.host_counters()["blocks_live"] == 0 else 2
+                finally:
+                    os._exit(code)
+            assert wait_for_child(pid, seconds=60) == 0, f"child {child}"
+    finally:
+        stop.set()
+        thread.join()

@@ -19,6 +19,14 @@ orrim::ArrayPtr cellColumn(std::vector<orrim::ArrayPtr> elements);
 
 std::vector<const OrrimArray *> handles(const std::vector<orrim::ArrayPtr> &arrays);
 
+// The arrays as a list, in the order given.
+template <class... Arrays>
+std::vector<orrim::ArrayPtr> arrayList(Arrays... arrays) {
+  std::vector<orrim::ArrayPtr> list;
+  (list.push_back(std::move(arrays)), ...);
+  return list;
+}
+
 // The doubles of a real array, in storage order.
 std::vector<double> valuesOf(const OrrimArray *array);
 
