@@ -75,8 +75,10 @@ void runBackwardPass(const SmootherModel &model, SmootherWorkspace &workspace) {
       }
     }
     // P_t is symmetric, so its rows stand for its columns; the sum is
-    // complete before the prediction is added to it.
-    const double *covariance = workspace.predictedCovariances + t * mm;
+    // complete before the prediction is added to it. The prediction's scratch
+    // is free on the way back.
+    double *covariance = workspace.scratch.transitionTimesCov;
+    restoreSymmetric(covariance, workspace.predictedCovariances + t * lowerTriangleCount(m), m);
     double *deviation = workspace.predictedStates + t * m;
     double *covarianceTimesR = previous;
     vectorTimesRows(covarianceTimesR, r, covariance, m);

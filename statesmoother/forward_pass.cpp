@@ -73,7 +73,6 @@ void updateAndRecordOfFixedSize(const SmootherModel &model, uint64_t t, Smoother
 void runForwardPass(const SmootherModel &model, SmootherWorkspace &workspace, MissingTest isMissing) {
   const uint64_t n = model.n;
   const uint64_t m = model.m;
-  const uint64_t mm = m * m;
   PreparedModel &prepared = workspace.model;
   FilterState &state = workspace.state;
   for (uint64_t t = 0; t < model.T; ++t) {
@@ -82,9 +81,8 @@ void runForwardPass(const SmootherModel &model, SmootherWorkspace &workspace, Mi
     for (uint64_t i = 0; i < m; ++i) {
       workspace.predictedStates[t * m + i] = state.x[i];
     }
-    for (uint64_t e = 0; e < mm; ++e) {
-      workspace.predictedCovariances[t * mm + e] = state.P[e];
-    }
+    // Every prediction leaves P exactly symmetric: its lower triangle is all of it.
+    storeLowerTriangle(workspace.predictedCovariances + t * lowerTriangleCount(m), state.P, m);
     if (usesFixedSizeSteps(m)) {
       updateAndRecordOfFixedSize(model, t, workspace, isMissing);
       continue;

@@ -33,9 +33,11 @@ std::array<uint64_t, smootherBlockCount> smootherBlockSizes(uint64_t T, uint64_t
   const uint64_t nT = multiply(n, T, "n*T");
   const uint64_t mm = multiply(m, m, "m*m");
   const uint64_t nm = multiply(n, m, "n*m");
-  const uint64_t mmT = multiply(mm, T, "m*m*T");
+  // m*(m+1)/2, the halving done first, on the even factor: fits whenever m*m does.
+  const uint64_t triangle = m % 2 == 0 ? multiply(m / 2, m + 1, "m*(m+1)/2") : multiply(m, (m + 1) / 2, "m*(m+1)/2");
+  const uint64_t triangleT = multiply(triangle, T, "m*(m+1)/2*T");
   const uint64_t mnT = multiply(mT, n, "m*n*T");
-  return {mT, nT, mm, mm, nm, n, m, mm, m, m, mm, m, mmT, mnT, nT, nT, m, mm, mm, mm, mT, nT};
+  return {mT, nT, mm, mm, nm, n, m, mm, m, m, mm, m, triangleT, mnT, nT, nT, m, mm, mm, mm, mT, nT};
 }
 
 namespace {
@@ -47,6 +49,23 @@ void fillZeros(double *values, uint64_t count) {
 }
 
 }  // namespace
+
+void storeLowerTriangle(double *triangle, const double *P, uint64_t m) {
+  for (uint64_t i = 0; i < m; ++i) {
+    for (uint64_t l = i; l < m; ++l) {
+      *triangle++ = P[l + i * m];
+    }
+  }
+}
+
+void restoreSymmetric(double *P, const double *triangle, uint64_t m) {
+  for (uint64_t i = 0; i < m; ++i) {
+    for (uint64_t l = i; l < m; ++l) {
+      P[l + i * m] = *triangle;
+      P[i + l * m] = *triangle++;
+    }
+  }
+}
 
 void initialiseSmootherWorkspace(const SmootherModel &model, const double *Y, const double *P0,
                                  SmootherWorkspace &workspace) {

@@ -14,7 +14,7 @@ struct SmootherWorkspace {
   PreparedModel model;           // the coefficients of the period in progress
   FilterState state;             // the filtered deviation from the mean path
   FilterScratch scratch;         // stateCopy doubles as the copy of r on the way back
-  double *predictedCovariances;  // T matrices m x m: P right after the prediction of period t
+  double *predictedCovariances;  // T lower triangles of m x m: P right after the prediction of period t
   // What the way back cannot form again, per observation o = t*n + j; the
   // transfer matrix and score of a used observation are formed again from
   // these and the measurement row, with the forward pass's own expressions.
@@ -48,6 +48,14 @@ struct SmootherModel {
   CoefficientSource A, B, C, D;  // page t is period t's matrix when paged
   double tol;
 };
+
+// The doubles of the lower triangle of an m x m matrix, diagonal included.
+inline uint64_t lowerTriangleCount(uint64_t m) { return m * (m + 1) / 2; }
+
+// A symmetric m x m P kept as its lower triangle, column by column (rows i to
+// m-1 of column i), and made whole again by mirroring it.
+void storeLowerTriangle(double *triangle, const double *P, uint64_t m);
+void restoreSymmetric(double *P, const double *triangle, uint64_t m);
 
 // The contents the stages expect on entry: x, skipFlags and r zero, the
 // identity, Y regrouped by period, the coefficients of period 0 in their

@@ -31,7 +31,7 @@ const double *requireIntercept(const OrrimArray *array, const char *name, const 
 
 uint64_t checkedCount(uint64_t a, uint64_t b, const char *what) { return checkedProduct(errorPrefix, a, b, what); }
 
-// The working storage grows as m*m*T + m*n*T: every count and byte count is
+// The working storage grows as m*m*T/2 + m*n*T: every count and byte count is
 // checked before anything is allocated.
 std::array<uint64_t, smootherBlockCount> checkedBlockSizes(uint64_t T, uint64_t n, uint64_t m) {
   const std::array<uint64_t, smootherBlockCount> sizes = smootherBlockSizes(T, n, m, checkedCount);

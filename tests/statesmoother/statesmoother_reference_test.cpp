@@ -127,7 +127,7 @@ TEST(StatesmootherReference, InfiniteCumulantThroughAPassedOverObservationIsNaN)
   EXPECT_TRUE(bitIdentical(expected, callStateSmoother(model)));
 }
 
-// The working storage grows as m*m*T + m*n*T: a model whose m*m*n*T doubles
+// The working storage grows as m*m*T/2 + m*n*T: a model whose m*m*n*T doubles
 // would take 14 MB stays within about 4 MB.
 TEST(StatesmootherReference, WorkingStorageStaysWithinItsBound) {
   RandomSource random(77);
