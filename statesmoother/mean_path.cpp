@@ -9,9 +9,10 @@ namespace {
 // out_i = (init_i or 0.0) + sum over l of M(i, l)*v_l for the column-major
 // rows x m matrix M, in ascending l: vectorised across the rows, which read
 // M's columns as they stand; a few states take the plain loop over the rows
-// the caller prepared.
-void interceptPlusProduct(double *out, const double *init, const double *Mcolumns, const double *Mrows,
-                          const double *v, uint64_t rows, uint64_t m) {
+// the caller prepared, inline, since the local level model runs it for each
+// of many short periods.
+inline void interceptPlusProduct(double *out, const double *init, const double *Mcolumns, const double *Mrows,
+                                 const double *v, uint64_t rows, uint64_t m) {
   if (m >= smallestVectorisedSize) {
     denseKernels().rowsTimesColumns(out, 0, init, 0, v, 0, Mcolumns, rows, 1, rows, m);
     return;

@@ -50,23 +50,6 @@ void fillZeros(double *values, uint64_t count) {
 
 }  // namespace
 
-void storeLowerTriangle(double *triangle, const double *P, uint64_t m) {
-  for (uint64_t i = 0; i < m; ++i) {
-    for (uint64_t l = i; l < m; ++l) {
-      *triangle++ = P[l + i * m];
-    }
-  }
-}
-
-void restoreSymmetric(double *P, const double *triangle, uint64_t m) {
-  for (uint64_t i = 0; i < m; ++i) {
-    for (uint64_t l = i; l < m; ++l) {
-      P[l + i * m] = *triangle;
-      P[i + l * m] = *triangle++;
-    }
-  }
-}
-
 void initialiseSmootherWorkspace(const SmootherModel &model, const double *Y, const double *P0,
                                  SmootherWorkspace &workspace) {
   const uint64_t T = model.T;

@@ -53,9 +53,24 @@ struct SmootherModel {
 inline uint64_t lowerTriangleCount(uint64_t m) { return m * (m + 1) / 2; }
 
 // A symmetric m x m P kept as its lower triangle, column by column (rows i to
-// m-1 of column i), and made whole again by mirroring it.
-void storeLowerTriangle(double *triangle, const double *P, uint64_t m);
-void restoreSymmetric(double *P, const double *triangle, uint64_t m);
+// m-1 of column i), and made whole again by mirroring it. Inline: once a
+// period, and for one state the copy of a single double.
+inline void storeLowerTriangle(double *triangle, const double *P, uint64_t m) {
+  for (uint64_t i = 0; i < m; ++i) {
+    for (uint64_t l = i; l < m; ++l) {
+      *triangle++ = P[l + i * m];
+    }
+  }
+}
+
+inline void restoreSymmetric(double *P, const double *triangle, uint64_t m) {
+  for (uint64_t i = 0; i < m; ++i) {
+    for (uint64_t l = i; l < m; ++l) {
+      P[l + i * m] = *triangle;
+      P[i + l * m] = *triangle++;
+    }
+  }
+}
 
 // The contents the stages expect on entry: x, skipFlags and r zero, the
 // identity, Y regrouped by period, the coefficients of period 0 in their
