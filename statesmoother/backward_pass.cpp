@@ -22,6 +22,29 @@ void addScore(double *r, double scaledInnovation, const double *c, uint64_t m) {
   }
 }
 
+// The way back reads each period's stores and pages in the reverse of the
+// order they were written, which the hardware does not fetch ahead along: the
+// lines of the period before are asked for while this one is worked on.
+void prefetchDoubles(const double *values, uint64_t count) {
+  const char *bytes = reinterpret_cast<const char *>(values);
+  for (uint64_t offset = 0; offset < count * sizeof(double); offset += 64) {
+    __builtin_prefetch(bytes + offset);
+  }
+}
+
+void prefetchPeriod(const SmootherModel &model, const SmootherWorkspace &workspace, uint64_t t) {
+  const uint64_t n = model.n;
+  const uint64_t m = model.m;
+  prefetchDoubles(workspace.predictedCovariances + t * lowerTriangleCount(m), lowerTriangleCount(m));
+  prefetchDoubles(workspace.observationGains + t * n * m, n * m);
+  if (model.A.paged) {
+    prefetchDoubles(coefficientOfPeriod(model.A, t, m * m), m * m);
+  }
+  if (model.C.paged) {
+    prefetchDoubles(coefficientOfPeriod(model.C, t, n * m), n * m);
+  }
+}
+
 }  // namespace
 
 void runBackwardPass(const SmootherModel &model, SmootherWorkspace &workspace) {
@@ -34,6 +57,9 @@ void runBackwardPass(const SmootherModel &model, SmootherWorkspace &workspace) {
   double *r = workspace.smoothingCumulant;
   double *previous = workspace.scratch.stateCopy;
   for (uint64_t t = T; t-- > 0;) {
+    if (t > 0) {
+      prefetchPeriod(model, workspace, t - 1);
+    }
     // Period t+1's state is A_{t+1}*x_t, so r goes back from period t+1 to
     // period t through A_{t+1}', not through the A_t that predicted period t;
     // the last period, with no successor, keeps its own.
