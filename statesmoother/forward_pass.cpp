@@ -12,7 +12,8 @@ void preparePagedCoefficients(const SmootherModel &model, uint64_t t, PreparedMo
   const uint64_t n = model.n;
   const uint64_t m = model.m;
   if (model.A.paged) {
-    prepareTransitionForms(prepared, coefficientOfPeriod(model.A, t, m * m), m);
+    // Only what the prediction reads: the way back prepares A's rows itself.
+    prepareTransitionForFiltering(prepared, coefficientOfPeriod(model.A, t, m * m), m);
   }
   if (model.B.paged) {
     prepareStateNoise(prepared.stateNoiseCov, coefficientOfPeriod(model.B, t, m * model.k), m, model.k);
