@@ -166,29 +166,47 @@ const OrrimArray *orrimCellElement(const OrrimArray *cell, uint64_t index) {
 
 bool orrimIsNaN(double value) { return std::isnan(value); }
 
-OrrimArray *orrimCreateRealMatrix(uint64_t rows, uint64_t columns, OrrimComplexity complexity) {
+namespace {
+
+// A new zero-filled real array that belongs to the current call. Every
+// failure ends the call: a size beyond 64 bits, or memory that runs out, in
+// the array or in the call's record of it.
+OrrimArray *createRealForModule(uint64_t dimensionCount, const uint64_t *dimensions, OrrimComplexity complexity) {
   if (complexity != orrimReal) {
-    raiseModuleError("orrim:ComplexNotSupported", "This host creates real matrices only.");
+    raiseModuleError("orrim:ComplexNotSupported", "This host creates real arrays only.");
   }
-  uint64_t bytes = 0;
-  if (__builtin_mul_overflow(rows, columns, &bytes) || __builtin_mul_overflow(bytes, sizeof(double), &bytes)) {
-    raiseModuleError("orrim:TooLarge", "The requested matrix has more elements than a 64-bit count holds.");
+  uint64_t bytes = sizeof(double);
+  for (uint64_t d = 0; d < dimensionCount; ++d) {
+    if (__builtin_mul_overflow(bytes, dimensions[d], &bytes)) {
+      raiseModuleError("orrim:TooLarge", "The requested array has more elements than a 64-bit count holds.");
+    }
   }
-  // Room in the call's record first: once the matrix exists, it is the call's.
+  // Room in the call's record first: once the array exists, it is the call's.
   orrim::detail::CallRecord *call = orrim::detail::currentCall();
   std::unique_ptr<OrrimArray> array;
   if (orrim::detail::reserveRoomForArray(call)) {
     try {
-      array = orrim::zeroFilledReal({rows, columns});
+      array = orrim::zeroFilledReal(orrim::normalisedDimensions({dimensions, dimensions + dimensionCount}));
     } catch (const std::bad_alloc &) {
     }
   }
   if (array == nullptr) {
-    raiseModuleError(orrim::detail::outOfMemoryIdentifier, "Out of memory creating a %" PRIu64 " x %" PRIu64 " matrix.",
-                     rows, columns);
+    raiseModuleError(orrim::detail::outOfMemoryIdentifier,
+                     "Out of memory creating an array of %" PRIu64 " bytes.", bytes);
   }
   orrim::detail::recordNewArray(call, array.get());
   return array.release();
+}
+
+}  // namespace
+
+OrrimArray *orrimCreateRealMatrix(uint64_t rows, uint64_t columns, OrrimComplexity complexity) {
+  const uint64_t dimensions[2] = {rows, columns};
+  return createRealForModule(2, dimensions, complexity);
+}
+
+OrrimArray *orrimCreateRealArray(uint64_t dimensionCount, const uint64_t *dimensions, OrrimComplexity complexity) {
+  return createRealForModule(dimensionCount, dimensions, complexity);
 }
 
 }  // extern "C"

@@ -106,3 +106,8 @@ uint64_t requireCoefficient(const char *prefix, const OrrimArray *array, const c
 double *allocateDoubles(const char *prefix, uint64_t doubles, const char *what) {
   return static_cast<double *>(orrimAlloc(checkedBytes(prefix, doubles, what)));
 }
+
+double *createOutput(OrrimArray *outputs[], int slot, std::initializer_list<uint64_t> dimensions) {
+  outputs[slot] = orrimCreateRealArray(dimensions.size(), dimensions.begin(), orrimReal);
+  return orrimRealData(outputs[slot]);
+}

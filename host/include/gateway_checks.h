@@ -7,6 +7,7 @@
 #include "orrim.h"
 
 #include <cstdint>
+#include <initializer_list>
 
 // `name` says which input, as the user would: "Input 1 (A)".
 void requireRealArray(const char *prefix, const OrrimArray *array, const char *name);
@@ -38,6 +39,10 @@ uint64_t checkedBytes(const char *prefix, uint64_t doubles, const char *what);
 // A working block of `doubles` doubles from orrimAlloc, its byte count checked
 // as checkedBytes does.
 double *allocateDoubles(const char *prefix, uint64_t doubles, const char *what);
+
+// Creates the real array of the given dimensions in outputs[slot] and returns
+// its data.
+double *createOutput(OrrimArray *outputs[], int slot, std::initializer_list<uint64_t> dimensions);
 
 // A one-line error with the identifier `<prefix><suffix>`, formatted like printf.
 [[noreturn]] void raiseGatewayError(const char *prefix, const char *suffix, const char *format, ...)

@@ -47,6 +47,9 @@ bool orrimIsNaN(double value);
 
 /* A new zero-filled matrix owned by the host once stored in an output slot. */
 OrrimArray *orrimCreateRealMatrix(uint64_t rows, uint64_t columns, OrrimComplexity complexity);
+/* The same with any number of dimensions, dimensions[0] first; fewer than two
+ * are padded with ones. */
+OrrimArray *orrimCreateRealArray(uint64_t dimensionCount, const uint64_t *dimensions, OrrimComplexity complexity);
 
 /* Host-managed memory. Never null: when memory runs out the call ends with an
  * error. Blocks that a call still holds when it ends are released by the host. */
