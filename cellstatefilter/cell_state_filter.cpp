@@ -1,6 +1,5 @@
 #include "cell_state_filter.h"
 
-#include "filter_period.h"
 #include "model_preparation.h"
 
 namespace {
@@ -25,7 +24,7 @@ const double *dataOfPeriod(PeriodSource source, uint64_t t) { return orrimRealDa
 }  // namespace
 
 void runCellStateFilter(const CellFilterInputs &inputs, const CellFilterSizes &sizes, CellFilterWorkspace &workspace,
-                        double *out) {
+                        double *out, const FilteredOutputs &filtered) {
   const uint64_t T = sizes.T;
   // With no period the state is never looked at, and a cell array may have no
   // element to prepare from.
@@ -82,5 +81,8 @@ void runCellStateFilter(const CellFilterInputs &inputs, const CellFilterSizes &s
 
     // Also with no series: the state keeps moving through the period.
     out[t] = filterPeriod(observations, 1, n, true, model, tol, m, workspace.state, workspace.scratch, orrimIsNaN);
+    if (filtered.wanted()) {
+      recordFilteredState(filtered, workspace.state, m, T, t);
+    }
   }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "cell_filter_inputs.h"
+#include "filter_period.h"
 #include "filter_types.h"
 
 #include <cstdint>
@@ -18,7 +19,8 @@ struct CellFilterWorkspace {
   uint64_t seriesCapacity;
 };
 
-// out[t] receives the log-likelihood sum of period t. The inputs must have
-// passed checkCellFilterInputs, which gave `sizes`.
+// out[t] receives the log-likelihood sum of period t, and `filtered` the state
+// after it when asked. The inputs must have passed checkCellFilterInputs,
+// which gave `sizes`.
 void runCellStateFilter(const CellFilterInputs &inputs, const CellFilterSizes &sizes, CellFilterWorkspace &workspace,
-                        double *out);
+                        double *out, const FilteredOutputs &filtered = {});

@@ -1,12 +1,12 @@
 // The entry point of the cellstatefilter module: checks the eight inputs in
 // every period they serve, takes the eleven working blocks, runs the filter
-// and gives the blocks back.
+// and gives the blocks back. Outputs as statefilter's.
 #include "cell_filter_inputs.h"
 #include "cell_state_filter.h"
 #include "gateway_checks.h"
 #include "orrim.h"
 
-extern "C" void orrimGateway(int32_t /*outputCount*/, OrrimArray *outputs[], int32_t inputCount,
+extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t inputCount,
                              const OrrimArray *inputs[]) {
   if (inputCount != 8) {
     orrimRaiseError("tarv:ssm:kfctv:NotEnoughInputs", "This function requires 8 input matrices.");
@@ -16,8 +16,11 @@ extern "C" void orrimGateway(int32_t /*outputCount*/, OrrimArray *outputs[], int
   const uint64_t m = sizes.m;
   const uint64_t mm = m * m;
 
-  outputs[0] = orrimCreateRealMatrix(sizes.T, 1, orrimReal);
-  double *out = orrimRealData(outputs[0]);
+  double *out = createOutput(outputs, 0, {sizes.T, 1});
+  // The filtered states only when the caller asks for them.
+  FilteredOutputs filtered;
+  if (outputCount >= 2) filtered.means = createOutput(outputs, 1, {sizes.T, m});
+  if (outputCount >= 3) filtered.covariances = createOutput(outputs, 2, {m, m, sizes.T});
 
   // Room for at least one series, so that a first period without series
   // still leaves buffers that can grow.
@@ -37,7 +40,7 @@ extern "C" void orrimGateway(int32_t /*outputCount*/, OrrimArray *outputs[], int
   workspace.scratch.transitionTimesCov = allocateDoubles(prefix, mm, "m*m doubles");
   workspace.scratch.stateCopy = allocateDoubles(prefix, m, "m doubles");
 
-  runCellStateFilter(cellInputs, sizes, workspace, out);
+  runCellStateFilter(cellInputs, sizes, workspace, out, filtered);
 
   orrimFree(workspace.model.transitionRows);
   orrimFree(workspace.model.stateNoiseCov);

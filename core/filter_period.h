@@ -8,6 +8,30 @@
 
 #include <cstdint>
 
+// Where a filter writes the state at the end of every period, when the caller
+// asks for it; a null pointer asks for nothing and costs nothing.
+struct FilteredOutputs {
+  double *means = nullptr;        // T x m column-major: row t is x after period t
+  double *covariances = nullptr;  // m x m x T: page t is P after period t
+  bool wanted() const { return means != nullptr || covariances != nullptr; }
+};
+
+// Copies x and P as period t of T left them. P holds both triangles equal.
+inline void recordFilteredState(const FilteredOutputs &filtered, const FilterState &state, uint64_t m, uint64_t T,
+                                uint64_t t) {
+  if (filtered.means != nullptr) {
+    for (uint64_t i = 0; i < m; ++i) {
+      filtered.means[t + i * T] = state.x[i];
+    }
+  }
+  if (filtered.covariances != nullptr) {
+    double *page = filtered.covariances + t * m * m;
+    for (uint64_t e = 0; e < m * m; ++e) {
+      page[e] = state.P[e];
+    }
+  }
+}
+
 // Predicts (when `predict`) and updates with the n series of the period,
 // observation j at y[j*yStride]; returns the period's log-likelihood. The
 // local level model asks the host whether its observation is missing before

@@ -1,12 +1,11 @@
 #include "state_filter.h"
 
-#include "filter_period.h"
 #include "model_preparation.h"
 
 void runStateFilter(const double *Y, uint64_t T, uint64_t n, CoefficientSource A, CoefficientSource B,
                     CoefficientSource C, CoefficientSource D, uint64_t m, uint64_t k, uint64_t h,
                     const double *x0, const double *P0, double tol, StateFilterWorkspace &workspace,
-                    double *out, MissingTest isMissing) {
+                    double *out, MissingTest isMissing, const FilteredOutputs &filtered) {
   // With no period the state is never looked at, and a paged coefficient has
   // no first page to prepare from.
   if (T == 0) {
@@ -33,7 +32,12 @@ void runStateFilter(const double *Y, uint64_t T, uint64_t n, CoefficientSource A
       prepareObservationNoise(model.observationNoiseVar, coefficientOfPeriod(D, t, n * h), n, h);
     }
     // The prediction belongs to the first series: with no series the state is
-    // never read again, and every period's sum is 0.0 either way.
-    out[t] = filterPeriod(Y + t, T, n, n > 0, model, tol, m, workspace.state, workspace.scratch, isMissing);
+    // never read again, and every period's sum is 0.0 either way, unless the
+    // caller asked for the states.
+    const bool predict = n > 0 || filtered.wanted();
+    out[t] = filterPeriod(Y + t, T, n, predict, model, tol, m, workspace.state, workspace.scratch, isMissing);
+    if (filtered.wanted()) {
+      recordFilteredState(filtered, workspace.state, m, T, t);
+    }
   }
 }

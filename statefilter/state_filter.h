@@ -2,6 +2,7 @@
 // period's log-likelihood.
 #pragma once
 
+#include "filter_period.h"
 #include "filter_types.h"
 
 #include <cstdint>
@@ -15,8 +16,9 @@ struct StateFilterWorkspace {
 
 // Y is T x n column-major; A, B, C, D give their page t for period t when
 // paged (m x m, m x k, n x m, n x h). out[t] receives the log-likelihood sum
-// of period t. The caller guarantees the sizes; nothing is checked here.
+// of period t, and `filtered` the state after it when asked. The caller
+// guarantees the sizes; nothing is checked here.
 void runStateFilter(const double *Y, uint64_t T, uint64_t n, CoefficientSource A, CoefficientSource B,
                     CoefficientSource C, CoefficientSource D, uint64_t m, uint64_t k, uint64_t h,
                     const double *x0, const double *P0, double tol, StateFilterWorkspace &workspace,
-                    double *out, MissingTest isMissing);
+                    double *out, MissingTest isMissing, const FilteredOutputs &filtered = {});

@@ -1,5 +1,7 @@
 // The entry point of the statefilter module: checks the eight inputs, takes
-// the ten working blocks, runs the filter and gives the blocks back.
+// the ten working blocks, runs the filter and gives the blocks back. Outputs:
+// the log-likelihood of every period, then, when asked, the filtered state
+// means and covariances.
 #include "gateway_checks.h"
 #include "orrim.h"
 #include "state_filter.h"
@@ -10,7 +12,7 @@ constexpr const char *errorPrefix = "tarv:ssm:kfc:";
 
 }  // namespace
 
-extern "C" void orrimGateway(int32_t /*outputCount*/, OrrimArray *outputs[], int32_t inputCount,
+extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t inputCount,
                              const OrrimArray *inputs[]) {
   if (inputCount != 8) {
     orrimRaiseError("tarv:ssm:kfc:NotEnoughInputs", "This function requires 8 input matrices.");
@@ -52,8 +54,11 @@ extern "C" void orrimGateway(int32_t /*outputCount*/, OrrimArray *outputs[], int
   checkedBytes(errorPrefix, n, "n doubles");
 
   const double tol = orrimScalar(inputs[7]);
-  outputs[0] = orrimCreateRealMatrix(T, 1, orrimReal);
-  double *out = orrimRealData(outputs[0]);
+  double *out = createOutput(outputs, 0, {T, 1});
+  // The filtered states only when the caller asks for them.
+  FilteredOutputs filtered;
+  if (outputCount >= 2) filtered.means = createOutput(outputs, 1, {T, m});
+  if (outputCount >= 3) filtered.covariances = createOutput(outputs, 2, {m, m, T});
 
   StateFilterWorkspace workspace{};
   workspace.model.transitionRows = allocateDoubles(errorPrefix, mm, "m*m doubles");
@@ -70,7 +75,7 @@ extern "C" void orrimGateway(int32_t /*outputCount*/, OrrimArray *outputs[], int
   runStateFilter(orrimRealData(Y), T, n, CoefficientSource{orrimRealData(A), pagedA},
                  CoefficientSource{orrimRealData(B), pagedB}, CoefficientSource{orrimRealData(C), pagedC},
                  CoefficientSource{orrimRealData(D), pagedD}, m, k, h, orrimRealData(inputs[5]),
-                 orrimRealData(inputs[6]), tol, workspace, out, orrimIsNaN);
+                 orrimRealData(inputs[6]), tol, workspace, out, orrimIsNaN, filtered);
 
   orrimFree(workspace.model.transitionRows);
   orrimFree(workspace.model.stateNoiseCov);

@@ -1,5 +1,6 @@
 #include "literal_state_filter.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -12,18 +13,22 @@ double at(const std::vector<double> &data, bool paged, uint64_t page, uint64_t p
 
 }  // namespace
 
-std::vector<double> literalStateFilter(const LiteralFilterModel &model) {
+std::vector<double> literalStateFilter(const LiteralFilterModel &model, LiteralFilteredStates *states) {
   const uint64_t T = model.T, n = model.n, m = model.m, k = model.k, h = model.h;
   std::vector<double> out(T, 0.0);
   std::vector<double> x(model.x0.begin(), model.x0.begin() + static_cast<long>(m));
   std::vector<double> P(model.P0.begin(), model.P0.begin() + static_cast<long>(m * m));
+  if (states != nullptr) {
+    states->means.assign(T * m, 0.0);
+    states->covariances.assign(m * m * T, 0.0);
+  }
   for (uint64_t t = 0; t < T; ++t) {
     auto a = [&](uint64_t i, uint64_t j) { return at(model.A, model.pagedA, t, m * m, m, i, j); };
     auto b = [&](uint64_t i, uint64_t j) { return at(model.B, model.pagedB, t, m * k, m, i, j); };
     auto c = [&](uint64_t i, uint64_t j) { return at(model.C, model.pagedC, t, n * m, n, i, j); };
     auto d = [&](uint64_t i, uint64_t j) { return at(model.D, model.pagedD, t, n * h, n, i, j); };
     double ell = 0.0;
-    for (uint64_t j = 0; j < n; ++j) {
+    for (uint64_t j = 0; j < std::max<uint64_t>(n, states != nullptr ? 1 : 0); ++j) {
       if (j == 0) {
         // x <- A x from a copy; A P row by row; lower triangle of A (A P)' + B B', mirrored.
         const std::vector<double> previous = x;
@@ -49,6 +54,7 @@ std::vector<double> literalStateFilter(const LiteralFilterModel &model) {
             P[i + r * m] = s;
           }
       }
+      if (j >= n) break;  // a period without series, predicted for its state
       const double y = model.Y[t + j * T];
       if (std::isnan(y)) continue;
       std::vector<double> w(m), K(m);
@@ -81,6 +87,10 @@ std::vector<double> literalStateFilter(const LiteralFilterModel &model) {
       ell = ell - 0.5 * ((std::log(F) + 1.837877066409345) + (v * v) * invF);
     }
     out[t] = ell;
+    if (states != nullptr) {
+      for (uint64_t i = 0; i < m; ++i) states->means[t + i * T] = x[i];
+      std::copy(P.begin(), P.end(), states->covariances.begin() + static_cast<long>(t * m * m));
+    }
   }
   return out;
 }

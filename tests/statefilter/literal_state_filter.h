@@ -14,4 +14,11 @@ struct LiteralFilterModel {
   double tol = 0.0;
 };
 
-std::vector<double> literalStateFilter(const LiteralFilterModel &model);
+// The state after every period: means T x m column-major, covariances m x m x T.
+struct LiteralFilteredStates {
+  std::vector<double> means, covariances;
+};
+
+// The log-likelihood of every period; with `states`, also the state after
+// each period, which then is predicted in a period without series as well.
+std::vector<double> literalStateFilter(const LiteralFilterModel &model, LiteralFilteredStates *states = nullptr);

@@ -89,6 +89,18 @@ TEST(StatefilterShapes, OutputIsCreatedWhateverTheOutputCount) {
   ASSERT_EQ(result.outputs.size(), 1u);
   ASSERT_NE(result.outputs[0], nullptr);
   EXPECT_EQ(orrimRows(result.outputs[0].get()), 2u);
+
+  // Asked for five, it fills the three it has: T x 1, T x m and m x m x T.
+  // Period 0 predicts x = 1, P = 2 and is corrected by K = 2/3, v = 2.
+  result = callChecked(statefilter(), inputs.list(), 5);
+  ASSERT_FALSE(result.failed);
+  ASSERT_EQ(result.outputs.size(), 5u);
+  EXPECT_EQ(orrim::dimensions(result.outputs[1].get()), (std::vector<uint64_t>{2, 1}));
+  EXPECT_EQ(orrim::dimensions(result.outputs[2].get()), (std::vector<uint64_t>{1, 1, 2}));
+  EXPECT_EQ(result.outputs[3], nullptr);
+  EXPECT_EQ(result.outputs[4], nullptr);
+  EXPECT_DOUBLE_EQ(valuesOf(result.outputs[1].get())[0], 7.0 / 3.0);
+  EXPECT_DOUBLE_EQ(valuesOf(result.outputs[2].get())[0], 2.0 / 3.0);
 }
 
 TEST(StatefilterShapes, FourDimensionalCoefficientIsOneMatrixAndLongerInputsAreTruncated) {
