@@ -161,16 +161,21 @@ struct SmootherRecords {
   double *gains;              // K of a used series j at gains + j*m
   double *scaledInnovations;  // (1/F)*v of a used series
   double *skipFlags;          // 1.0 for a series passed over; a used one's is left as it is
+  double *reciprocals;        // 1/F of a used series; null when the caller keeps none
 };
 
 // Keeps what the smoother's way back needs of a used series j: it forms L =
-// I - K*c and the score c'*((1/F)*v) again from K and (1/F)*v.
+// I - K*c and the score c'*((1/F)*v) again from K and (1/F)*v, and the
+// information c'*c/F of the covariances from 1/F.
 inline void recordUsedSeries(const SmootherRecords &records, uint64_t j, const double *gain, UsedObservation used,
                              uint64_t m) {
   for (uint64_t i = 0; i < m; ++i) {
     records.gains[j * m + i] = gain[i];
   }
   records.scaledInnovations[j] = used.reciprocal * used.innovation;
+  if (records.reciprocals != nullptr) {
+    records.reciprocals[j] = used.reciprocal;
+  }
 }
 
 // updateWithObservations for a model that formsNextCovTimesRowInCorrection.

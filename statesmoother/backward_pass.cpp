@@ -47,7 +47,8 @@ void prefetchPeriod(const SmootherModel &model, const SmootherWorkspace &workspa
 
 }  // namespace
 
-void runBackwardPass(const SmootherModel &model, SmootherWorkspace &workspace) {
+void runBackwardPass(const SmootherModel &model, SmootherWorkspace &workspace,
+                     const SmoothedCovarianceWorkspace *covariances) {
   const uint64_t T = model.T;
   const uint64_t n = model.n;
   const uint64_t m = model.m;
@@ -63,9 +64,9 @@ void runBackwardPass(const SmootherModel &model, SmootherWorkspace &workspace) {
     // Period t+1's state is A_{t+1}*x_t, so r goes back from period t+1 to
     // period t through A_{t+1}', not through the A_t that predicted period t;
     // the last period, with no successor, keeps its own.
+    const double *transitionColumns = coefficientOfPeriod(model.A, t + 1 < T ? t + 1 : t, mm);
     if (model.A.paged) {
-      const uint64_t outgoing = t + 1 < T ? t + 1 : t;
-      prepareTransition(workspace.model.transitionRows, coefficientOfPeriod(model.A, outgoing, mm), m);
+      prepareTransition(workspace.model.transitionRows, transitionColumns, m);
     }
     if (model.C.paged) {
       prepareMeasurement(workspace.model.measurementRows, coefficientOfPeriod(model.C, t, n * m), n, m);
@@ -82,12 +83,25 @@ void runBackwardPass(const SmootherModel &model, SmootherWorkspace &workspace) {
       if (j + 1 < n) {
         if (used) {
           cumulantThroughUpdate(r, previous, gain, measurementRow, scaledInnovation, m);
+          if (covariances != nullptr) {
+            carryInformationThroughUpdate(covariances->information, gain, measurementRow,
+                                          covariances->reciprocalVariances[o], covariances->informationTimesGain, m);
+          }
         } else {
-          // Multiplied by I all the same: the arithmetic must not depend on
-          // what a transfer matrix happens to hold.
+          // r is multiplied by I all the same: the arithmetic must not
+          // depend on what a transfer matrix happens to hold. N stays as it
+          // is: I'*N*I is N.
           vectorTimesRows(r, previous, workspace.identityMatrix, m);
         }
         continue;
+      }
+      if (covariances != nullptr) {
+        carryInformationThroughTransition(covariances->information, transitionRows, transitionColumns,
+                                          covariances->product, m);
+        if (used) {
+          carryInformationThroughUpdate(covariances->information, gain, measurementRow,
+                                        covariances->reciprocalVariances[o], covariances->informationTimesGain, m);
+        }
       }
       if (used) {
         formUpdateMatrix(workspace.updateMatrix, workspace.identityMatrix, gain, measurementRow, m);
@@ -110,6 +124,10 @@ void runBackwardPass(const SmootherModel &model, SmootherWorkspace &workspace) {
     vectorTimesRows(covarianceTimesR, r, covariance, m);
     for (uint64_t i = 0; i < m; ++i) {
       deviation[i] = covarianceTimesR[i] + deviation[i];
+    }
+    if (covariances != nullptr) {
+      writeSmoothedCovariance(covariances->out + t * mm, covariance, covariances->information, covariances->product,
+                              covariances->secondProduct, m);
     }
   }
 }

@@ -2,6 +2,7 @@
 // the first, turning every predicted deviation into the smoothed one.
 #pragma once
 
+#include "smoothed_covariance.h"
 #include "smoother_workspace.h"
 
 // Per observation, last to first: r <- M(o)'*r, plus c'*((1/F)*v) when it was
@@ -10,5 +11,8 @@
 // leads out of it, A_{t+1}*L or A_{t+1} (A_{T-1} for the last period).
 // After the observations of period t: predictedStates(:, t) += P_t*r.
 // Reads what runForwardPass left; r must enter as zeros. Prepares the paged
-// coefficients again, period by period from the last.
-void runBackwardPass(const SmootherModel &model, SmootherWorkspace &workspace);
+// coefficients again, period by period from the last. With `covariances`,
+// N goes back beside r through the same steps, and page t of its output
+// receives V_t = P_t - P_t*N*P_t; N must enter as zeros.
+void runBackwardPass(const SmootherModel &model, SmootherWorkspace &workspace,
+                     const SmoothedCovarianceWorkspace *covariances = nullptr);

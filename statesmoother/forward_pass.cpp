@@ -28,23 +28,25 @@ void preparePagedCoefficients(const SmootherModel &model, uint64_t t, PreparedMo
 }
 
 // What the way back needs of the series of period t.
-SmootherRecords recordsOfPeriod(const SmootherModel &model, uint64_t t, SmootherWorkspace &workspace) {
+SmootherRecords recordsOfPeriod(const SmootherModel &model, uint64_t t, SmootherWorkspace &workspace,
+                                double *reciprocalVariances) {
   const uint64_t first = t * model.n;
   return {workspace.meanObservations + first, workspace.observationGains + first * model.m,
-          workspace.scaledInnovations + first, workspace.skipFlags + first};
+          workspace.scaledInnovations + first, workspace.skipFlags + first,
+          reciprocalVariances != nullptr ? reciprocalVariances + first : nullptr};
 }
 
 // The updates of period t for a model that usesFixedSizeSteps: the series go
 // to the kernel in runs, with the same starts, tests and sums as one by one,
 // and are recorded after it from the gains it returns.
 void updateAndRecordOfFixedSize(const SmootherModel &model, uint64_t t, SmootherWorkspace &workspace,
-                                MissingTest isMissing) {
+                                MissingTest isMissing, double *reciprocalVariances) {
   constexpr uint64_t run = fixedSizeRunLength;
   const uint64_t n = model.n;
   const uint64_t m = model.m;
   const PreparedModel &prepared = workspace.model;
   const FixedAssimilateKernel assimilate = denseKernels().assimilateFixed[m];
-  const SmootherRecords records = recordsOfPeriod(model, t, workspace);
+  const SmootherRecords records = recordsOfPeriod(model, t, workspace, reciprocalVariances);
   const double *observations = workspace.observationsByPeriod + t * n;
   for (uint64_t first = 0; first < n; first += run) {
     const uint64_t count = std::min(run, n - first);
@@ -71,7 +73,8 @@ void updateAndRecordOfFixedSize(const SmootherModel &model, uint64_t t, Smoother
 
 }  // namespace
 
-void runForwardPass(const SmootherModel &model, SmootherWorkspace &workspace, MissingTest isMissing) {
+void runForwardPass(const SmootherModel &model, SmootherWorkspace &workspace, MissingTest isMissing,
+                    double *reciprocalVariances) {
   const uint64_t n = model.n;
   const uint64_t m = model.m;
   PreparedModel &prepared = workspace.model;
@@ -85,10 +88,10 @@ void runForwardPass(const SmootherModel &model, SmootherWorkspace &workspace, Mi
     // Every prediction leaves P exactly symmetric: its lower triangle is all of it.
     storeLowerTriangle(workspace.predictedCovariances + t * lowerTriangleCount(m), state.P, m);
     if (usesFixedSizeSteps(m)) {
-      updateAndRecordOfFixedSize(model, t, workspace, isMissing);
+      updateAndRecordOfFixedSize(model, t, workspace, isMissing, reciprocalVariances);
       continue;
     }
-    const SmootherRecords records = recordsOfPeriod(model, t, workspace);
+    const SmootherRecords records = recordsOfPeriod(model, t, workspace, reciprocalVariances);
     const double *observations = workspace.observationsByPeriod + t * n;
     if (formsNextCovTimesRowInCorrection(m)) {
       updateWithObservationsFormingNext(observations, 1, n, prepared, model.tol, m, state, workspace.scratch,

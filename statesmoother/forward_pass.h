@@ -7,7 +7,9 @@
 // For every period t the predicted deviation and covariance (predictedStates,
 // predictedCovariances); for every observation o = t*n + j its skip flag, 1.0
 // when it was passed over, else 0.0, and for a used one its gain K
-// (observationGains) and (1/F)*v (scaledInnovations).
+// (observationGains) and (1/F)*v (scaledInnovations), and 1/F at
+// reciprocalVariances[o] when that is not null.
 // Expects the workspace as initialiseSmootherWorkspace and computeMeanPath
 // leave it.
-void runForwardPass(const SmootherModel &model, SmootherWorkspace &workspace, MissingTest isMissing);
+void runForwardPass(const SmootherModel &model, SmootherWorkspace &workspace, MissingTest isMissing,
+                    double *reciprocalVariances = nullptr);

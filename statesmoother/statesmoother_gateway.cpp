@@ -1,11 +1,14 @@
 // The entry point of the statesmoother module: checks the ten inputs, takes
 // the 22 working blocks, runs mean path, forward pass and backward pass, and
-// lets the output step write the result and give the blocks back.
+// lets the output step write the result and give the blocks back. Asked for
+// two outputs, it also takes the five blocks of the smoothed covariances and
+// writes them as the second.
 #include "backward_pass.h"
 #include "forward_pass.h"
 #include "gateway_checks.h"
 #include "mean_path.h"
 #include "orrim.h"
+#include "smoothed_covariance.h"
 #include "smoothed_output.h"
 #include "smoother_workspace.h"
 
@@ -43,7 +46,7 @@ std::array<uint64_t, smootherBlockCount> checkedBlockSizes(uint64_t T, uint64_t 
 
 }  // namespace
 
-extern "C" void orrimGateway(int32_t /*outputCount*/, OrrimArray *outputs[], int32_t inputCount,
+extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t inputCount,
                              const OrrimArray *inputs[]) {
   if (inputCount != inputCountRequired) {
     orrimRaiseError("tarv:ssm:kfc:NotEnoughInputs", "This function requires 10 input arguments.");
@@ -95,28 +98,45 @@ extern "C" void orrimGateway(int32_t /*outputCount*/, OrrimArray *outputs[], int
   model.D.data = orrimRealData(D);
   model.tol = orrimScalar(inputs[6]);
 
-  outputs[0] = orrimCreateRealMatrix(T, m, orrimReal);
-  double *out = orrimRealData(outputs[0]);
+  double *out = createOutput(outputs, 0, {T, m});
 
   SmootherWorkspace workspace{};
   const std::array<double **, smootherBlockCount> blocks = smootherBlocks(workspace);
   for (size_t b = 0; b < smootherBlockCount; ++b) {
     *blocks[b] = static_cast<double *>(orrimAlloc(sizes[b] * sizeof(double)));
   }
+  // The covariances only when the caller asks for them: a caller of the
+  // means pays for nothing more.
+  const bool covariancesWanted = outputCount >= 2;
+  SmoothedCovarianceWorkspace covariances{};
+  const std::array<double **, smoothedCovarianceBlockCount> covarianceBlocks = smoothedCovarianceBlocks(covariances);
+  if (covariancesWanted) {
+    covariances.out = createOutput(outputs, 1, {m, m, T});
+    const std::array<uint64_t, smoothedCovarianceBlockCount> covarianceSizes =
+        smoothedCovarianceBlockSizes(n * T, m * m, m);  // both are sizes of blocks above, checked
+    for (size_t b = 0; b < smoothedCovarianceBlockCount; ++b) {
+      *covarianceBlocks[b] = static_cast<double *>(orrimAlloc(covarianceSizes[b] * sizeof(double)));
+    }
+    clearInformation(covariances.information, m);
+  }
 
-  // With neither a state nor a series every period is empty and so is the
-  // T x 0 result; Y with no column may claim more periods than any loop could
-  // visit, so none is.
-  if (m == 0 && n == 0) {
+  // With neither a state nor a series every period is empty and so are the
+  // T x 0 result and the 0 x 0 x T covariances; Y with no column may claim
+  // more periods than any loop could visit, so none is.
+  if (m != 0 || n != 0) {
+    initialiseSmootherWorkspace(model, orrimRealData(Y), orrimRealData(inputs[5]), workspace);
+    computeMeanPath(model, orrimRealData(inputs[7]), stateIntercept, observationIntercept, workspace);
+    runForwardPass(model, workspace, orrimIsNaN, covariances.reciprocalVariances);
+    runBackwardPass(model, workspace, covariancesWanted ? &covariances : nullptr);
+    writeSmoothedOutput(T, m, workspace, out, orrimFree);
+  } else {
     for (double **block : blocks) {
       orrimFree(*block);
     }
-    return;
   }
-
-  initialiseSmootherWorkspace(model, orrimRealData(Y), orrimRealData(inputs[5]), workspace);
-  computeMeanPath(model, orrimRealData(inputs[7]), stateIntercept, observationIntercept, workspace);
-  runForwardPass(model, workspace, orrimIsNaN);
-  runBackwardPass(model, workspace);
-  writeSmoothedOutput(T, m, workspace, out, orrimFree);
+  if (covariancesWanted) {
+    for (double **block : covarianceBlocks) {
+      orrimFree(*block);
+    }
+  }
 }

@@ -1,0 +1,71 @@
+#include "smoothed_covariance.h"
+
+#include "dense_products.h"
+
+std::array<double **, smoothedCovarianceBlockCount> smoothedCovarianceBlocks(SmoothedCovarianceWorkspace &workspace) {
+  return {&workspace.reciprocalVariances, &workspace.information, &workspace.product, &workspace.secondProduct,
+          &workspace.informationTimesGain};
+}
+
+std::array<uint64_t, smoothedCovarianceBlockCount> smoothedCovarianceBlockSizes(uint64_t nT, uint64_t mm,
+                                                                                uint64_t m) {
+  return {nT, mm, mm, mm, m};
+}
+
+void clearInformation(double *N, uint64_t m) {
+  for (uint64_t e = 0; e < m * m; ++e) {
+    N[e] = 0.0;
+  }
+}
+
+namespace {
+
+// The element below the diagonal stands for the one above it.
+void mirrorLowerTriangle(double *S, uint64_t m) {
+  for (uint64_t i = 1; i < m; ++i) {
+    for (uint64_t l = 0; l < i; ++l) {
+      S[l * m + i] = S[i * m + l];
+    }
+  }
+}
+
+}  // namespace
+
+void carryInformationThroughTransition(double *N, const double *transitionRows, const double *transitionColumns,
+                                       double *scratch, uint64_t m) {
+  rowsTimesRows(scratch, N, transitionRows, m);
+  // The columns of A are the rows of A'.
+  rowsTimesRows(N, transitionColumns, scratch, m);
+  mirrorLowerTriangle(N, m);
+}
+
+void carryInformationThroughUpdate(double *N, const double *K, const double *c, double reciprocal, double *u,
+                                   uint64_t m) {
+  // N is symmetric, so its rows stand for its columns.
+  vectorTimesRows(u, K, N, m);
+  double s = 0.0;
+  for (uint64_t l = 0; l < m; ++l) {
+    s += K[l] * u[l];
+  }
+  for (uint64_t i = 0; i < m; ++i) {
+    for (uint64_t l = 0; l <= i; ++l) {
+      const double value = (((N[i * m + l] - c[i] * u[l]) - u[i] * c[l]) + c[i] * (s * c[l])) +
+                           (c[i] * c[l]) * reciprocal;
+      N[i * m + l] = value;
+      N[l * m + i] = value;
+    }
+  }
+}
+
+void writeSmoothedCovariance(double *page, const double *P, const double *N, double *first, double *second,
+                             uint64_t m) {
+  rowsTimesRows(first, P, N, m);
+  rowsTimesRows(second, first, P, m);
+  for (uint64_t i = 0; i < m; ++i) {
+    for (uint64_t l = 0; l <= i; ++l) {
+      const double value = P[i * m + l] - second[i * m + l];
+      page[i * m + l] = value;
+      page[l * m + i] = value;
+    }
+  }
+}
