@@ -63,6 +63,27 @@ std::vector<double> callStateSmoother(const SmootherTestModel &model) {
   return callStateSmoother(smootherInputs(model), model.T, model.m);
 }
 
+SmootherOutputs callStateSmootherWithCovariances(const SmootherTestModel &model) {
+  const uint64_t T = model.T, m = model.m;
+  const std::vector<orrim::ArrayPtr> inputs = smootherInputs(model);
+  const orrim::Counters before = orrim::counters();
+  orrim::CallResult result = callChecked(statesmootherModule(), handles(inputs), 2);
+  EXPECT_FALSE(result.failed) << result.identifier << ": " << result.message;
+  if (result.failed) {
+    return {};
+  }
+  EXPECT_EQ(orrim::counters().allocations - before.allocations, 27u) << "the working blocks";
+  EXPECT_EQ(orrim::dimensions(result.outputs[1].get()), (std::vector<uint64_t>{m, m, T}));
+  SmootherOutputs outputs{valuesOf(result.outputs[0].get()), valuesOf(result.outputs[1].get())};
+  for (uint64_t t = 0; t < T; ++t)
+    for (uint64_t i = 0; i < m; ++i)
+      for (uint64_t l = 0; l < i; ++l) {
+        const double *page = outputs.covariances.data() + t * m * m;
+        EXPECT_TRUE(bitIdentical({page[i + l * m]}, {page[l + i * m]})) << "period " << t << " (" << i << ", " << l << ")";
+      }
+  return outputs;
+}
+
 SmootherTestModel randomSmootherModel(RandomSource &random, const RandomShape &shape) {
   SmootherTestModel model;
   model.T = random.below(shape.maxT + 1);

@@ -28,6 +28,13 @@ const orrim::Module &statesmootherModule();
 std::vector<double> callStateSmoother(const std::vector<orrim::ArrayPtr> &inputs, uint64_t T, uint64_t m);
 std::vector<double> callStateSmoother(const SmootherTestModel &model);
 
+// The call with two outputs: the means, and the m x m x T covariances, which
+// must be exactly symmetric; expects the five more blocks they take.
+struct SmootherOutputs {
+  std::vector<double> means, covariances;
+};
+SmootherOutputs callStateSmootherWithCovariances(const SmootherTestModel &model);
+
 struct RandomShape {
   uint64_t maxT = 8, maxN = 4, maxM = 4;
   double missingChance = 0.2;

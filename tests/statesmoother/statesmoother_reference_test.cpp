@@ -81,6 +81,7 @@ TEST(StatesmootherReference, RandomModelsMatchTheLiteralSmootherToTheBit) {
     if (seed == 2) model = randomSmootherModel(random, RandomShape{6, 3, 0});
     const LiteralSmootherResult expected = literalStateSmoother(model);
     ASSERT_TRUE(bitIdentical(expected.smoothed, callStateSmoother(model))) << "seed " << seed;
+    ASSERT_TRUE(bitIdentical(expected.smoothed, callStateSmootherWithCovariances(model).means)) << "seed " << seed;
 
     // tol set to an innovation variance the smoother meets: that observation
     // (and any with the same or a smaller F) is passed over.
@@ -103,8 +104,9 @@ TEST(StatesmootherReference, LargerModelsMatchTheLiteralSmootherToTheBit) {
     for (uint64_t seed = 0; seed < 60; ++seed) {
       RandomSource random(1000 + seed);
       const SmootherTestModel model = randomSmootherModel(random, shape);
-      ASSERT_TRUE(bitIdentical(literalStateSmoother(model).smoothed, callStateSmoother(model)))
-          << "seed " << seed << " n " << model.n << " m " << model.m;
+      const std::vector<double> expected = literalStateSmoother(model).smoothed;
+      ASSERT_TRUE(bitIdentical(expected, callStateSmoother(model))) << "seed " << seed << " n " << model.n << " m " << model.m;
+      ASSERT_TRUE(bitIdentical(expected, callStateSmootherWithCovariances(model).means)) << "seed " << seed;
     }
   }
 }
@@ -141,14 +143,21 @@ TEST(StatesmootherReference, WorkingStorageStaysWithinItsBound) {
   EXPECT_TRUE(bitIdentical(literalStateSmoother(model).smoothed, smoothed));
 }
 
+// Means and covariances: the Rauch-Tung-Striebel recursion checks the
+// information matrix carried back observation by observation.
 TEST(StatesmootherReference, PagedTransitionAgreesWithTheTextbookSmoother) {
   RandomSource random(2024);
   const SmootherTestModel model = textbookModel(random, 12, 3, 2, false);
   EXPECT_LT(largestDifference(textbookSmoother(model), callStateSmoother(model)), 1e-12);
   for (uint64_t trial = 0; trial < 40; ++trial) {
+    const uint64_t m = trial < 30 ? 1 + random.below(4) : 8 + random.below(12);
     const SmootherTestModel varied =
-        textbookModel(random, 1 + random.below(10), 1 + random.below(4), 1 + random.below(4), random.chance(0.5));
-    EXPECT_LT(largestDifference(textbookSmoother(varied), callStateSmoother(varied)), 1e-9) << "trial " << trial;
+        textbookModel(random, 1 + random.below(10), 1 + random.below(4), m, random.chance(0.5));
+    std::vector<double> covariances;
+    const std::vector<double> means = textbookSmoother(varied, &covariances);
+    EXPECT_LT(largestDifference(means, callStateSmoother(varied)), 1e-9) << "trial " << trial;
+    const SmootherOutputs outputs = callStateSmootherWithCovariances(varied);
+    EXPECT_LT(largestDifference(covariances, outputs.covariances), 1e-9) << "trial " << trial;
   }
 }
 

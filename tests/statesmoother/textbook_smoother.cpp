@@ -1,5 +1,6 @@
 #include "textbook_smoother.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -82,7 +83,7 @@ Matrix column(const std::vector<double> &data, uint64_t start, uint64_t size) {
 
 }  // namespace
 
-std::vector<double> textbookSmoother(const SmootherTestModel &model) {
+std::vector<double> textbookSmoother(const SmootherTestModel &model, std::vector<double> *covariances) {
   const uint64_t T = model.T, n = model.n, m = model.m;
   std::vector<Matrix> predictedMean, predictedCov, filteredMean, filteredCov;
   Matrix mean = column(model.x0, 0, m);
@@ -123,13 +124,17 @@ std::vector<double> textbookSmoother(const SmootherTestModel &model) {
 
   std::vector<double> out(T * m);
   Matrix smoothed = T > 0 ? filteredMean[T - 1] : Matrix(m, 1);
+  Matrix smoothedCov = T > 0 ? filteredCov[T - 1] : Matrix(m, m);
+  if (covariances != nullptr) covariances->assign(m * m * T, 0.0);
   for (uint64_t t = T; t-- > 0;) {
     if (t + 1 < T) {
       const Matrix nextA = page(model.A, model.pagedA, t + 1, m, m);
       const Matrix J = multiply(multiply(filteredCov[t], transpose(nextA)), inverse(predictedCov[t + 1]));
       smoothed = add(filteredMean[t], multiply(J, add(smoothed, predictedMean[t + 1], -1.0)));
+      smoothedCov = add(filteredCov[t], multiply(multiply(J, add(smoothedCov, predictedCov[t + 1], -1.0)), transpose(J)));
     }
     for (uint64_t i = 0; i < m; ++i) out[t + i * T] = smoothed(i, 0);
+    if (covariances != nullptr) std::copy(smoothedCov.v.begin(), smoothedCov.v.end(), covariances->begin() + t * m * m);
   }
   return out;
 }

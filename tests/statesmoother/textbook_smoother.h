@@ -8,6 +8,7 @@
 
 #include <vector>
 
-// T x m smoothed states, column-major. Assumes no observation is cut off by
-// tol and that every predicted covariance is invertible.
-std::vector<double> textbookSmoother(const SmootherTestModel &model);
+// T x m smoothed states, column-major, and with `covariances` their m x m x T
+// covariances. Assumes no observation is cut off by tol and that every
+// predicted covariance is invertible.
+std::vector<double> textbookSmoother(const SmootherTestModel &model, std::vector<double> *covariances = nullptr);
