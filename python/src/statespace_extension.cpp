@@ -86,11 +86,16 @@ HostInputs toHostInputs(const py::sequence &inputs, const py::object &names, con
   return host;
 }
 
-// Returns the module's first output. The inputs stay referenced by `inputs`,
-// and what conversion made by `host`, for the whole call, so the host may
-// read numpy memory with the GIL released.
+// Returns the module's first output, or a tuple of its first `outputCount`
+// outputs. The inputs stay referenced by `inputs`, and what conversion made by
+// `host`, for the whole call, so the host may read numpy memory with the GIL
+// released.
 py::object callModule(const orrim::Module &module, const py::sequence &inputs, const py::object &names,
-                      const py::object &convert) {
+                      const py::object &convert, int outputCount) {
+  if (outputCount < 1 || outputCount > orrim::maxOutputCount) {
+    throw py::value_error("outputs must be from 1 to " + std::to_string(orrim::maxOutputCount) + ", not " +
+                          std::to_string(outputCount));
+  }
   const HostInputs host = toHostInputs(inputs, names, convert);
   std::vector<const OrrimArray *> handles;
   handles.reserve(host.arrays.size());
@@ -100,12 +105,27 @@ py::object callModule(const orrim::Module &module, const py::sequence &inputs, c
   orrim::CallResult result;
   {
     const py::gil_scoped_release unlocked;
-    result = module.call(1, handles);
+    result = module.call(outputCount, handles);
   }
   if (result.failed) {
     raiseOrrimError(result.identifier, result.message);
   }
-  return statespace::fromHostArray(result.outputs.empty() ? nullptr : std::move(result.outputs[0]));
+  if (outputCount == 1) {
+    return statespace::fromHostArray(result.outputs.empty() ? nullptr : std::move(result.outputs[0]));
+  }
+  // A slot the module left empty means it gives fewer outputs than asked;
+  // what it did give is released with `result`.
+  for (int slot = 0; slot < outputCount; ++slot) {
+    if (result.outputs[slot] == nullptr) {
+      throw py::value_error("the module at " + module.path() + " gives " + std::to_string(slot) +
+                            " output(s), not the " + std::to_string(outputCount) + " asked for");
+    }
+  }
+  py::tuple outputs(outputCount);
+  for (int slot = 0; slot < outputCount; ++slot) {
+    outputs[slot] = statespace::fromHostArray(std::move(result.outputs[slot]));
+  }
+  return outputs;
 }
 
 py::dict countersAsDict() {
@@ -131,7 +151,9 @@ PYBIND11_MODULE(_statespace, extension) {
       .def(py::init(&loadModule), py::arg("path"), "Loads the module at `path`; OSError when it cannot be loaded.")
       .def_property_readonly("path", &orrim::Module::path)
       .def("call", &callModule, py::arg("inputs"), py::arg("names") = py::none(), py::arg("convert") = py::none(),
-           "Calls the module and returns its first output. Without `convert`, the inputs must be in host form;\n"
+           py::arg("outputs") = 1,
+           "Calls the module and returns its first output, or a tuple of its first `outputs` outputs.\n"
+           "Without `convert`, the inputs must be in host form;\n"
            "with it, any value the extension cannot read directly becomes convert(value, name), `name` from\n"
            "`names` or 'input <position>'.");
 

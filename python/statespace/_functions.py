@@ -15,7 +15,19 @@ _CELLSTATEFILTER_NAMES = _argument_names("cellstatefilter", _FILTER_ARGUMENTS)
 _STATESMOOTHER_NAMES = _argument_names("statesmoother", _SMOOTHER_ARGUMENTS)
 
 
-def statefilter(Y, A, B, C, D, x0, P0, tol):
+def _pages_first(covariances, m, T):
+    """The module's m x m x T covariances as a (T, m, m) view, without a copy.
+    The host may drop trailing dimensions of one, so the shape is set again."""
+    return covariances.reshape((m, m, T), order="F").transpose(2, 0, 1)
+
+
+def _filter_states(module, inputs, names):
+    loglik, means, covariances = call_with_names(module, inputs, names, 3)
+    T, m = means.shape
+    return loglik, means, _pages_first(covariances, m, T)
+
+
+def statefilter(Y, A, B, C, D, x0, P0, tol, return_states=False):
     """Kalman-filter log-likelihood of every period.
 
     Model, for periods t = 0 .. T-1::
@@ -36,12 +48,19 @@ def statefilter(Y, A, B, C, D, x0, P0, tol):
     variance is not above it is passed over.
 
     Returns a float64 array of shape (T, 1): element t is the sum of the
-    log-likelihood terms of period t (0.0 when nothing was used).
+    log-likelihood terms of period t (0.0 when nothing was used). With
+    ``return_states=True``, a tuple ``(loglik, means, covariances)`` adds the
+    filtered states, E[x_t | y_0 .. y_t] as ``means[t]`` (shape (T, m)) and
+    their covariances as ``covariances[t]`` (shape (T, m, m), a view of the
+    module's m x m x T output).
     """
-    return call_with_names("statefilter", (Y, A, B, C, D, x0, P0, tol), _STATEFILTER_NAMES)
+    inputs = (Y, A, B, C, D, x0, P0, tol)
+    if return_states:
+        return _filter_states("statefilter", inputs, _STATEFILTER_NAMES)
+    return call_with_names("statefilter", inputs, _STATEFILTER_NAMES)
 
 
-def cellstatefilter(Y, A, B, C, D, x0, P0, tol):
+def cellstatefilter(Y, A, B, C, D, x0, P0, tol, return_states=False):
     """``statefilter`` with per-period lists, so the number of series may change.
 
     Same model, timing and result as ``statefilter``: a float64 array of
@@ -51,13 +70,17 @@ def cellstatefilter(Y, A, B, C, D, x0, P0, tol):
     ``C``, n_t; with a list ``Y``, item t holds those n_t observations
     (NaN = missing), and a list ``D`` gives n_t rows in period t. A 3-D array
     is not read as pages here. T is the length of a list ``Y`` or the row
-    count of a matrix ``Y``; ``x0`` (m values), ``P0`` (m x m) and ``tol`` are
-    as in ``statefilter``.
+    count of a matrix ``Y``; ``x0`` (m values), ``P0`` (m x m), ``tol`` and
+    ``return_states`` are as in ``statefilter``.
     """
-    return call_with_names("cellstatefilter", (Y, A, B, C, D, x0, P0, tol), _CELLSTATEFILTER_NAMES)
+    inputs = (Y, A, B, C, D, x0, P0, tol)
+    if return_states:
+        return _filter_states("cellstatefilter", inputs, _CELLSTATEFILTER_NAMES)
+    return call_with_names("cellstatefilter", inputs, _CELLSTATEFILTER_NAMES)
 
 
-def statesmoother(Y, A, B, C, D, P0, tol, x0, stateIntercept=None, observationIntercept=None):
+def statesmoother(Y, A, B, C, D, P0, tol, x0, stateIntercept=None, observationIntercept=None,
+                  return_covariances=False):
     """Smoothed state means of every period.
 
     Model, for periods t = 0 .. T-1::
@@ -75,9 +98,13 @@ def statesmoother(Y, A, B, C, D, P0, tol, x0, stateIntercept=None, observationIn
     n x T; None means zeros. ``tol`` is the cutoff on the innovation variance.
 
     Returns a float64 array of shape (T, m): row t is E[x_t | all of Y].
+    With ``return_covariances=True``, a tuple ``(means, covariances)`` adds
+    Var[x_t | all of Y] as ``covariances[t]`` (shape (T, m, m), a view of the
+    module's m x m x T output).
     """
-    return call_with_names(
-        "statesmoother",
-        (Y, A, B, C, D, P0, tol, x0, stateIntercept, observationIntercept),
-        _STATESMOOTHER_NAMES,
-    )
+    inputs = (Y, A, B, C, D, P0, tol, x0, stateIntercept, observationIntercept)
+    if return_covariances:
+        means, covariances = call_with_names("statesmoother", inputs, _STATESMOOTHER_NAMES, 2)
+        T, m = means.shape
+        return means, _pages_first(covariances, m, T)
+    return call_with_names("statesmoother", inputs, _STATESMOOTHER_NAMES)

@@ -7,6 +7,9 @@ from ._conversion import to_host_value
 from ._module_paths import MODULE_PATHS
 
 MODULE_NAMES = ("statefilter", "cellstatefilter", "statesmoother")
+# How many outputs each module gives: the log-likelihood, filtered means and
+# covariances; the smoothed means and covariances.
+MODULE_OUTPUT_COUNTS = {"statefilter": 3, "cellstatefilter": 3, "statesmoother": 2}
 
 # Loaded modules by real path; a module stays loaded for the life of the process.
 _loaded = {}
@@ -21,28 +24,41 @@ def available_modules():
     return tuple(name for name in MODULE_NAMES if name in MODULE_PATHS)
 
 
-def call(module, *inputs):
-    """Calls a module with any number of inputs and returns its first output.
+def call(module, *inputs, outputs=1):
+    """Calls a module with any number of inputs and returns its first output,
+    or with ``outputs`` > 1 a tuple of its first ``outputs`` outputs.
 
     ``module`` is a module name (``"statefilter"``, ``"cellstatefilter"``,
     ``"statesmoother"``) or the path of any module built against the host.
     A module file is loaded on its first call and stays loaded for the life
     of the process. Inputs are converted as described in the package
     documentation and are never modified. A module's error raises
-    ``OrrimError``.
+    ``OrrimError``; asking for more outputs than the module gives raises
+    ``ValueError``. Outputs come as the module made them: the covariances of
+    ``statefilter`` and ``statesmoother`` are m x m x T.
     """
-    return call_with_names(module, inputs, None)
+    return call_with_names(module, inputs, None, outputs)
 
 
-def call_with_names(module, inputs, names):
+def call_with_names(module, inputs, names, outputs=1):
     """``call`` with the names that conversion errors give each input (a tuple
     of one name per input), or None for "input <position>"."""
+    if outputs != 1:
+        _check_output_count(module, outputs)
     loaded = _resolved.get(module) if type(module) is str else None
     if loaded is None:
         loaded = _load(module)
     # The extension converts every input before the module runs, so a bad
     # one stops the call before the module has seen anything.
-    return loaded.call(inputs, names, to_host_value)
+    return loaded.call(inputs, names, to_host_value, outputs)
+
+
+def _check_output_count(module, outputs):
+    if type(outputs) is not int:
+        raise TypeError(f"outputs is a count, not {type(outputs).__name__}")
+    gives = MODULE_OUTPUT_COUNTS.get(module) if type(module) is str else None
+    if gives is not None and outputs > gives:
+        raise ValueError(f"the module {module!r} gives {gives} outputs, not the {outputs} asked for")
 
 
 def _load(module):

@@ -40,12 +40,14 @@ class Model:
 
 
 def random_model(seed, periods=20, series=2, states=3, state_shocks=2, observation_shocks=2,
-                 paged="", missing=0.0, intercepts=False):
+                 paged="", missing=0.0, intercepts=False, silent_last_series=False):
     """A random model whose observations are simulated from it.
 
     `paged` names the coefficients that change by period (e.g. "AC");
     `missing` is the share of observations replaced by NaN, and then one whole
-    period is missing as well.
+    period is missing as well. With `silent_last_series`, the last series has
+    zero rows of C and D: its innovation variance is 0, so at tol >= 0 it is
+    passed over in every period.
     """
     rng = np.random.default_rng(seed)
     T, n, m, k, h = periods, series, states, state_shocks, observation_shocks
@@ -59,6 +61,9 @@ def random_model(seed, periods=20, series=2, states=3, state_shocks=2, observati
     B = coefficient("B", lambda: 0.6 * rng.normal(size=(m, k)))
     C = coefficient("C", lambda: rng.normal(size=(n, m)))
     D = coefficient("D", lambda: 0.3 + 0.5 * np.abs(rng.normal(size=(n, h))))
+    if silent_last_series:
+        C[-1] = 0.0
+        D[-1] = 0.0
     root = rng.normal(size=(m, m))
     model = Model(
         Y=np.zeros((T, n)), A=A, B=B, C=C, D=D,

@@ -25,7 +25,7 @@ def to_statsmodels(model):
     T, n = model.Y.shape
     m = model.A.shape[0]
     reference = KalmanSmoother(k_endog=n, k_states=m, k_posdef=m)
-    reference.bind(np.ascontiguousarray(model.Y))
+    reference.bind(np.ascontiguousarray(_passed_over_as_missing(model)))
 
     def per_step(letter, form, leads_into_next):
         coefficient = getattr(model, letter)
@@ -54,6 +54,17 @@ def to_statsmodels(model):
     return reference
 
 
+def _passed_over_as_missing(model):
+    """Y with every observation whose C row and D row are zero in its period
+    made missing: its innovation variance is 0, which our modules pass over at
+    tol >= 0 and statsmodels cannot divide by."""
+    Y = model.Y.copy()
+    for t in range(Y.shape[0]):
+        silent = ~np.any(model.page("C", t), axis=1) & ~np.any(model.page("D", t), axis=1)
+        Y[t, silent] = np.nan
+    return Y
+
+
 def reference_loglikelihood(model):
     """statsmodels' log-likelihood of every period, shape (T,)."""
     with warnings.catch_warnings():
@@ -66,3 +77,18 @@ def reference_smoothed_states(model):
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
         return to_statsmodels(model).smooth().smoothed_state.T
+
+
+def reference_filtered_states(model):
+    """statsmodels' filtered means (T, m) and covariances (T, m, m), like ours."""
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        filtered = to_statsmodels(model).filter()
+    return filtered.filtered_state.T, np.moveaxis(filtered.filtered_state_cov, 2, 0)
+
+
+def reference_smoothed_covariances(model):
+    """statsmodels' smoothed state covariances, shape (T, m, m) like ours."""
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        return np.moveaxis(to_statsmodels(model).smooth().smoothed_state_cov, 2, 0)

@@ -109,6 +109,31 @@ class TestStatefilter:
         np.testing.assert_array_equal(statespace.call("statefilter", *inputs),
                                       statespace.call(MODULE_PATHS["statefilter"], *inputs))
 
+    @pytest.mark.parametrize("periods", [0, 1, 6])
+    def test_covariances_are_a_view_of_the_module_s_pages(self, periods):
+        model = random_model(8, periods=periods, states=3)
+        loglik, means, covariances = statespace.statefilter(*filter_inputs(model), return_states=True)
+        assert (loglik.shape, means.shape, covariances.shape) == ((periods, 1), (periods, 3), (periods, 3, 3))
+        pages = statespace.call("statefilter", *filter_inputs(model), outputs=3)[2]
+        assert pages.shape == (3, 3, periods)
+        np.testing.assert_array_equal(covariances, np.moveaxis(pages, 2, 0))
+        if periods > 0:
+            assert not covariances.flags.owndata
+            assert covariances.strides == (72, 8, 24)
+
+    def test_more_outputs_than_the_module_gives_are_refused(self):
+        inputs = filter_inputs(random_model(9))
+        allocations = statespace.host_counters()["allocations"]
+        with pytest.raises(ValueError, match="gives 3 outputs, not the 4 asked for"):
+            statespace.call("statefilter", *inputs, outputs=4)
+        assert statespace.host_counters()["allocations"] == allocations, "refused before the module ran"
+        # By path the front learns it from the module, which fills what it has.
+        with pytest.raises(ValueError, match="gives 3 output"):
+            statespace.call(MODULE_PATHS["statefilter"], *inputs, outputs=5)
+        for outputs in (0, 17):
+            with pytest.raises(ValueError, match="outputs must be from 1 to 16"):
+                statespace.call(MODULE_PATHS["statefilter"], *inputs, outputs=outputs)
+
 
 @requires_module("statefilter")
 class TestErrors:
@@ -201,6 +226,13 @@ class TestStatesmoother:
     def test_result_has_a_row_per_period_and_a_column_per_state(self):
         model = random_model(13, periods=7, states=3)
         assert statespace.statesmoother(*smoother_inputs(model)).shape == (7, 3)
+
+    def test_covariances_beside_the_means(self):
+        model = random_model(13, periods=7, states=3)
+        means, covariances = statespace.statesmoother(*smoother_inputs(model), return_covariances=True)
+        assert means.shape == (7, 3) and covariances.shape == (7, 3, 3) and not covariances.flags.owndata
+        with pytest.raises(ValueError, match="gives 2 outputs, not the 3 asked for"):
+            statespace.call("statesmoother", *smoother_inputs(model), outputs=3)
 
     def test_missing_intercepts_are_zeros(self):
         model = random_model(14)

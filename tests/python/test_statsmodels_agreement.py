@@ -1,6 +1,7 @@
 """Our modules against statsmodels' Kalman filter and smoother on random
-models. tol = 0 skips no observation here (every innovation variance is
-positive), which is the ground both implementations share."""
+models: log-likelihoods, filtered and smoothed states and their covariances.
+tol = 0 passes over only a series whose C and D rows are zero (its innovation
+variance is 0), which statsmodels is shown as missing."""
 
 import numpy as np
 import pytest
@@ -8,7 +9,9 @@ import pytest
 import statespace
 from host_support import requires_module
 from random_models import random_model
-from statsmodels_reference import reference_loglikelihood, reference_smoothed_states
+from random_models import module_arguments
+from statsmodels_reference import (reference_filtered_states, reference_loglikelihood,
+                                   reference_smoothed_covariances, reference_smoothed_states)
 
 RELATIVE = 1e-9
 
@@ -21,6 +24,8 @@ CASES = {
     "missing": dict(missing=0.25),
     "time-varying-missing": dict(paged="BC", missing=0.3, series=3),
     "more-shocks-than-states": dict(states=2, state_shocks=4, observation_shocks=3),
+    "passed-over": dict(series=3, paged="AC", missing=0.2, silent_last_series=True),
+    "larger": dict(states=12, series=5, paged="A", missing=0.1),
 }
 
 
@@ -33,12 +38,27 @@ def assert_relatively_close(actual, expected):
     np.testing.assert_allclose(actual, expected, rtol=RELATIVE, atol=0)
 
 
+def assert_close_in_every_period(actual, expected):
+    """Each period's state or covariance within RELATIVE of its largest
+    element: elements near zero are differences of large ones."""
+    assert actual.shape == expected.shape
+    for t in range(expected.shape[0]):
+        scale = np.max(np.abs(expected[t]), initial=0.0)
+        np.testing.assert_array_less(np.abs(actual[t] - expected[t]), RELATIVE * scale + 1e-300,
+                                     err_msg=f"period {t}")
+
+
 @requires_module("statefilter")
 @pytest.mark.parametrize("seed, arguments", model_cases())
-def test_statefilter_loglikelihood_per_period(seed, arguments):
+def test_statefilter_loglikelihood_and_filtered_states(seed, arguments):
     model = random_model(seed, **arguments)
-    ours = statespace.statefilter(model.Y, model.A, model.B, model.C, model.D, model.x0, model.P0, 0.0)
+    ours = statespace.statefilter(*module_arguments("statefilter", model))
     assert_relatively_close(ours[:, 0], reference_loglikelihood(model))
+    loglik, means, covariances = statespace.statefilter(*module_arguments("statefilter", model), return_states=True)
+    np.testing.assert_array_equal(loglik, ours)
+    expected_means, expected_covariances = reference_filtered_states(model)
+    assert_close_in_every_period(means, expected_means)
+    assert_close_in_every_period(covariances, expected_covariances)
 
 
 def cell_form(model, rng):
@@ -64,15 +84,20 @@ def cell_form(model, rng):
 def test_cellstatefilter_loglikelihood_with_changing_series(seed, arguments):
     model = random_model(seed, **arguments)
     Y, A, B, C, D = cell_form(model, np.random.default_rng(seed))
-    ours = statespace.cellstatefilter(Y, A, B, C, D, model.x0, model.P0, 0.0)
+    ours, means, covariances = statespace.cellstatefilter(Y, A, B, C, D, model.x0, model.P0, 0.0, return_states=True)
     assert_relatively_close(ours[:, 0], reference_loglikelihood(model))
+    expected_means, expected_covariances = reference_filtered_states(model)
+    assert_close_in_every_period(means, expected_means)
+    assert_close_in_every_period(covariances, expected_covariances)
 
 
 @requires_module("statesmoother")
 @pytest.mark.parametrize("seed, arguments", model_cases() + model_cases(
     ("constant", "time-varying", "time-varying-missing"), "-intercepts", intercepts=True))
-def test_statesmoother_smoothed_states(seed, arguments):
+def test_statesmoother_smoothed_states_and_covariances(seed, arguments):
     model = random_model(seed, **arguments)
-    ours = statespace.statesmoother(model.Y, model.A, model.B, model.C, model.D, model.P0, 0.0, model.x0,
-                                    model.stateIntercept, model.observationIntercept)
+    ours = statespace.statesmoother(*module_arguments("statesmoother", model))
     assert_relatively_close(ours, reference_smoothed_states(model))
+    means, covariances = statespace.statesmoother(*module_arguments("statesmoother", model), return_covariances=True)
+    np.testing.assert_array_equal(means, ours)
+    assert_close_in_every_period(covariances, reference_smoothed_covariances(model))
