@@ -5,12 +5,13 @@
 
 namespace {
 
-void callModule(benchmark::State &run, const char *path, const Workload &workload, bool smoother) {
+void callModule(benchmark::State &run, const char *path, const Workload &workload, bool smoother,
+                int32_t outputCount = 1) {
   const orrim::Module module = orrim::Module::load(path);
   const WorkloadInputs inputs = makeWorkload(workload, 42);
   const std::vector<const OrrimArray *> arguments = smoother ? inputs.smootherInputs() : inputs.filterInputs();
   for (auto _ : run) {
-    orrim::CallResult result = module.call(1, arguments);
+    orrim::CallResult result = module.call(outputCount, arguments);
     if (result.failed) {
       run.SkipWithError(result.message.c_str());
       break;
@@ -19,11 +20,11 @@ void callModule(benchmark::State &run, const char *path, const Workload &workloa
   }
 }
 
-void registerModule(const char *name, const char *path, bool smoother) {
+void registerModule(const char *name, const char *path, bool smoother, int32_t outputCount = 1) {
   for (const Workload &workload : standardWorkloads()) {
     benchmark::RegisterBenchmark((std::string(name) + "/" + workload.name).c_str(),
-                                 [path, workload, smoother](benchmark::State &run) {
-                                   callModule(run, path, workload, smoother);
+                                 [path, workload, smoother, outputCount](benchmark::State &run) {
+                                   callModule(run, path, workload, smoother, outputCount);
                                  })
         ->Unit(benchmark::kMillisecond);
   }
@@ -37,11 +38,15 @@ const bool registered = [] {
     callModule(run, STATEFILTER_MODULE, Workload{"Nile", 1, 1, 100, false}, false);
   })->Unit(benchmark::kMicrosecond);
   registerModule("statefilter", STATEFILTER_MODULE, false);
+  // What the uncertainty outputs add: the filtered states and covariances,
+  // the smoothed covariances.
+  registerModule("statefilter-with-states", STATEFILTER_MODULE, false, 3);
 #ifdef CELLSTATEFILTER_MODULE
   registerModule("cellstatefilter", CELLSTATEFILTER_MODULE, false);
 #endif
 #ifdef STATESMOOTHER_MODULE
   registerModule("statesmoother", STATESMOOTHER_MODULE, true);
+  registerModule("statesmoother-with-covariances", STATESMOOTHER_MODULE, true, 2);
 #endif
   return true;
 }();

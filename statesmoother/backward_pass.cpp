@@ -45,10 +45,15 @@ void prefetchPeriod(const SmootherModel &model, const SmootherWorkspace &workspa
   }
 }
 
-}  // namespace
+// The transition that leads out of period t, as the caller holds it.
+const double *outgoingTransition(const SmootherModel &model, uint64_t t) {
+  return coefficientOfPeriod(model.A, t + 1 < model.T ? t + 1 : t, model.m * model.m);
+}
 
-void runBackwardPass(const SmootherModel &model, SmootherWorkspace &workspace,
-                     const SmoothedCovarianceWorkspace *covariances) {
+// Compiled twice: without the covariances, the way back of the means is the
+// same code as if they did not exist.
+template <bool withCovariances>
+[[gnu::noinline]] void carryBack(const SmootherModel &model, SmootherWorkspace &workspace, const SmoothedCovarianceWorkspace *covariances) {
   const uint64_t T = model.T;
   const uint64_t n = model.n;
   const uint64_t m = model.m;
@@ -64,9 +69,8 @@ void runBackwardPass(const SmootherModel &model, SmootherWorkspace &workspace,
     // Period t+1's state is A_{t+1}*x_t, so r goes back from period t+1 to
     // period t through A_{t+1}', not through the A_t that predicted period t;
     // the last period, with no successor, keeps its own.
-    const double *transitionColumns = coefficientOfPeriod(model.A, t + 1 < T ? t + 1 : t, mm);
     if (model.A.paged) {
-      prepareTransition(workspace.model.transitionRows, transitionColumns, m);
+      prepareTransition(workspace.model.transitionRows, outgoingTransition(model, t), m);
     }
     if (model.C.paged) {
       prepareMeasurement(workspace.model.measurementRows, coefficientOfPeriod(model.C, t, n * m), n, m);
@@ -83,7 +87,7 @@ void runBackwardPass(const SmootherModel &model, SmootherWorkspace &workspace,
       if (j + 1 < n) {
         if (used) {
           cumulantThroughUpdate(r, previous, gain, measurementRow, scaledInnovation, m);
-          if (covariances != nullptr) {
+          if constexpr (withCovariances) {
             carryInformationThroughUpdate(covariances->information, gain, measurementRow,
                                           covariances->reciprocalVariances[o], covariances->informationTimesGain, m);
           }
@@ -95,9 +99,9 @@ void runBackwardPass(const SmootherModel &model, SmootherWorkspace &workspace,
         }
         continue;
       }
-      if (covariances != nullptr) {
-        carryInformationThroughTransition(covariances->information, transitionRows, transitionColumns,
-                                          covariances->product, m);
+      if constexpr (withCovariances) {
+        carryInformationThroughTransition(covariances->information, transitionRows,
+                                          outgoingTransition(model, t), covariances->product, m);
         if (used) {
           carryInformationThroughUpdate(covariances->information, gain, measurementRow,
                                         covariances->reciprocalVariances[o], covariances->informationTimesGain, m);
@@ -125,9 +129,20 @@ void runBackwardPass(const SmootherModel &model, SmootherWorkspace &workspace,
     for (uint64_t i = 0; i < m; ++i) {
       deviation[i] = covarianceTimesR[i] + deviation[i];
     }
-    if (covariances != nullptr) {
+    if constexpr (withCovariances) {
       writeSmoothedCovariance(covariances->out + t * mm, covariance, covariances->information, covariances->product,
                               covariances->secondProduct, m);
     }
+  }
+}
+
+}  // namespace
+
+void runBackwardPass(const SmootherModel &model, SmootherWorkspace &workspace,
+                     const SmoothedCovarianceWorkspace *covariances) {
+  if (covariances != nullptr) {
+    carryBack<true>(model, workspace, covariances);
+  } else {
+    carryBack<false>(model, workspace, nullptr);
   }
 }

@@ -8,7 +8,8 @@
 
 namespace {
 
-void preparePagedCoefficients(const SmootherModel &model, uint64_t t, PreparedModel &prepared) {
+// Inline: for the local level model a call each period costs as much as the work.
+[[gnu::always_inline]] inline void preparePagedCoefficients(const SmootherModel &model, uint64_t t, PreparedModel &prepared) {
   const uint64_t n = model.n;
   const uint64_t m = model.m;
   if (model.A.paged) {
@@ -71,10 +72,14 @@ void updateAndRecordOfFixedSize(const SmootherModel &model, uint64_t t, Smoother
   }
 }
 
-}  // namespace
-
-void runForwardPass(const SmootherModel &model, SmootherWorkspace &workspace, MissingTest isMissing,
-                    double *reciprocalVariances) {
+// Compiled twice, like the way back: without the reciprocals the records
+// take no more than the means need.
+template <bool keepsReciprocals>
+void filterAndRecord(const SmootherModel &model, SmootherWorkspace &workspace, MissingTest isMissing,
+                     double *reciprocalVariances) {
+  if constexpr (!keepsReciprocals) {
+    reciprocalVariances = nullptr;
+  }
   const uint64_t n = model.n;
   const uint64_t m = model.m;
   PreparedModel &prepared = workspace.model;
@@ -115,5 +120,16 @@ void runForwardPass(const SmootherModel &model, SmootherWorkspace &workspace, Mi
           assimilateObservation(observations[j] - records.means[j], F, measurementRow, m, state, workspace.scratch);
       recordUsedSeries(records, j, workspace.scratch.gain, used, m);
     }
+  }
+}
+
+}  // namespace
+
+void runForwardPass(const SmootherModel &model, SmootherWorkspace &workspace, MissingTest isMissing,
+                    double *reciprocalVariances) {
+  if (reciprocalVariances != nullptr) {
+    filterAndRecord<true>(model, workspace, isMissing, reciprocalVariances);
+  } else {
+    filterAndRecord<false>(model, workspace, isMissing, nullptr);
   }
 }
