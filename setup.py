@@ -2,8 +2,7 @@
 and the modules, and installs them into the package (see python/CMakeLists.txt),
 each finding the host through a run path relative to the package.
 
-The CMake build tree is build-wheel/cmake, kept from one build to the next;
-ORRIM_WHEEL_CMAKE_DIR names another one.
+The CMake build tree is build-wheel/cmake, kept from one build to the next.
 """
 
 import os
@@ -25,7 +24,7 @@ def project_version():
 
 class CMakeBuild(build_ext):
     def build_extension(self, ext):
-        cmake_dir = os.environ.get("ORRIM_WHEEL_CMAKE_DIR") or os.path.join(BUILD_BASE, "cmake")
+        cmake_dir = os.path.join(BUILD_BASE, "cmake")
         # The extension is built for the interpreter that runs this build; a
         # virtual environment's interpreter is a link to it, which may vanish
         # with the environment while the CMake tree is kept.
