@@ -4,12 +4,18 @@ import os
 
 from . import _statespace
 from ._conversion import to_host_value
-from ._module_paths import MODULE_PATHS
+from ._module_paths import MODULE_PATHS as _RECORDED_PATHS
 
 MODULE_NAMES = ("statefilter", "cellstatefilter", "statesmoother")
 # How many outputs each module gives: the log-likelihood, filtered means and
 # covariances; the smoothed means and covariances.
 MODULE_OUTPUT_COUNTS = {"statefilter": 3, "cellstatefilter": 3, "statesmoother": 2}
+
+# An installed package records where its modules are relative to itself, so
+# that it finds them inside itself wherever it is installed; a build tree
+# records absolute paths, which the join leaves as they are.
+_PACKAGE_DIR = os.path.dirname(os.path.abspath(__file__))
+MODULE_PATHS = {name: os.path.join(_PACKAGE_DIR, path) for name, path in _RECORDED_PATHS.items()}
 
 # Loaded modules by real path; a module stays loaded for the life of the process.
 _loaded = {}

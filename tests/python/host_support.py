@@ -6,10 +6,12 @@ import pathlib
 import pytest
 
 import statespace
-from statespace._module_paths import MODULE_PATHS
+from statespace._modules import MODULE_PATHS
 
-# The build puts the test probe module next to the package.
-PROBE_MODULE = pathlib.Path(statespace.__file__).resolve().parent.parent / "testing" / "orrimprobe.so"
+# The build puts the test probe module next to the package; an installed
+# package has none, so the suite run against it names the build's.
+PROBE_MODULE = pathlib.Path(os.environ.get("ORRIM_PROBE_MODULE") or
+                            pathlib.Path(statespace.__file__).resolve().parent.parent / "testing" / "orrimprobe.so")
 
 
 def requires_module(name):

@@ -12,7 +12,7 @@ import pytest
 
 import statespace
 from statespace import _statespace
-from statespace._module_paths import MODULE_PATHS
+from statespace._modules import MODULE_PATHS
 from host_support import requires_module
 from random_models import random_model
 
