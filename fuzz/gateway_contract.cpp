@@ -21,6 +21,29 @@ std::vector<uint64_t> periodsByStates(const std::vector<const OrrimArray *> &inp
   return {rowsOf(inputs.at(0)), rowsOf(inputs.at(1))};
 }
 
+// The filters' states after each period: T x m and m x m x T, m from the
+// rows of A (of its first period when A is a cell array).
+std::vector<std::vector<uint64_t>> filteredStates(const std::vector<const OrrimArray *> &inputs,
+                                                  const OrrimArray *first) {
+  const uint64_t T = orrimRows(first);
+  const OrrimArray *A = inputs.at(1);
+  uint64_t m = 0;
+  if (!orrimIsCell(A)) {
+    m = orrimRows(A);
+  } else if (T > 0 && orrimCellElement(A, 0) != nullptr) {
+    m = orrimRows(orrimCellElement(A, 0));
+  }
+  return {{T, m}, {m, m, T}};
+}
+
+// The smoothed covariances: m x m x T, from the T x m means.
+std::vector<std::vector<uint64_t>> smoothedCovariances(const std::vector<const OrrimArray *> & /*inputs*/,
+                                                       const OrrimArray *first) {
+  const uint64_t T = orrimRows(first);
+  const uint64_t m = orrimColumns(first);
+  return {{m, m, T}};
+}
+
 const orrim::Module &loaded(const std::string &path);
 
 // Bit for bit, the sign of zero included; any NaN matches any NaN.
@@ -149,12 +172,23 @@ std::string violationOf(const GatewayContract &contract, const DecodedCall &call
   if (result.outputs.size() != slots || result.outputs[0] == nullptr) {
     return "no output in the first slot";
   }
-  for (size_t slot = 1; slot < slots; ++slot) {
-    if (result.outputs[slot] != nullptr) {
-      return "an output in slot " + std::to_string(slot);
-    }
-  }
   const OrrimArray *output = result.outputs[0].get();
+  // Slots past those the module fills stay empty.
+  const std::vector<std::vector<uint64_t>> more = contract.moreOutputDimensions(handles, output);
+  uint64_t filled = 1;
+  for (size_t slot = 1; slot < slots; ++slot) {
+    const OrrimArray *extra = result.outputs[slot].get();
+    if (slot > more.size()) {
+      if (extra != nullptr) return "an output in slot " + std::to_string(slot);
+      continue;
+    }
+    if (extra == nullptr) return "no output in slot " + std::to_string(slot);
+    if (orrim::dimensions(extra) != more[slot - 1]) {
+      return "an output in slot " + std::to_string(slot) + " of " + dimensionsText(orrim::dimensions(extra)) +
+             ", not " + dimensionsText(more[slot - 1]);
+    }
+    ++filled;
+  }
   if (orrimIsCell(output)) {
     return "the output is a cell array";
   }
@@ -165,8 +199,8 @@ std::string violationOf(const GatewayContract &contract, const DecodedCall &call
   if (after.blocksReclaimed != before.blocksReclaimed) {
     return "the host had to reclaim blocks the module did not free";
   }
-  if (after.arraysLive != before.arraysLive + 1) {
-    return "arrays other than the output left after the call";
+  if (after.arraysLive != before.arraysLive + filled) {
+    return "arrays other than the outputs left after the call";
   }
   return contract.crossCheck != nullptr ? contract.crossCheck(handles, output) : "";
 }
@@ -175,7 +209,8 @@ std::string violationOf(const GatewayContract &contract, const DecodedCall &call
 
 const GatewayContract &statefilterContract() {
   static const GatewayContract contract{"statefilter", STATEFILTER_MODULE, 8, "tarv:ssm:kfc:",
-                                        "This function requires 8 input matrices.", periodsByOne, nullptr};
+                                        "This function requires 8 input matrices.", periodsByOne, nullptr,
+                                        filteredStates};
   return contract;
 }
 
@@ -186,13 +221,15 @@ const GatewayContract &cellstatefilterContract() {
                                         "tarv:ssm:kfctv:",
                                         "This function requires 8 input matrices.",
                                         periodsByOne,
-                                        agreesWithStatefilter};
+                                        agreesWithStatefilter,
+                                        filteredStates};
   return contract;
 }
 
 const GatewayContract &statesmootherContract() {
   static const GatewayContract contract{"statesmoother", STATESMOOTHER_MODULE, 10, "tarv:ssm:kfc:",
-                                        "This function requires 10 input arguments.", periodsByStates, nullptr};
+                                        "This function requires 10 input arguments.", periodsByStates, nullptr,
+                                        smoothedCovariances};
   return contract;
 }
 

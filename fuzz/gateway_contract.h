@@ -24,6 +24,11 @@ struct GatewayContract {
   // For a call that succeeded: what else its output must agree with; empty
   // when it does. May be null.
   std::string (*crossCheck)(const std::vector<const OrrimArray *> &inputs, const OrrimArray *output);
+  // The outputs after the first that a call asking for them gets: the
+  // filtered states and covariances, or the smoothed covariances. Given the
+  // inputs and the first output, the dimensions of slot 1, 2, ...
+  std::vector<std::vector<uint64_t>> (*moreOutputDimensions)(const std::vector<const OrrimArray *> &inputs,
+                                                             const OrrimArray *first);
 };
 
 const GatewayContract &statefilterContract();
