@@ -22,17 +22,14 @@ std::vector<uint64_t> periodsByStates(const std::vector<const OrrimArray *> &inp
 }
 
 // The filters' states after each period: T x m and m x m x T, m from the
-// rows of A (of its first period when A is a cell array).
+// rows of A, or of its first element when A is a cell array (none when that
+// is empty: with no period, an empty cell array serves).
 std::vector<std::vector<uint64_t>> filteredStates(const std::vector<const OrrimArray *> &inputs,
                                                   const OrrimArray *first) {
   const uint64_t T = orrimRows(first);
   const OrrimArray *A = inputs.at(1);
-  uint64_t m = 0;
-  if (!orrimIsCell(A)) {
-    m = orrimRows(A);
-  } else if (T > 0 && orrimCellElement(A, 0) != nullptr) {
-    m = orrimRows(orrimCellElement(A, 0));
-  }
+  const OrrimArray *firstA = orrimIsCell(A) ? orrimCellElement(A, 0) : A;
+  const uint64_t m = firstA != nullptr ? orrimRows(firstA) : 0;
   return {{T, m}, {m, m, T}};
 }
 
