@@ -461,7 +461,7 @@ int checkSeeds(const fs::path &root) {
       std::ifstream file(entry.path(), std::ios::binary);
       const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
       const fuzzing::DecodedCall call = fuzzing::decodeCall(reinterpret_cast<const uint8_t *>(bytes.data()),
-                                                            bytes.size(), module.contract.inputCount);
+                                                            bytes.size(), inputCountOf(module.contract));
       const fuzzing::CheckedCall checked = fuzzing::checkGatewayCall(module.contract, call);
       const std::string name = entry.path().filename().string();
       const size_t separator = name.find("--");
