@@ -24,8 +24,6 @@ void requireRealArray(const char *prefix, const OrrimArray *array, const char *n
   }
 }
 
-uint64_t heldElements(const OrrimArray *array) { return orrimIsEmpty(array) ? 0 : orrimRows(array) * orrimColumns(array); }
-
 void raiseInputTooSmall(const char *prefix, const char *name, uint64_t held, uint64_t needed,
                         const char *requirement) {
   raiseGatewayError(prefix, "InputTooSmall", "%s holds %" PRIu64 " elements; it must hold at least %" PRIu64 " (%s).",
@@ -44,18 +42,6 @@ void requireElements(const char *prefix, const OrrimArray *array, const char *na
   if (held < needed) {
     raiseInputTooSmall(prefix, name, held, needed, requirement);
   }
-}
-
-uint64_t checkedProduct(const char *prefix, uint64_t a, uint64_t b, const char *what) {
-  uint64_t product = 0;
-  if (__builtin_mul_overflow(a, b, &product)) {
-    raiseSizeOverflow(prefix, what, a, b);
-  }
-  return product;
-}
-
-uint64_t checkedBytes(const char *prefix, uint64_t doubles, const char *what) {
-  return checkedProduct(prefix, doubles, sizeof(double), what);
 }
 
 double *createOutput(OrrimArray *outputs[], int slot, std::initializer_list<uint64_t> dimensions) {

@@ -9,18 +9,6 @@ namespace {
 
 constexpr const char *sizeNames[] = {"T", "n", "m", "k", "h", "1"};
 
-uint64_t sizeOf(const ModelSizes &sizes, ModelSize size) {
-  switch (size) {
-    case ModelSize::T: return sizes.T;
-    case ModelSize::n: return sizes.n;
-    case ModelSize::m: return sizes.m;
-    case ModelSize::k: return sizes.k;
-    case ModelSize::h: return sizes.h;
-    case ModelSize::one: return 1;
-  }
-  return 0;
-}
-
 // "m x k": the shape as an error names it, made only for an error.
 struct ShapeText {
   char text[16];
@@ -93,10 +81,9 @@ void requireMatrixOrEmpty(const char *prefix, const OrrimArray *array, const Gat
   }
 }
 
-}  // namespace
-
-void requireGatewayInputsPresent(const GatewayDescription &gateway, int32_t inputCount,
-                                 const OrrimArray *const inputs[]) {
+// Inline in both callers: checkGatewayInputs runs on every call of a model
+// fitted thousands of times.
+inline void requirePresent(const GatewayDescription &gateway, int32_t inputCount, const OrrimArray *const inputs[]) {
   if (inputCount != static_cast<int32_t>(gateway.inputs.size())) {
     raiseGatewayError(gateway.errorPrefix, "NotEnoughInputs", "%s", gateway.countMessage);
   }
@@ -111,9 +98,16 @@ void requireGatewayInputsPresent(const GatewayDescription &gateway, int32_t inpu
   }
 }
 
+}  // namespace
+
+void requireGatewayInputsPresent(const GatewayDescription &gateway, int32_t inputCount,
+                                 const OrrimArray *const inputs[]) {
+  requirePresent(gateway, inputCount, inputs);
+}
+
 CheckedInputs checkGatewayInputs(const GatewayDescription &gateway, int32_t inputCount,
                                  const OrrimArray *const inputs[]) {
-  requireGatewayInputsPresent(gateway, inputCount, inputs);
+  requirePresent(gateway, inputCount, inputs);
   CheckedInputs checked{};
   for (size_t position = 0; position < gateway.inputs.size(); ++position) {
     checked.paged[position] = gateway.inputs[position].pageable && isPagedCoefficient(inputs[position]);
@@ -128,11 +122,12 @@ CheckedInputs checkGatewayInputs(const GatewayDescription &gateway, int32_t inpu
   // Every input must hold what the sizes address before anything is
   // created: the module reads them on trust.
   const char *prefix = gateway.errorPrefix;
+  const uint64_t sizeValues[] = {sizes.T, sizes.n, sizes.m, sizes.k, sizes.h, 1};  // by ModelSize
   for (size_t position = 0; position < gateway.inputs.size(); ++position) {
     const GatewayInput &input = gateway.inputs[position];
     const OrrimArray *array = inputs[position];
-    const uint64_t rows = sizeOf(sizes, input.rows);
-    const uint64_t columns = sizeOf(sizes, input.columns);
+    const uint64_t rows = sizeValues[static_cast<int>(input.rows)];
+    const uint64_t columns = sizeValues[static_cast<int>(input.columns)];
     switch (input.rule) {
       case InputRule::matrix:
         requireMatrix(prefix, array, input, rows, columns, checked.paged[position], sizes.T);

@@ -17,7 +17,9 @@ void requireElements(const char *prefix, const OrrimArray *array, const char *na
                      const char *requirement);
 
 // The elements an array holds: none when empty, else rows times columns.
-uint64_t heldElements(const OrrimArray *array);
+inline uint64_t heldElements(const OrrimArray *array) {
+  return orrimIsEmpty(array) ? 0 : orrimRows(array) * orrimColumns(array);
+}
 
 // The InputTooSmall error: `name` holds `held` elements and must hold `needed`.
 [[noreturn]] void raiseInputTooSmall(const char *prefix, const char *name, uint64_t held, uint64_t needed,
@@ -27,10 +29,19 @@ uint64_t heldElements(const OrrimArray *array);
 [[noreturn]] void raiseSizeOverflow(const char *prefix, const char *what, uint64_t a, uint64_t b);
 
 // a*b, or the TooLarge error naming `what` when the product overflows 64 bits.
-uint64_t checkedProduct(const char *prefix, uint64_t a, uint64_t b, const char *what);
+// Inline: a call on a small model makes a dozen of them.
+inline uint64_t checkedProduct(const char *prefix, uint64_t a, uint64_t b, const char *what) {
+  uint64_t product = 0;
+  if (__builtin_mul_overflow(a, b, &product)) {
+    raiseSizeOverflow(prefix, what, a, b);
+  }
+  return product;
+}
 
 // The byte count of `doubles` doubles, checked the same way.
-uint64_t checkedBytes(const char *prefix, uint64_t doubles, const char *what);
+inline uint64_t checkedBytes(const char *prefix, uint64_t doubles, const char *what) {
+  return checkedProduct(prefix, doubles, sizeof(double), what);
+}
 
 // Creates the real array of the given dimensions in outputs[slot] and returns
 // its data.
