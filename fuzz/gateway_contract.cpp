@@ -26,7 +26,8 @@ std::vector<uint64_t> periodsByStates(const std::vector<const OrrimArray *> &inp
 }
 
 // The filters' states after each period: T x m and m x m x T, m from the
-// rows of A (of its first period when A is a cell array).
+// rows of A (of its first element when A is a cell array, which gives m also
+// when there is no period; an empty one gives none).
 std::vector<std::vector<uint64_t>> filteredStates(const std::vector<const OrrimArray *> &inputs,
                                                   const OrrimArray *first) {
   const uint64_t T = orrimRows(first);
@@ -34,7 +35,7 @@ std::vector<std::vector<uint64_t>> filteredStates(const std::vector<const OrrimA
   uint64_t m = 0;
   if (!orrimIsCell(A)) {
     m = orrimRows(A);
-  } else if (T > 0 && orrimCellElement(A, 0) != nullptr) {
+  } else if (!orrimIsEmpty(A) && orrimCellElement(A, 0) != nullptr) {
     m = orrimRows(orrimCellElement(A, 0));
   }
   return {{T, m}, {m, m, T}};
