@@ -2,11 +2,10 @@
 // that one check of all of them establishes before anything is created.
 #pragma once
 
+#include "cellstatefilter_inputs.h"
 #include "orrim.h"
 
 #include <cstdint>
-
-inline constexpr const char *cellFilterErrorPrefix = "tarv:ssm:kfctv:";
 
 // Y or one of A, B, C, D: one matrix for every period, or a cell array whose
 // element t (0-based linear index, any cell shape) serves period t.
@@ -37,8 +36,9 @@ struct CellFilterSizes {
   uint64_t mostSeries;         // the largest series count of any period
 };
 
-// Takes the eight input handles apart; a missing one ends the call.
-CellFilterInputs readCellFilterInputs(const OrrimArray *const inputs[]);
+// Checks the input count and that every input is there, each of Y, A, B, C, D
+// a real or a cell array and the others real, then takes the handles apart.
+CellFilterInputs readCellFilterInputs(int32_t inputCount, const OrrimArray *const inputs[]);
 
 // Checks that every input holds what the filter will read in every period,
 // and that no size product overflows; ends the call with a one-line

@@ -3,6 +3,7 @@
 // output or any working block exists.
 #include "cell_filter_inputs.h"
 #include "gateway_checks.h"
+#include "gateway_inputs.h"
 
 #include <cctype>
 #include <cinttypes>
@@ -11,19 +12,17 @@
 
 namespace {
 
-constexpr const char *prefix = cellFilterErrorPrefix;
-constexpr const char *nameOfY = "Input 1 (Y)";
-constexpr const char *nameOfA = "Input 2 (A)";
-constexpr const char *nameOfB = "Input 3 (B)";
-constexpr const char *nameOfC = "Input 4 (C)";
-constexpr const char *nameOfD = "Input 5 (D)";
+constexpr const char *prefix = cellstatefilterGateway.errorPrefix;
+constexpr const char *nameOfY = cellstatefilterInputs[0].name;
+constexpr const char *nameOfA = cellstatefilterInputs[1].name;
+constexpr const char *nameOfB = cellstatefilterInputs[2].name;
+constexpr const char *nameOfC = cellstatefilterInputs[3].name;
+constexpr const char *nameOfD = cellstatefilterInputs[4].name;
+constexpr const char *nameOfX0 = cellstatefilterInputs[5].name;
+constexpr const char *nameOfP0 = cellstatefilterInputs[6].name;
+constexpr const char *nameOfTol = cellstatefilterInputs[7].name;
 
-PeriodSource sourceOf(const OrrimArray *array, const char *name) {
-  if (array == nullptr) {
-    raiseGatewayError(prefix, "InputNotReal", "%s is missing; it must be a real array or a cell array.", name);
-  }
-  return PeriodSource{array, orrimIsCell(array)};
-}
+PeriodSource sourceOf(const OrrimArray *array) { return PeriodSource{array, orrimIsCell(array)}; }
 
 // For a name used inside a sentence.
 void lowerFirst(char *text) { text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0]))); }
@@ -154,19 +153,17 @@ uint64_t checkPeriod(const CellFilterInputs &inputs, const CellFilterSizes &size
 
 }  // namespace
 
-CellFilterInputs readCellFilterInputs(const OrrimArray *const inputs[]) {
+CellFilterInputs readCellFilterInputs(int32_t inputCount, const OrrimArray *const inputs[]) {
+  requireGatewayInputsPresent(cellstatefilterGateway, inputCount, inputs);
   CellFilterInputs result{};
-  result.Y = sourceOf(inputs[0], nameOfY);
-  result.A = sourceOf(inputs[1], nameOfA);
-  result.B = sourceOf(inputs[2], nameOfB);
-  result.C = sourceOf(inputs[3], nameOfC);
-  result.D = sourceOf(inputs[4], nameOfD);
+  result.Y = sourceOf(inputs[0]);
+  result.A = sourceOf(inputs[1]);
+  result.B = sourceOf(inputs[2]);
+  result.C = sourceOf(inputs[3]);
+  result.D = sourceOf(inputs[4]);
   result.x0 = inputs[5];
   result.P0 = inputs[6];
   result.tol = inputs[7];
-  requireRealArray(prefix, result.x0, "Input 6 (x0)");
-  requireRealArray(prefix, result.P0, "Input 7 (P0)");
-  requireRealArray(prefix, result.tol, "Input 8 (tol)");
   return result;
 }
 
@@ -192,10 +189,10 @@ CellFilterSizes checkCellFilterInputs(const CellFilterInputs &inputs) {
   const uint64_t mm = checkedProduct(prefix, m, m, "m*m of input 2 (A)");
   char detail[96];
   std::snprintf(detail, sizeof detail, "m = %" PRIu64 ", the rows of input 2 (A)", m);
-  requireElements(prefix, inputs.x0, "Input 6 (x0)", m, detail);
+  requireElements(prefix, inputs.x0, nameOfX0, m, detail);
   std::snprintf(detail, sizeof detail, "m*m with m = %" PRIu64, m);
-  requireElements(prefix, inputs.P0, "Input 7 (P0)", mm, detail);
-  requireElements(prefix, inputs.tol, "Input 8 (tol)", 1, "one value");
+  requireElements(prefix, inputs.P0, nameOfP0, mm, detail);
+  requireElements(prefix, inputs.tol, nameOfTol, 1, "one value");
 
   sizes.mostSeries = sizes.firstSeries;
   // Without a cell array every period reads what period 0 reads, so period 0

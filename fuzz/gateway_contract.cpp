@@ -1,5 +1,9 @@
 #include "gateway_contract.h"
 
+#include "cellstatefilter_inputs.h"
+#include "statefilter_inputs.h"
+#include "statesmoother_inputs.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -130,23 +134,23 @@ std::string violationOf(const GatewayContract &contract, const DecodedCall &call
                         const std::vector<const OrrimArray *> &handles, const orrim::CallResult &result,
                         const orrim::Counters &before, const orrim::Counters &after) {
   const int32_t inputCount = static_cast<int32_t>(handles.size());
-  const bool wrongCount = inputCount != contract.inputCount;
+  const bool wrongCount = inputCount != inputCountOf(contract);
+  const std::string prefix = contract.gateway.errorPrefix;
   if (after.blocksLive != before.blocksLive || after.bytesLive != before.bytesLive) {
     return "blocks left allocated after the call";
   }
   if (result.failed) {
     const std::string &id = result.identifier;
-    const bool moduleError = id == contract.errorPrefix + "NotEnoughInputs" ||
-                             id == contract.errorPrefix + "InputTooSmall" ||
-                             id == contract.errorPrefix + "InputNotReal" || id == contract.errorPrefix + "TooLarge";
+    const bool moduleError = id == prefix + "NotEnoughInputs" || id == prefix + "InputTooSmall" ||
+                             id == prefix + "InputNotReal" || id == prefix + "TooLarge";
     const bool hostError = id == "orrim:OutOfMemory" || id == "orrim:TooLarge";
     if (!moduleError && !hostError) {
       return "an identifier the module does not document: " + id;
     }
-    if (wrongCount != (id == contract.errorPrefix + "NotEnoughInputs")) {
+    if (wrongCount != (id == prefix + "NotEnoughInputs")) {
       return wrongCount ? "a wrong input count gave " + id : "the right input count gave " + id;
     }
-    if (wrongCount && result.message != contract.countMessage) {
+    if (wrongCount && result.message != contract.gateway.countMessage) {
       return "the input count error has the message \"" + result.message + "\"";
     }
     if (result.message.empty() || result.message.find('\n') != std::string::npos) {
@@ -205,28 +209,20 @@ std::string violationOf(const GatewayContract &contract, const DecodedCall &call
 }  // namespace
 
 const GatewayContract &statefilterContract() {
-  static const GatewayContract contract{"statefilter", STATEFILTER_MODULE, 8, "tarv:ssm:kfc:",
-                                        "This function requires 8 input matrices.", periodsByOne, nullptr,
+  static const GatewayContract contract{"statefilter", STATEFILTER_MODULE, statefilterGateway, periodsByOne, nullptr,
                                         filteredStates};
   return contract;
 }
 
 const GatewayContract &cellstatefilterContract() {
-  static const GatewayContract contract{"cellstatefilter",
-                                        CELLSTATEFILTER_MODULE,
-                                        8,
-                                        "tarv:ssm:kfctv:",
-                                        "This function requires 8 input matrices.",
-                                        periodsByOne,
-                                        agreesWithStatefilter,
-                                        filteredStates};
+  static const GatewayContract contract{"cellstatefilter", CELLSTATEFILTER_MODULE, cellstatefilterGateway, periodsByOne,
+                                        agreesWithStatefilter, filteredStates};
   return contract;
 }
 
 const GatewayContract &statesmootherContract() {
-  static const GatewayContract contract{"statesmoother", STATESMOOTHER_MODULE, 10, "tarv:ssm:kfc:",
-                                        "This function requires 10 input arguments.", periodsByStates, nullptr,
-                                        smoothedCovariances};
+  static const GatewayContract contract{"statesmoother", STATESMOOTHER_MODULE, statesmootherGateway, periodsByStates,
+                                        nullptr, smoothedCovariances};
   return contract;
 }
 
@@ -261,7 +257,7 @@ CheckedCall checkGatewayCall(const GatewayContract &contract, const DecodedCall 
 int fuzzOneCall(const GatewayContract &contract, const uint8_t *data, size_t size) {
   CheckedCall checked;
   {
-    const DecodedCall call = decodeCall(data, size, contract.inputCount);
+    const DecodedCall call = decodeCall(data, size, inputCountOf(contract));
     checked = checkGatewayCall(contract, call);
   }
   if (checked.violation.empty() && (orrim::counters().arraysLive != 0 || orrim::counters().blocksLive != 0)) {

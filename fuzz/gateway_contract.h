@@ -4,6 +4,7 @@
 #pragma once
 
 #include "fuzz_input.h"
+#include "gateway_inputs.h"
 #include "orrim_host.hpp"
 
 #include <cstdint>
@@ -15,9 +16,9 @@ namespace fuzzing {
 struct GatewayContract {
   std::string name;
   std::string modulePath;
-  int32_t inputCount;
-  std::string errorPrefix;   // every identifier the module raises starts with it
-  std::string countMessage;  // the message of a wrong input count
+  // The module's own table: its inputs, its error prefix and the message of
+  // a wrong input count.
+  const GatewayDescription &gateway;
   // The dimensions of the output of a call that succeeds, from the sizes the
   // module reads (the inputs are all present then).
   std::vector<uint64_t> (*outputDimensions)(const std::vector<const OrrimArray *> &inputs);
@@ -30,6 +31,10 @@ struct GatewayContract {
   std::vector<std::vector<uint64_t>> (*moreOutputDimensions)(const std::vector<const OrrimArray *> &inputs,
                                                              const OrrimArray *first);
 };
+
+inline int32_t inputCountOf(const GatewayContract &contract) {
+  return static_cast<int32_t>(contract.gateway.inputs.size());
+}
 
 const GatewayContract &statefilterContract();
 const GatewayContract &cellstatefilterContract();

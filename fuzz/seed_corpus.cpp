@@ -255,6 +255,13 @@ std::vector<Seed> cellstatefilterSeeds() {
     seeds.add("ok", "no-periods-empty-cells", std::move(call));
   }
   {
+    // No period, but A's first element gives m = 1: T x m and m x m x T.
+    CallEncoder call(N, N, 3);
+    call.matrix(0, 1, {}).cell({1, 1}).scalar(0.5);
+    call.scalar(1.0).scalar(1.0).scalar(1.0).scalar(0.0).scalar(1.0).scalar(0.0);
+    seeds.add("ok", "no-periods-cell-a-with-an-element-and-three-outputs", std::move(call));
+  }
+  {
     CallEncoder call(N, N);
     call.cell({2, 1}).real({1}, {inf}).real({1}, {-1e300}).scalar(1e154).scalar(1e154).scalar(1.0);
     call.scalar(0.0).scalar(nan).scalar(1.0).scalar(-inf);
@@ -461,7 +468,7 @@ int checkSeeds(const fs::path &root) {
       std::ifstream file(entry.path(), std::ios::binary);
       const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
       const fuzzing::DecodedCall call = fuzzing::decodeCall(reinterpret_cast<const uint8_t *>(bytes.data()),
-                                                            bytes.size(), module.contract.inputCount);
+                                                            bytes.size(), inputCountOf(module.contract));
       const fuzzing::CheckedCall checked = fuzzing::checkGatewayCall(module.contract, call);
       const std::string name = entry.path().filename().string();
       const size_t separator = name.find("--");

@@ -14,7 +14,8 @@ cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 shift || true
 modules=("$@")
-[ ${#modules[@]} -gt 0 ] || modules=(statefilter cellstatefilter statesmoother)
+# Every module of modules.txt unless named.
+[ ${#modules[@]} -gt 0 ] || read -r -a modules <<<"$(awk '/^[a-z]/ { print $1 }' modules.txt | xargs)"
 bash scripts/install_dependencies.sh
 build_dir="${FUZZ_BUILD_DIR:-build-fuzz}"
 CC=clang CXX=clang++ cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORRIM_FUZZ=ON \

@@ -13,8 +13,10 @@ cd "$(dirname "$0")/.."
 bash scripts/install_dependencies.sh
 build_dir="${MEMCHECK_BUILD_DIR:-build-memcheck}"
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORRIM_BUILD_BENCHMARKS=OFF >/dev/null
-programs=(host/host_tests core/core_tests statefilter/statefilter_tests cellstatefilter/cellstatefilter_tests
-          statesmoother/statesmoother_tests)
+programs=(host/host_tests core/core_tests)
+for module in $(awk '/^[a-z]/ { print $1 }' modules.txt); do
+  programs+=("$module/${module}_tests")
+done
 targets=()
 for program in "${programs[@]}"; do
   targets+=("$(basename "$program")")

@@ -4,14 +4,29 @@
 
 #include "filter_period.h"
 #include "filter_types.h"
+#include "working_blocks.h"
 
+#include <cstddef>
 #include <cstdint>
 
-// The ten working blocks, in the order the gateway takes them.
 struct StateFilterWorkspace {
   PreparedModel model;
   FilterState state;
   FilterScratch scratch;
+};
+
+// The ten working blocks, in the order the gateway takes and releases them.
+inline constexpr WorkingBlock stateFilterBlocks[] = {
+    {offsetof(StateFilterWorkspace, model.transitionRows), mmDoubles},
+    {offsetof(StateFilterWorkspace, model.stateNoiseCov), mmDoubles},
+    {offsetof(StateFilterWorkspace, model.measurementRows), nmDoubles},
+    {offsetof(StateFilterWorkspace, model.observationNoiseVar), nDoubles},
+    {offsetof(StateFilterWorkspace, state.x), mDoubles},
+    {offsetof(StateFilterWorkspace, state.P), mmDoubles},
+    {offsetof(StateFilterWorkspace, scratch.covTimesRow), mDoubles},
+    {offsetof(StateFilterWorkspace, scratch.gain), mDoubles},
+    {offsetof(StateFilterWorkspace, scratch.transitionTimesCov), mmDoubles},
+    {offsetof(StateFilterWorkspace, scratch.stateCopy), mDoubles},
 };
 
 // Y is T x n column-major; A, B, C, D give their page t for period t when

@@ -2,16 +2,6 @@
 
 #include "dense_products.h"
 
-std::array<double **, smoothedCovarianceBlockCount> smoothedCovarianceBlocks(SmoothedCovarianceWorkspace &workspace) {
-  return {&workspace.reciprocalVariances, &workspace.information, &workspace.product, &workspace.secondProduct,
-          &workspace.informationTimesGain};
-}
-
-std::array<uint64_t, smoothedCovarianceBlockCount> smoothedCovarianceBlockSizes(uint64_t nT, uint64_t mm,
-                                                                                uint64_t m) {
-  return {nT, mm, mm, mm, m};
-}
-
 void clearInformation(double *N, uint64_t m) {
   for (uint64_t e = 0; e < m * m; ++e) {
     N[e] = 0.0;

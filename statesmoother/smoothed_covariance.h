@@ -8,7 +8,8 @@
 // symmetric: each element below the diagonal is formed once and mirrored.
 #pragma once
 
-#include <array>
+#include "working_blocks.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -21,13 +22,15 @@ struct SmoothedCovarianceWorkspace {
   double *out;                  // m x m x T: the output, page t for period t
 };
 
-inline constexpr size_t smoothedCovarianceBlockCount = 5;
-
-// The working blocks (not the output), in the order they are taken and released.
-std::array<double **, smoothedCovarianceBlockCount> smoothedCovarianceBlocks(SmoothedCovarianceWorkspace &workspace);
-
-// Their double counts, in the same order; nT, mm are checked by the caller.
-std::array<uint64_t, smoothedCovarianceBlockCount> smoothedCovarianceBlockSizes(uint64_t nT, uint64_t mm, uint64_t m);
+// The working blocks (not the output), in the order they are taken and
+// released: sizes the smoother's own blocks use, and so checked with them.
+inline constexpr WorkingBlock smoothedCovarianceBlocks[] = {
+    {offsetof(SmoothedCovarianceWorkspace, reciprocalVariances), nTDoubles},
+    {offsetof(SmoothedCovarianceWorkspace, information), mmDoubles},
+    {offsetof(SmoothedCovarianceWorkspace, product), mmDoubles},
+    {offsetof(SmoothedCovarianceWorkspace, secondProduct), mmDoubles},
+    {offsetof(SmoothedCovarianceWorkspace, informationTimesGain), mDoubles},
+};
 
 // N = 0 before the last observation.
 void clearInformation(double *N, uint64_t m);

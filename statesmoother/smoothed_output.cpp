@@ -7,8 +7,5 @@ void writeSmoothedOutput(uint64_t T, uint64_t m, SmootherWorkspace &workspace, d
     workspace.meanStates[e] = workspace.predictedStates[e] + workspace.meanStates[e];
   }
   transposeCopy(out, workspace.meanStates, m, T);
-  for (double **block : smootherBlocks(workspace)) {
-    release(*block);
-    *block = nullptr;
-  }
+  releaseBlocks(smootherBlocks, &workspace, release);
 }

@@ -2,42 +2,19 @@
 
 #include "model_preparation.h"
 
-std::array<double **, smootherBlockCount> smootherBlocks(SmootherWorkspace &workspace) {
-  return {&workspace.meanStates,
-          &workspace.observationsByPeriod,
-          &workspace.model.transitionRows,
-          &workspace.model.stateNoiseCov,
-          &workspace.model.measurementRows,
-          &workspace.model.observationNoiseVar,
-          &workspace.state.x,
-          &workspace.state.P,
-          &workspace.scratch.covTimesRow,
-          &workspace.scratch.gain,
-          &workspace.scratch.transitionTimesCov,
-          &workspace.scratch.stateCopy,
-          &workspace.predictedCovariances,
-          &workspace.observationGains,
-          &workspace.scaledInnovations,
-          &workspace.skipFlags,
-          &workspace.smoothingCumulant,
-          &workspace.identityMatrix,
-          &workspace.updateMatrix,
-          &workspace.transitionUpdateMatrix,
-          &workspace.predictedStates,
-          &workspace.meanObservations};
-}
-
-std::array<uint64_t, smootherBlockCount> smootherBlockSizes(uint64_t T, uint64_t n, uint64_t m,
-                                                            CountProduct multiply) {
-  const uint64_t mT = multiply(m, T, "m*T");
-  const uint64_t nT = multiply(n, T, "n*T");
-  const uint64_t mm = multiply(m, m, "m*m");
-  const uint64_t nm = multiply(n, m, "n*m");
+BlockCounts smootherBlockCounts(uint64_t T, uint64_t n, uint64_t m, CountProduct multiply) {
+  BlockCounts counts{};
+  counts[mTDoubles] = multiply(m, T, "m*T");
+  counts[nTDoubles] = multiply(n, T, "n*T");
+  counts[mmDoubles] = multiply(m, m, "m*m");
+  counts[nmDoubles] = multiply(n, m, "n*m");
   // m*(m+1)/2, the halving done first, on the even factor: fits whenever m*m does.
   const uint64_t triangle = m % 2 == 0 ? multiply(m / 2, m + 1, "m*(m+1)/2") : multiply(m, (m + 1) / 2, "m*(m+1)/2");
-  const uint64_t triangleT = multiply(triangle, T, "m*(m+1)/2*T");
-  const uint64_t mnT = multiply(mT, n, "m*n*T");
-  return {mT, nT, mm, mm, nm, n, m, mm, m, m, mm, m, triangleT, mnT, nT, nT, m, mm, mm, mm, mT, nT};
+  counts[triangleTDoubles] = multiply(triangle, T, "m*(m+1)/2*T");
+  counts[mnTDoubles] = multiply(counts[mTDoubles], n, "m*n*T");
+  counts[mDoubles] = m;
+  counts[nDoubles] = n;
+  return counts;
 }
 
 namespace {

@@ -1,10 +1,11 @@
-// The working storage of one smoother call: 22 blocks, taken at once before
-// the first period and given back together by the output step.
+// The working storage of one smoother call: the blocks of smootherBlocks,
+// taken at once before the first period and given back together by the
+// output step.
 #pragma once
 
 #include "filter_types.h"
+#include "working_blocks.h"
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -29,18 +30,38 @@ struct SmootherWorkspace {
   double *meanObservations;      // n x T; element t*n + j is the noise-free observation
 };
 
-inline constexpr size_t smootherBlockCount = 22;
-
 // The blocks in the order they are taken and released.
-std::array<double **, smootherBlockCount> smootherBlocks(SmootherWorkspace &workspace);
+inline constexpr WorkingBlock smootherBlocks[] = {
+    {offsetof(SmootherWorkspace, meanStates), mTDoubles},
+    {offsetof(SmootherWorkspace, observationsByPeriod), nTDoubles},
+    {offsetof(SmootherWorkspace, model.transitionRows), mmDoubles},
+    {offsetof(SmootherWorkspace, model.stateNoiseCov), mmDoubles},
+    {offsetof(SmootherWorkspace, model.measurementRows), nmDoubles},
+    {offsetof(SmootherWorkspace, model.observationNoiseVar), nDoubles},
+    {offsetof(SmootherWorkspace, state.x), mDoubles},
+    {offsetof(SmootherWorkspace, state.P), mmDoubles},
+    {offsetof(SmootherWorkspace, scratch.covTimesRow), mDoubles},
+    {offsetof(SmootherWorkspace, scratch.gain), mDoubles},
+    {offsetof(SmootherWorkspace, scratch.transitionTimesCov), mmDoubles},
+    {offsetof(SmootherWorkspace, scratch.stateCopy), mDoubles},
+    {offsetof(SmootherWorkspace, predictedCovariances), triangleTDoubles},
+    {offsetof(SmootherWorkspace, observationGains), mnTDoubles},
+    {offsetof(SmootherWorkspace, scaledInnovations), nTDoubles},
+    {offsetof(SmootherWorkspace, skipFlags), nTDoubles},
+    {offsetof(SmootherWorkspace, smoothingCumulant), mDoubles},
+    {offsetof(SmootherWorkspace, identityMatrix), mmDoubles},
+    {offsetof(SmootherWorkspace, updateMatrix), mmDoubles},
+    {offsetof(SmootherWorkspace, transitionUpdateMatrix), mmDoubles},
+    {offsetof(SmootherWorkspace, predictedStates), mTDoubles},
+    {offsetof(SmootherWorkspace, meanObservations), nTDoubles},
+};
 
 // a*b for the size named `what`; the gateway's version refuses an overflow.
 using CountProduct = uint64_t (*)(uint64_t a, uint64_t b, const char *what);
 
-// The double count of every block, in the order of smootherBlocks, each
-// product formed through `multiply`.
-std::array<uint64_t, smootherBlockCount> smootherBlockSizes(uint64_t T, uint64_t n, uint64_t m,
-                                                            CountProduct multiply);
+// The double counts the smoother's blocks use, each product formed through
+// `multiply`: m*T, n*T, m*m, n*m, m*(m+1)/2, m*(m+1)/2*T, m*n*T in turn.
+BlockCounts smootherBlockCounts(uint64_t T, uint64_t n, uint64_t m, CountProduct multiply);
 
 // The sizes and coefficients every stage is given.
 struct SmootherModel {

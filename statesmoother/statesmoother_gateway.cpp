@@ -1,8 +1,8 @@
-// The entry point of the statesmoother module: checks the ten inputs, takes
-// the 22 working blocks, runs mean path, forward pass and backward pass, and
-// lets the output step write the result and give the blocks back. Asked for
-// two outputs, it also takes the five blocks of the smoothed covariances and
-// writes them as the second.
+// The entry point of the statesmoother module: checks the inputs against
+// their table, takes the working blocks of smootherBlocks, runs mean path,
+// forward pass and backward pass, and lets the output step write the result
+// and give the blocks back. Asked for two outputs, it also takes the blocks
+// of the smoothed covariances and writes them as the second.
 #include "backward_pass.h"
 #include "forward_pass.h"
 #include "gateway_checks.h"
@@ -11,112 +11,65 @@
 #include "smoothed_covariance.h"
 #include "smoothed_output.h"
 #include "smoother_workspace.h"
-
-#include <cinttypes>
-#include <cstdio>
+#include "statesmoother_inputs.h"
 
 namespace {
 
-constexpr const char *errorPrefix = "tarv:ssm:kfc:";
-constexpr int inputCountRequired = 10;
-
-// An empty intercept stands for zeros; a given one must hold every period.
-const double *requireIntercept(const OrrimArray *array, const char *name, const char *shape, uint64_t rows,
-                               uint64_t T) {
-  if (orrimIsEmpty(array)) {
-    return nullptr;
-  }
-  char requirement[160];
-  std::snprintf(requirement, sizeof requirement, "%s = %" PRIu64 " x %" PRIu64 ", or empty", shape, rows, T);
-  requireElements(errorPrefix, array, name, checkedProduct(errorPrefix, rows, T, shape), requirement);
-  return orrimRealData(array);
-}
+constexpr const char *errorPrefix = statesmootherGateway.errorPrefix;
 
 uint64_t checkedCount(uint64_t a, uint64_t b, const char *what) { return checkedProduct(errorPrefix, a, b, what); }
 
 // The working storage grows as m*m*T/2 + m*n*T: every count and byte count is
 // checked before anything is allocated.
-std::array<uint64_t, smootherBlockCount> checkedBlockSizes(uint64_t T, uint64_t n, uint64_t m) {
-  const std::array<uint64_t, smootherBlockCount> sizes = smootherBlockSizes(T, n, m, checkedCount);
-  for (uint64_t doubles : sizes) {
-    checkedBytes(errorPrefix, doubles, "of a working block in bytes");
+BlockCounts checkedBlockCounts(uint64_t T, uint64_t n, uint64_t m) {
+  const BlockCounts counts = smootherBlockCounts(T, n, m, checkedCount);
+  for (const WorkingBlock &block : smootherBlocks) {
+    checkedBytes(errorPrefix, counts[block.size], "of a working block in bytes");
   }
-  return sizes;
+  return counts;
 }
+
+// An empty intercept stands for zeros.
+const double *interceptData(const OrrimArray *array) { return orrimIsEmpty(array) ? nullptr : orrimRealData(array); }
 
 }  // namespace
 
 extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t inputCount,
                              const OrrimArray *inputs[]) {
-  if (inputCount != inputCountRequired) {
-    orrimRaiseError("tarv:ssm:kfc:NotEnoughInputs", "This function requires 10 input arguments.");
-  }
-  const char *names[inputCountRequired] = {"Input 1 (Y)",   "Input 2 (A)",  "Input 3 (B)",
-                                           "Input 4 (C)",   "Input 5 (D)",  "Input 6 (P0)",
-                                           "Input 7 (tol)", "Input 8 (x0)", "Input 9 (stateIntercept)",
-                                           "Input 10 (observationIntercept)"};
-  for (int position = 0; position < inputCountRequired; ++position) {
-    requireRealArray(errorPrefix, inputs[position], names[position]);
-  }
-  const OrrimArray *Y = inputs[0];
-  const OrrimArray *A = inputs[1];
-  const OrrimArray *B = inputs[2];
-  const OrrimArray *C = inputs[3];
-  const OrrimArray *D = inputs[4];
-
+  // Every stage reads on trust, so everything it will address is checked
+  // before the output exists.
+  const CheckedInputs checked = checkGatewayInputs(statesmootherGateway, inputCount, inputs);
   SmootherModel model{};
-  model.A.paged = isPagedCoefficient(A);
-  model.B.paged = isPagedCoefficient(B);
-  model.C.paged = isPagedCoefficient(C);
-  model.D.paged = isPagedCoefficient(D);
-  model.T = orrimRows(Y);
-  model.n = orrimColumns(Y);
-  model.m = orrimRows(A);
-  model.k = pageColumns(B, model.B.paged, model.T);
-  model.h = pageColumns(D, model.D.paged, model.T);
+  model.T = checked.sizes.T;
+  model.n = checked.sizes.n;
+  model.m = checked.sizes.m;
+  model.k = checked.sizes.k;
+  model.h = checked.sizes.h;
   const uint64_t T = model.T;
   const uint64_t n = model.n;
   const uint64_t m = model.m;
+  const BlockCounts counts = checkedBlockCounts(T, n, m);
 
-  // Every stage reads on trust, so everything it will address is checked
-  // before the output exists.
-  requireCoefficient(errorPrefix, Y, names[0], "T x n", T, n, false, T);
-  requireCoefficient(errorPrefix, A, names[1], "m x m", m, m, model.A.paged, T);
-  requireCoefficient(errorPrefix, B, names[2], "m x k", m, model.k, model.B.paged, T);
-  requireCoefficient(errorPrefix, C, names[3], "n x m", n, m, model.C.paged, T);
-  requireCoefficient(errorPrefix, D, names[4], "n x h", n, model.h, model.D.paged, T);
-  requireCoefficient(errorPrefix, inputs[5], names[5], "m x m", m, m, false, T);
-  requireElements(errorPrefix, inputs[6], names[6], 1, "one value");
-  requireCoefficient(errorPrefix, inputs[7], names[7], "m x 1", m, 1, false, T);
-  const double *stateIntercept = requireIntercept(inputs[8], names[8], "m x T", m, T);
-  const double *observationIntercept = requireIntercept(inputs[9], names[9], "n x T", n, T);
-  const std::array<uint64_t, smootherBlockCount> sizes = checkedBlockSizes(T, n, m);
-
-  model.A.data = orrimRealData(A);
-  model.B.data = orrimRealData(B);
-  model.C.data = orrimRealData(C);
-  model.D.data = orrimRealData(D);
+  model.A = CoefficientSource{orrimRealData(inputs[1]), checked.paged[1]};
+  model.B = CoefficientSource{orrimRealData(inputs[2]), checked.paged[2]};
+  model.C = CoefficientSource{orrimRealData(inputs[3]), checked.paged[3]};
+  model.D = CoefficientSource{orrimRealData(inputs[4]), checked.paged[4]};
   model.tol = orrimScalar(inputs[6]);
+  const OrrimArray *Y = inputs[0];
+  const double *stateIntercept = interceptData(inputs[8]);
+  const double *observationIntercept = interceptData(inputs[9]);
 
   double *out = createOutput(outputs, 0, {T, m});
 
   SmootherWorkspace workspace{};
-  const std::array<double **, smootherBlockCount> blocks = smootherBlocks(workspace);
-  for (size_t b = 0; b < smootherBlockCount; ++b) {
-    *blocks[b] = static_cast<double *>(orrimAlloc(sizes[b] * sizeof(double)));
-  }
+  takeBlocks(smootherBlocks, counts, &workspace, orrimAlloc);
   // The covariances only when the caller asks for them: a caller of the
   // means pays for nothing more.
   const bool covariancesWanted = outputCount >= 2;
   SmoothedCovarianceWorkspace covariances{};
-  const std::array<double **, smoothedCovarianceBlockCount> covarianceBlocks = smoothedCovarianceBlocks(covariances);
   if (covariancesWanted) {
     covariances.out = createOutput(outputs, 1, {m, m, T});
-    const std::array<uint64_t, smoothedCovarianceBlockCount> covarianceSizes =
-        smoothedCovarianceBlockSizes(n * T, m * m, m);  // both are sizes of blocks above, checked
-    for (size_t b = 0; b < smoothedCovarianceBlockCount; ++b) {
-      *covarianceBlocks[b] = static_cast<double *>(orrimAlloc(covarianceSizes[b] * sizeof(double)));
-    }
+    takeBlocks(smoothedCovarianceBlocks, counts, &covariances, orrimAlloc);
     clearInformation(covariances.information, m);
   }
 
@@ -130,13 +83,9 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
     runBackwardPass(model, workspace, covariancesWanted ? &covariances : nullptr);
     writeSmoothedOutput(T, m, workspace, out, orrimFree);
   } else {
-    for (double **block : blocks) {
-      orrimFree(*block);
-    }
+    releaseBlocks(smootherBlocks, &workspace, orrimFree);
   }
   if (covariancesWanted) {
-    for (double **block : covarianceBlocks) {
-      orrimFree(*block);
-    }
+    releaseBlocks(smoothedCovarianceBlocks, &covariances, orrimFree);
   }
 }

@@ -16,29 +16,32 @@ void requireRealArray(const char *prefix, const OrrimArray *array, const char *n
 void requireElements(const char *prefix, const OrrimArray *array, const char *name, uint64_t needed,
                      const char *requirement);
 
-// A coefficient given with exactly three dimensions holds one page per
-// period; any other count (2, or 4 and more) is one matrix for every period.
-bool isPagedCoefficient(const OrrimArray *array);
+// The elements an array holds: none when empty, else rows times columns.
+inline uint64_t heldElements(const OrrimArray *array) {
+  return orrimIsEmpty(array) ? 0 : orrimRows(array) * orrimColumns(array);
+}
 
-// The page width of a coefficient: its columns, or for a paged one its
-// columns (pages times width) divided by the period count. With no period
-// there is no page, and nothing is divided.
-uint64_t pageColumns(const OrrimArray *array, bool paged, uint64_t periods);
+// The InputTooSmall error: `name` holds `held` elements and must hold `needed`.
+[[noreturn]] void raiseInputTooSmall(const char *prefix, const char *name, uint64_t held, uint64_t needed,
+                                     const char *requirement);
 
-// Checks that a coefficient holds one rows x columns page, or `periods` pages
-// when paged; `shape` names the page, e.g. "m x k". Returns the page size.
-uint64_t requireCoefficient(const char *prefix, const OrrimArray *array, const char *name, const char *shape,
-                            uint64_t rows, uint64_t columns, bool paged, uint64_t periods);
+// The TooLarge error of the product a*b, named `what`.
+[[noreturn]] void raiseSizeOverflow(const char *prefix, const char *what, uint64_t a, uint64_t b);
 
 // a*b, or the TooLarge error naming `what` when the product overflows 64 bits.
-uint64_t checkedProduct(const char *prefix, uint64_t a, uint64_t b, const char *what);
+// Inline: a call on a small model makes a dozen of them.
+inline uint64_t checkedProduct(const char *prefix, uint64_t a, uint64_t b, const char *what) {
+  uint64_t product = 0;
+  if (__builtin_mul_overflow(a, b, &product)) {
+    raiseSizeOverflow(prefix, what, a, b);
+  }
+  return product;
+}
 
 // The byte count of `doubles` doubles, checked the same way.
-uint64_t checkedBytes(const char *prefix, uint64_t doubles, const char *what);
-
-// A working block of `doubles` doubles from orrimAlloc, its byte count checked
-// as checkedBytes does.
-double *allocateDoubles(const char *prefix, uint64_t doubles, const char *what);
+inline uint64_t checkedBytes(const char *prefix, uint64_t doubles, const char *what) {
+  return checkedProduct(prefix, doubles, sizeof(double), what);
+}
 
 // Creates the real array of the given dimensions in outputs[slot] and returns
 // its data.

@@ -4,12 +4,11 @@ import os
 
 from . import _statespace
 from ._conversion import to_host_value
+# The module names and the most outputs each gives (the log-likelihood,
+# filtered means and covariances; the smoothed means and covariances), written
+# by the build from modules.txt.
+from ._module_list import MODULE_NAMES, MODULE_OUTPUT_COUNTS
 from ._module_paths import MODULE_PATHS as _RECORDED_PATHS
-
-MODULE_NAMES = ("statefilter", "cellstatefilter", "statesmoother")
-# How many outputs each module gives: the log-likelihood, filtered means and
-# covariances; the smoothed means and covariances.
-MODULE_OUTPUT_COUNTS = {"statefilter": 3, "cellstatefilter": 3, "statesmoother": 2}
 
 # An installed package records where its modules are relative to itself, so
 # that it finds them inside itself wherever it is installed; a build tree

@@ -2,6 +2,7 @@
 // refused before anything is created, with an error that names the input and
 // the period, and leaves no block behind.
 #include "cell_test_model.h"
+#include "cellstatefilter_inputs.h"
 #include "host_testing.h"
 
 #include <gtest/gtest.h>
@@ -45,13 +46,14 @@ struct BadInput {
   const char *what;
   size_t position;
   std::function<orrim::ArrayPtr(const PeriodicModel &)> replacement;
-  const char *identifier;
-  std::vector<std::string> mentions;
+  std::string identifier;
+  std::vector<std::string> mentions;  // besides the input's name
 };
 
-const char *tooSmall = "tarv:ssm:kfctv:InputTooSmall";
-const char *notReal = "tarv:ssm:kfctv:InputNotReal";
-const char *tooLarge = "tarv:ssm:kfctv:TooLarge";
+const std::string prefix = cellstatefilterGateway.errorPrefix;
+const std::string tooSmall = prefix + "InputTooSmall";
+const std::string notReal = prefix + "InputNotReal";
+const std::string tooLarge = prefix + "TooLarge";
 
 std::vector<BadInput> badInputs() {
   return {
@@ -59,46 +61,46 @@ std::vector<BadInput> badInputs() {
        [](const PeriodicModel &model) {
          return cell_testing::periodCell({model.A[0], model.A[1]}, {2, 2}, {2, 2});
        },
-       tooSmall, {"Input 2 (A)", "2 elements"}},
+       tooSmall, {"2 elements"}},
       {"a cell B with an element never set", 2,
        [](const PeriodicModel &model) { return cellReplacing(model.B, twos, twos, 1, nullptr); }, notReal,
-       {"Input 3 (B)", "period t = 1"}},
+       {"period t = 1"}},
       {"a cell C whose element is a cell", 3,
        [](const PeriodicModel &model) {
          return cellReplacing(model.C, model.series, twos, 2, orrim::createCell({1, 1}));
        },
-       notReal, {"Input 4 (C)", "period t = 2"}},
+       notReal, {"period t = 2"}},
       {"a matrix Y narrower than a period's series", 0, [](const PeriodicModel &) { return zeros(3, 2); }, tooSmall,
-       {"Input 1 (Y)", "period t = 1", "3 series"}},
+       {"period t = 1", "3 series"}},
       {"a cell Y element with fewer values than series", 0,
        [](const PeriodicModel &model) { return cellReplacing(model.y, model.series, ones, 1, zeros(2, 1)); },
-       tooSmall, {"Input 1 (Y)", "period t = 1"}},
+       tooSmall, {"period t = 1"}},
       {"a cell Y with no elements", 0, [](const PeriodicModel &) { return orrim::createCell({3, 0}); }, tooSmall,
-       {"Input 1 (Y)"}},
+       {}},
       {"a D element with fewer than n*h values", 4,
        [](const PeriodicModel &model) { return cellReplacing(model.D, model.series, ones, 1, zeros(2, 1)); },
-       tooSmall, {"Input 5 (D)", "period t = 1"}},
+       tooSmall, {"period t = 1"}},
       {"one D matrix with fewer than n*h values for a later period", 4,
-       [](const PeriodicModel &) { return zeros(2, 1); }, tooSmall, {"Input 5 (D)", "period t = 1"}},
+       [](const PeriodicModel &) { return zeros(2, 1); }, tooSmall, {"period t = 1"}},
       {"one D matrix without columns for a period with more series", 4,
-       [](const PeriodicModel &) { return zeros(2, 0); }, tooSmall, {"Input 5 (D)", "period t = 1"}},
+       [](const PeriodicModel &) { return zeros(2, 0); }, tooSmall, {"period t = 1"}},
       {"an A element with fewer than m*m values", 1,
        [](const PeriodicModel &model) { return cellReplacing(model.A, twos, twos, 2, zeros(2, 1)); }, tooSmall,
-       {"Input 2 (A)", "period t = 2"}},
+       {"period t = 2"}},
       {"an A matrix with fewer than m*m values", 1, [](const PeriodicModel &) { return zeros(2, 1); }, tooSmall,
-       {"Input 2 (A)"}},
+       {}},
       {"a B element with fewer rows than states", 2,
        [](const PeriodicModel &model) { return cellReplacing(model.B, twos, twos, 0, zeros(1, 2)); }, tooSmall,
-       {"Input 3 (B)", "period t = 0"}},
+       {"period t = 0"}},
       {"a C element with fewer columns than states", 3,
        [](const PeriodicModel &model) { return cellReplacing(model.C, model.series, twos, 1, zeros(3, 1)); },
-       tooSmall, {"Input 4 (C)", "period t = 1"}},
-      {"an x0 shorter than m", 5, [](const PeriodicModel &) { return zeros(1, 1); }, tooSmall, {"Input 6 (x0)"}},
+       tooSmall, {"period t = 1"}},
+      {"an x0 shorter than m", 5, [](const PeriodicModel &) { return zeros(1, 1); }, tooSmall, {}},
       {"a P0 with fewer than m*m values", 6, [](const PeriodicModel &) { return zeros(3, 1); }, tooSmall,
-       {"Input 7 (P0)"}},
-      {"an empty tol", 7, [](const PeriodicModel &) { return zeros(0, 0); }, tooSmall, {"Input 8 (tol)"}},
+       {}},
+      {"an empty tol", 7, [](const PeriodicModel &) { return zeros(0, 0); }, tooSmall, {}},
       {"an x0 given as a cell array", 5, [](const PeriodicModel &) { return orrim::createCell({2, 1}); }, notReal,
-       {"Input 6 (x0)"}},
+       {}},
       {"an m*m that overflows", 1, [](const PeriodicModel &) { return zeros(uint64_t{1} << 32, 0); }, tooLarge,
        {"m*m of input 2 (A)"}},
       {"a period's n*m that overflows", 3,
@@ -124,7 +126,9 @@ TEST(CellStateFilterBadInput, EachIsRefusedWithItsErrorAndNoBlockLeft) {
     const std::string message = testing_support::expectError(cell_testing::cellStateFilter(),
                                                              testing_support::handles(inputs), bad.identifier);
     EXPECT_EQ(orrim::counters().allocations, 0u) << "refused before any block is taken";
-    for (const std::string &mention : bad.mentions) {
+    std::vector<std::string> mentions = bad.mentions;
+    mentions.push_back(cellstatefilterInputs[bad.position].name);
+    for (const std::string &mention : mentions) {
       EXPECT_NE(lowerCase(message).find(lowerCase(mention)), std::string::npos) << message << " should mention "
                                                                                 << mention;
     }
@@ -155,7 +159,7 @@ TEST(CellStateFilterBadInput, MissingInputIsRefused) {
     std::vector<const OrrimArray *> handles = testing_support::handles(inputs);
     handles[position] = nullptr;
     const std::string message = testing_support::expectError(cell_testing::cellStateFilter(), handles, notReal);
-    EXPECT_NE(message.find("Input " + std::to_string(position + 1)), std::string::npos) << message;
+    EXPECT_EQ(message.rfind(cellstatefilterInputs[position].name, 0), 0u) << message;
   }
 }
 

@@ -10,8 +10,7 @@ import pytest
 import statespace
 from host_support import PROBE_MODULE, requires_module, requires_probe
 from random_models import module_arguments, random_model
-
-MODULE_NAMES = ("statefilter", "cellstatefilter", "statesmoother")
+from statespace._modules import MODULE_NAMES
 MODULES = [pytest.param(name, marks=requires_module(name), id=name) for name in MODULE_NAMES]
 
 ARGUMENT_NAMES = {

@@ -1,9 +1,11 @@
 // statefilter called through the host as a host calls it: the worked cases,
 // the shapes, the errors, and what every call leaves behind.
 #include "host_testing.h"
+#include "statefilter_inputs.h"
 
 #include <cmath>
 #include <limits>
+#include <string>
 
 using namespace testing_support;
 
@@ -11,6 +13,7 @@ namespace {
 
 constexpr double c = 1.837877066409345;
 const double notANumber = std::numeric_limits<double>::quiet_NaN();
+const std::string prefix = statefilterGateway.errorPrefix;
 
 const orrim::Module &statefilter() {
   static const orrim::Module module = orrim::Module::load(STATEFILTER_MODULE);
@@ -129,15 +132,7 @@ TEST(StatefilterShapes, PagedDisturbanceWidthIsTruncatedAndThreeDimensionalYCoun
 }
 
 TEST(StatefilterErrors, WrongInputCountRaisesTheModuleError) {
-  Inputs inputs = twoPeriodModel(0.5, 2.0, 3, 1);
-  std::vector<const OrrimArray *> seven = inputs.list();
-  seven.pop_back();
-  std::vector<const OrrimArray *> nine = inputs.list();
-  nine.push_back(inputs.Y.get());
-  for (const auto &list : {seven, nine, std::vector<const OrrimArray *>{}}) {
-    EXPECT_EQ(expectError(statefilter(), list, "tarv:ssm:kfc:NotEnoughInputs"),
-              "This function requires 8 input matrices.");
-  }
+  expectInputCountRefused(statefilter(), statefilterGateway, twoPeriodModel(0.5, 2.0, 3, 1).list());
 }
 
 TEST(StatefilterErrors, InputsSmallerThanTheSizesAddressAreRejected) {
@@ -150,38 +145,38 @@ TEST(StatefilterErrors, InputsSmallerThanTheSizesAddressAreRejected) {
   ASSERT_FALSE(callChecked(statefilter(), model().list()).failed);
 
   struct Case {
-    const char *expectedName;
+    size_t position;  // 0-based, of the input the error names
     void (*shorten)(Inputs &);
   };
   const Case cases[] = {
-      {"Input 3 (B)", [](Inputs &in) { in.B = realArray({1, 1}, {1}); }},
-      {"Input 4 (C)", [](Inputs &in) { in.C = realArray({2, 1}, {1, 0}); }},
-      {"Input 5 (D)", [](Inputs &in) { in.D = realArray({1, 1}, {1}); }},
-      {"Input 6 (x0)", [](Inputs &in) { in.x0 = scalar(0); }},
-      {"Input 7 (P0)", [](Inputs &in) { in.P0 = realArray({3, 1}, {1, 0, 0}); }},
-      {"Input 8 (tol)", [](Inputs &in) { in.tol = realArray({0, 0}, {}); }},
-      {"Input 2 (A)", [](Inputs &in) { in.A = realArray({2, 1}, {0.5, 0}); }},
-      {"Input 2 (A)", [](Inputs &in) { in.A = realArray({2, 2, 2}, {0.5, 0, 0, 0.5, 0.5, 0, 0, 0.5}); }},  // 2 of 3 pages
-      {"Input 4 (C)", [](Inputs &in) { in.C = realArray({2, 2, 1}, {1, 0, 0, 1}); }},  // paged, 1 of 3 pages
+      {2, [](Inputs &in) { in.B = realArray({1, 1}, {1}); }},
+      {3, [](Inputs &in) { in.C = realArray({2, 1}, {1, 0}); }},
+      {4, [](Inputs &in) { in.D = realArray({1, 1}, {1}); }},
+      {5, [](Inputs &in) { in.x0 = scalar(0); }},
+      {6, [](Inputs &in) { in.P0 = realArray({3, 1}, {1, 0, 0}); }},
+      {7, [](Inputs &in) { in.tol = realArray({0, 0}, {}); }},
+      {1, [](Inputs &in) { in.A = realArray({2, 1}, {0.5, 0}); }},
+      {1, [](Inputs &in) { in.A = realArray({2, 2, 2}, {0.5, 0, 0, 0.5, 0.5, 0, 0, 0.5}); }},  // 2 of 3 pages
+      {3, [](Inputs &in) { in.C = realArray({2, 2, 1}, {1, 0, 0, 1}); }},  // paged, 1 of 3 pages
   };
   for (const Case &test : cases) {
     Inputs inputs = model();
     test.shorten(inputs);
-    const std::string message = expectError(statefilter(), inputs.list(), "tarv:ssm:kfc:InputTooSmall");
-    EXPECT_EQ(message.rfind(test.expectedName, 0), 0u) << message;
+    const std::string message = expectError(statefilter(), inputs.list(), prefix + "InputTooSmall");
+    EXPECT_EQ(message.rfind(statefilterInputs[test.position].name, 0), 0u) << message;
   }
 }
 
 TEST(StatefilterErrors, CellInputsAndOverflowingSizesAreRejectedBeforeAnythingIsCreated) {
   Inputs inputs = twoPeriodModel(0.5, 2.0, 3, 1);
   inputs.P0 = cellColumn({});
-  EXPECT_EQ(expectError(statefilter(), inputs.list(), "tarv:ssm:kfc:InputNotReal").rfind("Input 7 (P0)", 0), 0u);
+  EXPECT_EQ(expectError(statefilter(), inputs.list(), prefix + "InputNotReal").rfind(statefilterInputs[6].name, 0), 0u);
 
   // A with 2^33 rows and no columns: m*m overflows.
   Inputs huge = twoPeriodModel(0.5, 2.0, 3, 1);
   huge.A = orrim::createReal({uint64_t{1} << 33, 0});
   const orrim::Counters before = orrim::counters();
-  expectError(statefilter(), huge.list(), "tarv:ssm:kfc:TooLarge");
+  expectError(statefilter(), huge.list(), prefix + "TooLarge");
   EXPECT_EQ(orrim::counters().allocations, before.allocations);
 }
 

@@ -2,17 +2,20 @@
 // every input it refuses, with nothing left behind on any path.
 #include "host_testing.h"
 #include "smoother_test_model.h"
+#include "statesmoother_inputs.h"
 
 #include <limits>
+#include <string>
 
 using namespace testing_support;
 
 namespace {
 
 const double missing = std::numeric_limits<double>::quiet_NaN();
-const char *const notReal = "tarv:ssm:kfc:InputNotReal";
-const char *const tooSmall = "tarv:ssm:kfc:InputTooSmall";
-const char *const tooLarge = "tarv:ssm:kfc:TooLarge";
+const std::string prefix = statesmootherGateway.errorPrefix;
+const std::string notReal = prefix + "InputNotReal";
+const std::string tooSmall = prefix + "InputTooSmall";
+const std::string tooLarge = prefix + "TooLarge";
 
 // T = 2, n = m = k = h = 1, A = B = C = D = 1, P0 = 1, tol = 0, x0 = 0.
 SmootherTestModel unitModel(double y0, double y1) {
@@ -43,6 +46,9 @@ std::vector<orrim::ArrayPtr> validInputs() {
   model.observationIntercept = random.normals(6);
   return smootherInputs(model);
 }
+
+// The name of input `position` (1-based), as its errors give it.
+const char *nameOf(size_t position) { return statesmootherInputs[position - 1].name; }
 
 // Replaces input `position` (1-based) and expects the error; returns the message.
 std::string spoil(uint64_t position, orrim::ArrayPtr replacement, const std::string &identifier) {
@@ -113,45 +119,35 @@ TEST(StatesmootherShapes, NoStateAndNoSeriesOverAstronomicalPeriodsReturnsAtOnce
 }
 
 TEST(StatesmootherErrors, WrongInputCount) {
-  std::vector<orrim::ArrayPtr> inputs = validInputs();
-  std::vector<const OrrimArray *> list = handles(inputs);
-  list.pop_back();
-  EXPECT_EQ(expectError(statesmootherModule(), list, "tarv:ssm:kfc:NotEnoughInputs"),
-            "This function requires 10 input arguments.");
-  list.push_back(inputs[9].get());
-  list.push_back(inputs[0].get());
-  EXPECT_EQ(expectError(statesmootherModule(), list, "tarv:ssm:kfc:NotEnoughInputs"),
-            "This function requires 10 input arguments.");
+  const std::vector<orrim::ArrayPtr> inputs = validInputs();
+  expectInputCountRefused(statesmootherModule(), statesmootherGateway, handles(inputs));
 }
 
 TEST(StatesmootherErrors, EveryInputMustBeReal) {
-  const char *names[] = {"Input 1 (Y)", "Input 2 (A)",  "Input 3 (B)", "Input 4 (C)",
-                         "Input 5 (D)", "Input 6 (P0)", "Input 7 (tol)", "Input 8 (x0)",
-                         "Input 9 (stateIntercept)", "Input 10 (observationIntercept)"};
-  for (uint64_t position = 1; position <= 10; ++position) {
+  for (uint64_t position = 1; position <= std::size(statesmootherInputs); ++position) {
     std::vector<orrim::ArrayPtr> cells;
     cells.push_back(scalar(1.0));
     const std::string message = spoil(position, cellColumn(std::move(cells)), notReal);
-    EXPECT_EQ(message.rfind(names[position - 1], 0), 0u) << message;
+    EXPECT_EQ(message.rfind(nameOf(position), 0), 0u) << message;
   }
 }
 
 TEST(StatesmootherErrors, InputsTooSmallForTheSizes) {
   // The valid model: T = 3, n = 2, m = 2, k = 2, h = 1.
-  EXPECT_NE(spoil(2, realArray({2, 1}, {0.5, 0.5}), tooSmall).find("Input 2 (A)"), std::string::npos);
+  EXPECT_NE(spoil(2, realArray({2, 1}, {0.5, 0.5}), tooSmall).find(nameOf(2)), std::string::npos);
   EXPECT_NE(spoil(2, realArray({2, 2, 2}, std::vector<double>(8, 0.5)), tooSmall).find("3 pages"),
             std::string::npos);
-  EXPECT_NE(spoil(3, realArray({1, 2}, {1, 1}), tooSmall).find("Input 3 (B)"), std::string::npos);
-  EXPECT_NE(spoil(4, realArray({2, 1}, {1, 1}), tooSmall).find("Input 4 (C)"), std::string::npos);
-  EXPECT_NE(spoil(4, realArray({2, 2, 2}, std::vector<double>(8, 1.0)), tooSmall).find("Input 4 (C)"),
+  EXPECT_NE(spoil(3, realArray({1, 2}, {1, 1}), tooSmall).find(nameOf(3)), std::string::npos);
+  EXPECT_NE(spoil(4, realArray({2, 1}, {1, 1}), tooSmall).find(nameOf(4)), std::string::npos);
+  EXPECT_NE(spoil(4, realArray({2, 2, 2}, std::vector<double>(8, 1.0)), tooSmall).find(nameOf(4)),
             std::string::npos);
-  EXPECT_NE(spoil(5, realArray({1, 1}, {1}), tooSmall).find("Input 5 (D)"), std::string::npos);
-  EXPECT_NE(spoil(6, realArray({3, 1}, {1, 0, 1}), tooSmall).find("Input 6 (P0)"), std::string::npos);
-  EXPECT_NE(spoil(7, orrim::createEmpty(), tooSmall).find("Input 7 (tol)"), std::string::npos);
-  EXPECT_NE(spoil(8, scalar(1.0), tooSmall).find("Input 8 (x0)"), std::string::npos);
-  EXPECT_NE(spoil(9, realArray({2, 2}, {1, 1, 1, 1}), tooSmall).find("Input 9 (stateIntercept)"),
+  EXPECT_NE(spoil(5, realArray({1, 1}, {1}), tooSmall).find(nameOf(5)), std::string::npos);
+  EXPECT_NE(spoil(6, realArray({3, 1}, {1, 0, 1}), tooSmall).find(nameOf(6)), std::string::npos);
+  EXPECT_NE(spoil(7, orrim::createEmpty(), tooSmall).find(nameOf(7)), std::string::npos);
+  EXPECT_NE(spoil(8, scalar(1.0), tooSmall).find(nameOf(8)), std::string::npos);
+  EXPECT_NE(spoil(9, realArray({2, 2}, {1, 1, 1, 1}), tooSmall).find(nameOf(9)),
             std::string::npos);
-  EXPECT_NE(spoil(10, realArray({5, 1}, {1, 1, 1, 1, 1}), tooSmall).find("Input 10 (observationIntercept)"),
+  EXPECT_NE(spoil(10, realArray({5, 1}, {1, 1, 1, 1, 1}), tooSmall).find(nameOf(10)),
             std::string::npos);
 }
 

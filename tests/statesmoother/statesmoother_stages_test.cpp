@@ -15,18 +15,16 @@ namespace {
 
 const double missing = std::numeric_limits<double>::quiet_NaN();
 
-// The 22 blocks over vectors, filled with NaN so that reading an element no
-// stage wrote shows up in the results.
+// The blocks of smootherBlocks over vectors, filled with NaN so that reading
+// an element no stage wrote shows up in the results.
 struct VectorWorkspace {
   std::vector<std::vector<double>> storage;
   SmootherWorkspace workspace{};
   VectorWorkspace(uint64_t T, uint64_t n, uint64_t m) {
-    const auto sizes = smootherBlockSizes(T, n, m, [](uint64_t a, uint64_t b, const char *) { return a * b; });
-    const auto blocks = smootherBlocks(workspace);
-    storage.resize(smootherBlockCount);
-    for (size_t b = 0; b < smootherBlockCount; ++b) {
-      storage[b].assign(sizes[b], missing);
-      *blocks[b] = storage[b].data();
+    const BlockCounts counts = smootherBlockCounts(T, n, m, [](uint64_t a, uint64_t b, const char *) { return a * b; });
+    for (const WorkingBlock &block : smootherBlocks) {
+      storage.emplace_back(counts[block.size], missing);
+      blockPointer(&workspace, block) = storage.back().data();
     }
   }
 };
@@ -90,7 +88,7 @@ TEST(SmootherStages, BackwardPassAndOutputGiveTheWorkedResult) {
     runThroughForwardPass(vectors, y0, 2.0);
     runBackwardPass(unitModel(), vectors.workspace);
     std::vector<void *> taken;
-    for (double **block : smootherBlocks(vectors.workspace)) taken.push_back(*block);
+    for (const WorkingBlock &block : smootherBlocks) taken.push_back(blockPointer(&vectors.workspace, block));
     released.clear();
     double out[2] = {missing, missing};
     writeSmoothedOutput(2, 1, vectors.workspace, out, recordRelease);

@@ -60,6 +60,18 @@ std::string expectError(const orrim::Module &module, const std::vector<const Orr
   return result.message;
 }
 
+void expectInputCountRefused(const orrim::Module &module, const GatewayDescription &gateway,
+                             const std::vector<const OrrimArray *> &validInputs) {
+  std::vector<const OrrimArray *> fewer = validInputs;
+  fewer.pop_back();
+  std::vector<const OrrimArray *> more = validInputs;
+  more.push_back(validInputs.front());
+  for (const auto &list : {fewer, more, std::vector<const OrrimArray *>{}}) {
+    EXPECT_EQ(expectError(module, list, std::string(gateway.errorPrefix) + "NotEnoughInputs"), gateway.countMessage)
+        << list.size() << " inputs";
+  }
+}
+
 ::testing::AssertionResult bitIdentical(const std::vector<double> &expected, const std::vector<double> &actual) {
   if (expected.size() != actual.size()) {
     return ::testing::AssertionFailure() << "sizes differ: " << expected.size() << " vs " << actual.size();

@@ -1,6 +1,7 @@
 // Helpers for tests that drive a module through the host the way a host does.
 #pragma once
 
+#include "gateway_inputs.h"
 #include "orrim_host.hpp"
 
 #include <gtest/gtest.h>
@@ -39,6 +40,12 @@ orrim::CallResult callChecked(const orrim::Module &module, const std::vector<con
 // Expects the call to fail with `identifier`; returns the message.
 std::string expectError(const orrim::Module &module, const std::vector<const OrrimArray *> &inputs,
                         const std::string &identifier);
+
+// A call with no input, one input fewer or one more than the gateway's
+// table lists, made from the inputs of a valid call, is refused with
+// `<prefix>NotEnoughInputs` and the gateway's count message.
+void expectInputCountRefused(const orrim::Module &module, const GatewayDescription &gateway,
+                             const std::vector<const OrrimArray *> &validInputs);
 
 // Bit-for-bit equality of two double sequences, the sign of zero included;
 // any NaN equals any NaN, since payloads carry no result. Reports the first
