@@ -5,8 +5,9 @@
     level_t = level_{t-1} + eta_t,      eta_t ~ N(0, sigma2_eta)
 
 The two variances are fitted by maximum likelihood on statefilter's
-log-likelihood; statesmoother then gives the level behind the noisy flows.
-The report goes to stdout and the plot to a PNG file.
+log-likelihood; statefilter and statesmoother then give the level behind the
+noisy flows with its variance, filtered and smoothed. The report goes to
+stdout and the plot, both levels with their 90% bands, to a PNG file.
 
 Run with the package on the path, e.g. from the repository root:
     PYTHONPATH=build/python /usr/bin/python3 examples/nile_example.py --output nile.png
@@ -15,6 +16,7 @@ Run with the package on the path, e.g. from the repository root:
 import argparse
 import csv
 import pathlib
+import statistics
 import sys
 
 import numpy as np
@@ -32,6 +34,8 @@ DATA_FILE = pathlib.Path(__file__).with_name("nile.csv")
 DIFFUSE_VARIANCE = 1e10
 # No innovation variance here comes near zero, so tol skips nothing.
 TOLERANCE = 0.0
+# Half the width of a 90% band, in standard deviations: the 95% point of N(0, 1).
+BAND_QUANTILE = statistics.NormalDist().inv_cdf(0.95)
 # The maximum-likelihood values for this model and data in Durbin & Koopman.
 PUBLISHED = {"sigma2_eps": 15099.0, "sigma2_eta": 1469.1}
 
@@ -71,12 +75,20 @@ def fit_local_level(flows):
     return float(sigma2_eps), float(sigma2_eta), -float(found.fun)
 
 
+def levels(flows, sigma2_eps, sigma2_eta):
+    """The level and its variance each year: filtered (given the flows up to
+    that year) and smoothed (given all of them)."""
+    model = (flows, 1.0, np.sqrt(sigma2_eta), 1.0, np.sqrt(sigma2_eps))
+    _, filtered, filtered_cov = statespace.statefilter(*model, 0.0, DIFFUSE_VARIANCE, TOLERANCE, return_states=True)
+    smoothed, smoothed_cov = statespace.statesmoother(*model, DIFFUSE_VARIANCE, TOLERANCE, 0.0,
+                                                      return_covariances=True)
+    return {"filtered": filtered[:, 0], "filtered_variance": filtered_cov[:, 0, 0],
+            "smoothed": smoothed[:, 0], "smoothed_variance": smoothed_cov[:, 0, 0]}
+
+
 def smoothed_level(flows, sigma2_eps, sigma2_eta):
     """The level given all the flows, one value per year."""
-    level = statespace.statesmoother(
-        flows, 1.0, np.sqrt(sigma2_eta), 1.0, np.sqrt(sigma2_eps), DIFFUSE_VARIANCE, TOLERANCE, 0.0
-    )
-    return level[:, 0]
+    return levels(flows, sigma2_eps, sigma2_eta)["smoothed"]
 
 
 def print_report(years, flows, sigma2_eps, sigma2_eta, loglikelihood, level):
@@ -84,10 +96,11 @@ def print_report(years, flows, sigma2_eps, sigma2_eta, loglikelihood, level):
     print(f"  sigma2_eps (observation noise) = {sigma2_eps:10.1f}   published {PUBLISHED['sigma2_eps']:.1f}")
     print(f"  sigma2_eta (level noise)       = {sigma2_eta:10.1f}   published {PUBLISHED['sigma2_eta']:.1f}")
     print(f"  log-likelihood (years 2-{len(flows)}) = {loglikelihood:.4f}")
-    print("  year    flow  smoothed level")
+    print("  year    flow  smoothed level  standard deviation")
     for year in (1871, 1890, 1898, 1899, 1900, 1913, 1950, 1970):
         t = int(np.flatnonzero(years == year)[0])
-        print(f"  {year}  {flows[t]:6.0f}  {level[t]:14.1f}")
+        deviation = np.sqrt(level["smoothed_variance"][t])
+        print(f"  {year}  {flows[t]:6.0f}  {level['smoothed'][t]:14.1f}  {deviation:18.1f}")
 
 
 def plot(years, flows, level, output):
@@ -96,13 +109,18 @@ def plot(years, flows, level, output):
     matplotlib.use("Agg")  # files only; no display is needed
     import matplotlib.pyplot as plt
 
-    figure, axes = plt.subplots(figsize=(9, 4.5))
-    axes.plot(years, flows, "o", markersize=3, color="0.45", label="annual flow")
-    axes.plot(years, level, color="tab:blue", linewidth=2, label="smoothed level")
-    axes.set_xlabel("year")
-    axes.set_ylabel(r"flow ($10^8\,$m$^3$)")
-    axes.set_title("Nile at Aswan: flow and smoothed level of a local level model")
-    axes.legend()
+    figure, panels = plt.subplots(2, 1, figsize=(9, 8), sharex=True, sharey=True)
+    for axes, kind, colour in zip(panels, ("filtered", "smoothed"), ("tab:orange", "tab:blue")):
+        half_width = BAND_QUANTILE * np.sqrt(level[kind + "_variance"])
+        axes.plot(years, flows, "o", markersize=3, color="0.45", label="annual flow")
+        axes.plot(years, level[kind], color=colour, linewidth=2, label=f"{kind} level")
+        axes.fill_between(years, level[kind] - half_width, level[kind] + half_width, color=colour, alpha=0.2,
+                          label="90% band")
+        axes.set_ylabel(r"flow ($10^8\,$m$^3$)")
+        axes.set_title(f"{kind.capitalize()} level of a local level model, with its 90% band")
+        axes.legend(loc="upper right")
+    panels[-1].set_xlabel("year")
+    figure.suptitle("Nile at Aswan")
     figure.tight_layout()
     figure.savefig(output, dpi=120)
     plt.close(figure)
@@ -115,7 +133,7 @@ def main(argv=None):
 
     years, flows = load_nile()
     sigma2_eps, sigma2_eta, loglikelihood = fit_local_level(flows)
-    level = smoothed_level(flows, sigma2_eps, sigma2_eta)
+    level = levels(flows, sigma2_eps, sigma2_eta)
     print_report(years, flows, sigma2_eps, sigma2_eta, loglikelihood, level)
     output = pathlib.Path(arguments.output).resolve()
     plot(years, flows, level, output)

@@ -42,10 +42,19 @@ def test_report_and_plot(tmp_path, capsys):
     assert output.read_bytes().startswith(b"\x89PNG")
 
 
+@requires_module("statefilter")
 @requires_module("statesmoother")
-def test_smoothed_level_follows_the_drop_around_1899():
+def test_smoothed_level_follows_the_drop_around_1899_and_knows_more_than_the_filtered():
     years, flows = nile_example.load_nile()
-    level = nile_example.smoothed_level(flows, 15099.0, 1469.1)
-    assert level.shape == (100,)
-    before, after = level[years < 1895].mean(), level[years > 1905].mean()
+    level = nile_example.levels(flows, 15099.0, 1469.1)
+    assert level["smoothed"].shape == (100,)
+    np.testing.assert_array_equal(level["smoothed"], nile_example.smoothed_level(flows, 15099.0, 1469.1))
+    before, after = level["smoothed"][years < 1895].mean(), level["smoothed"][years > 1905].mean()
     assert before > 1050 and after < 900
+    # All the flows tell more than those up to a year, and the last year's
+    # level is told by the same flows either way.
+    assert np.all(level["smoothed_variance"][:-1] < level["filtered_variance"][:-1])
+    assert level["smoothed_variance"][-1] == pytest.approx(level["filtered_variance"][-1], rel=1e-12)
+    # Steady state of the filter: P = P_pred - P_pred^2 / (P_pred + eps), P_pred = P + eta.
+    P = level["filtered_variance"][50]
+    assert P == pytest.approx((P + 1469.1) * 15099.0 / (P + 1469.1 + 15099.0), rel=1e-9)
