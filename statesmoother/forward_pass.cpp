@@ -34,9 +34,9 @@ SmootherRecords recordsOfPeriod(const SmootherModel &model, uint64_t t, Smoother
           workspace.scaledInnovations + first, workspace.skipFlags + first};
 }
 
-// The updates of period t for a model that usesFixedSizeSteps: the series go
-// to the kernel in runs, with the same starts, tests and sums as one by one,
-// and are recorded after it from the gains it returns.
+// The updates of period t for a model that usesFixedSizeSteps on the kernel
+// path: the series go to the kernel in runs, with the same starts, tests and
+// sums as one by one, and are recorded after it from the gains it returns.
 void updateAndRecordOfFixedSize(const SmootherModel &model, uint64_t t, SmootherWorkspace &workspace,
                                 MissingTest isMissing) {
   constexpr uint64_t run = fixedSizeRunLength;
@@ -51,7 +51,7 @@ void updateAndRecordOfFixedSize(const SmootherModel &model, uint64_t t, Smoother
     double starts[run];
     bool present[run];
     ObservationOutcome outcomes[run];
-    double gains[run * largestFixedSize];
+    double gains[run * largestCompiledFixedSize];
     for (uint64_t j = 0; j < count; ++j) {
       // Missing means a NaN observation; a NaN mean is used and spreads.
       present[j] = !isMissing(observations[first + j]);
@@ -84,7 +84,7 @@ void runForwardPass(const SmootherModel &model, SmootherWorkspace &workspace, Mi
     }
     // Every prediction leaves P exactly symmetric: its lower triangle is all of it.
     storeLowerTriangle(workspace.predictedCovariances + t * lowerTriangleCount(m), state.P, m);
-    if (usesFixedSizeSteps(m)) {
+    if (denseKernels().usesFixedSizeSteps(m)) {
       updateAndRecordOfFixedSize(model, t, workspace, isMissing);
       continue;
     }

@@ -1,5 +1,7 @@
-// Every fast path against the plain loops, bit for bit, on odd sizes and on
-// NaN, infinities, signed zeros and cleared rows.
+// Every kernel path against the plain loops, bit for bit, on odd sizes and on
+// NaN, infinities, signed zeros and cleared rows: the kernels of every path
+// the processor runs in one process (the tests named *OnEveryPath), and the
+// steps on the process's path.
 #include "dense_kernels.h"
 #include "measurement_update.h"
 #include "reference_steps.h"
@@ -21,9 +23,10 @@ namespace {
 const double infinity = std::numeric_limits<double>::infinity();
 const double notANumber = std::numeric_limits<double>::quiet_NaN();
 
+// Every path this processor runs, the reference path first.
 std::vector<const DenseKernels *> availablePaths() {
   std::vector<const DenseKernels *> paths;
-  for (KernelPath path : {KernelPath::portable, KernelPath::avx2, KernelPath::avx512}) {
+  for (KernelPath path : kernelPaths) {
     if (const DenseKernels *kernels = denseKernelsFor(path)) paths.push_back(kernels);
   }
   return paths;
@@ -75,12 +78,8 @@ TEST(FastKernels, RowsTimesColumnsMatchesThePlainSumsOnEveryPath) {
         sprinkleSpecialValues(random, init, 0.05);
       }
       std::vector<double> expected(rows * outStride + 1, 7.0), actual = expected;
-      for (uint64_t r = 0; r < rows; ++r)
-        for (uint64_t l = 0; l < lanes; ++l) {
-          double s = withInit ? init[r * initStride + l] : 0.0;
-          for (uint64_t q = 0; q < depth; ++q) s += a[r * aStride + q] * b[q * bStride + l];
-          expected[r * outStride + l] = s;
-        }
+      rowsTimesColumnsReference(expected.data(), outStride, withInit ? init.data() : nullptr, initStride, a.data(),
+                                aStride, b.data(), bStride, rows, lanes, depth);
       kernels->rowsTimesColumns(actual.data(), outStride, withInit ? init.data() : nullptr, initStride, a.data(),
                                 aStride, b.data(), bStride, rows, lanes, depth);
       ASSERT_TRUE(bitIdentical(expected, actual))
@@ -91,9 +90,9 @@ TEST(FastKernels, RowsTimesColumnsMatchesThePlainSumsOnEveryPath) {
 
 TEST(FastKernels, SymmetricDowndateMatchesTheSequentialUpdateOnEveryPath) {
   RandomSource random(12);
-  std::vector<uint64_t> downdateSizes(std::begin(sizes), std::end(sizes));
-  downdateSizes.push_back(515);  // past the sizes swept as one array
   for (const DenseKernels *kernels : availablePaths()) {
+    std::vector<uint64_t> downdateSizes(std::begin(sizes), std::end(sizes));
+    if (kernels->flatSweepLimit > 0) downdateSizes.push_back(kernels->flatSweepLimit + 3);  // past the flat sweep
     for (uint64_t m : downdateSizes) {
       // P at every offset from a cache line: where the vectors of the sweep
       // start depends on its address.
@@ -259,12 +258,12 @@ TEST(FastSteps, UpdatesMatchTheReferenceOverASequenceOfObservations) {
   }
 }
 
-// The kernels compiled for each size from smallestFixedSize to
-// largestFixedSize, on every path, against the plain loops.
+// The kernels compiled for each size of a path's fixed-size range, on every
+// path, against the plain loops.
 TEST(FixedSizeSteps, PredictionMatchesTheReferenceOnEveryPath) {
   RandomSource random(15);
   for (const DenseKernels *kernels : availablePaths()) {
-    for (uint64_t m = smallestFixedSize; m <= largestFixedSize; ++m) {
+    for (uint64_t m = kernels->smallestFixedSize; m <= kernels->largestFixedSize; ++m) {
       for (int trial = 0; trial < 4; ++trial) {
         StepBuffers fast(m);
         fast.x = random.normals(m);
@@ -293,7 +292,7 @@ TEST(FixedSizeSteps, PredictionMatchesTheReferenceOnEveryPath) {
 TEST(FixedSizeSteps, RunsOfObservationsMatchTheSequentialUpdatesOnEveryPath) {
   RandomSource random(16);
   for (const DenseKernels *kernels : availablePaths()) {
-    for (uint64_t m = smallestFixedSize; m <= largestFixedSize; ++m) {
+    for (uint64_t m = kernels->smallestFixedSize; m <= kernels->largestFixedSize; ++m) {
       for (int trial = 0; trial < 3; ++trial) {
         const uint64_t count = 1 + random.below(9);
         StepBuffers reference(m);
@@ -429,22 +428,13 @@ TEST(FastSteps, PeriodsMatchSeriesBySeries) {
 TEST(FixedSizeSteps, ProductsAlongRowsMatchThePlainSumsOnEveryPath) {
   RandomSource random(19);
   for (const DenseKernels *kernels : availablePaths()) {
-    for (uint64_t m = smallestFixedSize; m <= largestFixedSize; ++m) {
+    for (uint64_t m = kernels->smallestFixedSize; m <= kernels->largestFixedSize; ++m) {
       std::vector<double> a = random.normals(m * m), b = random.normals(m * m), v = random.normals(m);
       sprinkleSpecialValues(random, a, 0.03);
       sprinkleSpecialValues(random, b, 0.03);
       std::vector<double> expectedProduct(m * m), expectedVector(m), product(m * m, 7.0), vector(m, 7.0);
-      for (uint64_t i = 0; i < m; ++i)
-        for (uint64_t l = 0; l < m; ++l) {
-          double s = 0.0;
-          for (uint64_t q = 0; q < m; ++q) s += a[i * m + q] * b[q * m + l];
-          expectedProduct[i * m + l] = s;
-        }
-      for (uint64_t l = 0; l < m; ++l) {
-        double s = 0.0;
-        for (uint64_t q = 0; q < m; ++q) s += v[q] * b[q * m + l];
-        expectedVector[l] = s;
-      }
+      rowsTimesColumnsReference(expectedProduct.data(), m, nullptr, 0, a.data(), m, b.data(), m, m, m, m);
+      rowsTimesColumnsReference(expectedVector.data(), 0, nullptr, 0, v.data(), 0, b.data(), m, 1, m, m);
       kernels->rowsTimesRowsFixed[m](product.data(), a.data(), b.data());
       kernels->vectorTimesRowsFixed[m](vector.data(), v.data(), b.data());
       ASSERT_TRUE(bitIdentical(expectedProduct, product)) << kernels->name << " m " << m;
