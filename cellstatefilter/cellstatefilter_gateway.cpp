@@ -8,6 +8,7 @@
 
 extern "C" void orrimGateway(int32_t /*outputCount*/, OrrimArray *outputs[], int32_t inputCount,
                              const OrrimArray *inputs[]) {
+  requireRunnableKernelPath();
   if (inputCount != 8) {
     orrimRaiseError("tarv:ssm:kfctv:NotEnoughInputs", "This function requires 8 input matrices.");
   }

@@ -12,6 +12,7 @@ constexpr const char *errorPrefix = "tarv:ssm:kfc:";
 
 extern "C" void orrimGateway(int32_t /*outputCount*/, OrrimArray *outputs[], int32_t inputCount,
                              const OrrimArray *inputs[]) {
+  requireRunnableKernelPath();
   if (inputCount != 8) {
     orrimRaiseError("tarv:ssm:kfc:NotEnoughInputs", "This function requires 8 input matrices.");
   }

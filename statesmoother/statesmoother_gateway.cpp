@@ -45,6 +45,7 @@ std::array<uint64_t, smootherBlockCount> checkedBlockSizes(uint64_t T, uint64_t 
 
 extern "C" void orrimGateway(int32_t /*outputCount*/, OrrimArray *outputs[], int32_t inputCount,
                              const OrrimArray *inputs[]) {
+  requireRunnableKernelPath();
   if (inputCount != inputCountRequired) {
     orrimRaiseError("tarv:ssm:kfc:NotEnoughInputs", "This function requires 10 input arguments.");
   }

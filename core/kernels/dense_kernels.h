@@ -127,10 +127,27 @@ bool processorRuns(KernelPath path);
 // A given path, or null when this processor cannot run it.
 const DenseKernels *denseKernelsFor(KernelPath path);
 
+// The path a process takes, or why it takes none.
+struct KernelPathChoice {
+  const DenseKernels *kernels;  // null when refused
+  bool unknownName;             // refused for a name that is no path, not for the processor
+  char refusal[256];            // one line, for the user, when refused
+};
+
+// The path `requested` names, when `runs` says the processor has it; with
+// no name (null or empty), the fastest path it has. Any other name is
+// refused: no path is ever taken in place of the one asked for.
+KernelPathChoice chooseKernelPath(const char *requested, bool (*runs)(KernelPath));
+
+// The choice of this process, from ORRIM_KERNELS as it was at the first ask.
+// The gateways ask before anything else and end a refused call with its
+// message.
+const KernelPathChoice &processKernelPath();
+
 namespace kernel_registry_internal {
 // The process's path once it is taken; null before.
 extern std::atomic<const DenseKernels *> processKernels;
-// Takes the process's path: the fastest this processor runs.
+// Takes the process's path; a refused one ends the process with its message.
 const DenseKernels &takeProcessKernels();
 }  // namespace kernel_registry_internal
 

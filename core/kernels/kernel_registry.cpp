@@ -1,5 +1,9 @@
 #include "dense_kernels.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
 namespace reference_kernels {
 extern const DenseKernels kernels;
 }
@@ -29,6 +33,20 @@ const DenseKernels &tableOf(KernelPath path) {
   return reference_kernels::kernels;
 }
 
+// The paths `runs` allows, as "reference, portable and avx2".
+void listRunnable(char *out, size_t size, bool (*runs)(KernelPath)) {
+  const char *names[sizeof kernelPaths / sizeof kernelPaths[0]];
+  size_t count = 0;
+  for (KernelPath path : kernelPaths) {
+    if (runs(path)) names[count++] = kernelPathName(path);
+  }
+  size_t used = 0;
+  for (size_t i = 0; i < count && used < size; ++i) {
+    const char *separator = i == 0 ? "" : (i + 1 == count ? " and " : ", ");
+    used += static_cast<size_t>(std::snprintf(out + used, size - used, "%s%s", separator, names[i]));
+  }
+}
+
 }  // namespace
 
 const char *kernelPathName(KernelPath path) { return tableOf(path).name; }
@@ -48,21 +66,55 @@ bool processorRuns(KernelPath path) {
 
 const DenseKernels *denseKernelsFor(KernelPath path) { return processorRuns(path) ? &tableOf(path) : nullptr; }
 
+KernelPathChoice chooseKernelPath(const char *requested, bool (*runs)(KernelPath)) {
+  KernelPathChoice choice{nullptr, false, {}};
+  if (requested == nullptr || requested[0] == '\0') {
+    for (KernelPath path : kernelPaths) {
+      if (runs(path)) choice.kernels = &tableOf(path);
+    }
+    return choice;
+  }
+  char runnable[64];
+  listRunnable(runnable, sizeof runnable, runs);
+  for (KernelPath path : kernelPaths) {
+    if (std::strcmp(requested, kernelPathName(path)) != 0) continue;
+    if (runs(path)) {
+      choice.kernels = &tableOf(path);
+    } else {
+      std::snprintf(choice.refusal, sizeof choice.refusal,
+                    "ORRIM_KERNELS=%s names a kernel path this processor cannot run; it runs %s (unset: the "
+                    "fastest).",
+                    requested, runnable);
+    }
+    return choice;
+  }
+  choice.unknownName = true;
+  // A name of any length is cut short to keep the message one line.
+  std::snprintf(choice.refusal, sizeof choice.refusal,
+                "ORRIM_KERNELS=%.64s names no kernel path; this processor runs %s (unset: the fastest).", requested,
+                runnable);
+  return choice;
+}
+
+const KernelPathChoice &processKernelPath() {
+  // Read once: every call of the process takes the same path.
+  static const KernelPathChoice choice = chooseKernelPath(std::getenv("ORRIM_KERNELS"), processorRuns);
+  return choice;
+}
+
 namespace kernel_registry_internal {
 
 std::atomic<const DenseKernels *> processKernels{nullptr};
 
 const DenseKernels &takeProcessKernels() {
-  // Chosen once: every later call of the process takes the same path.
-  static const DenseKernels *const chosen = [] {
-    const DenseKernels *fastest = nullptr;
-    for (KernelPath path : kernelPaths) {
-      if (const DenseKernels *kernels = denseKernelsFor(path)) fastest = kernels;
-    }
-    return fastest;
-  }();
-  processKernels.store(chosen, std::memory_order_relaxed);
-  return *chosen;
+  const KernelPathChoice &choice = processKernelPath();
+  if (choice.kernels == nullptr) {
+    // Only a program that did not ask processKernelPath first gets here.
+    std::fprintf(stderr, "%s\n", choice.refusal);
+    std::abort();
+  }
+  processKernels.store(choice.kernels, std::memory_order_relaxed);
+  return *choice.kernels;
 }
 
 }  // namespace kernel_registry_internal

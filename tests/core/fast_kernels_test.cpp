@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -441,4 +443,63 @@ TEST(FixedSizeSteps, ProductsAlongRowsMatchThePlainSumsOnEveryPath) {
       ASSERT_TRUE(bitIdentical(expectedVector, vector)) << kernels->name << " m " << m;
     }
   }
+}
+
+namespace {
+
+bool runsAllButAvx512(KernelPath path) { return path != KernelPath::avx512; }
+bool runsOnlyThePlainPaths(KernelPath path) { return path == KernelPath::reference || path == KernelPath::portable; }
+
+}  // namespace
+
+// ORRIM_KERNELS names the path, or is unset (or empty) for the fastest; a
+// path the processor lacks or a name that is no path is refused, never
+// replaced by another path.
+TEST(KernelRegistry, ChoiceTakesTheNamedPathOrRefusesIt) {
+  struct Case {
+    const char *requested;
+    bool (*runs)(KernelPath);
+    const char *taken;  // null: refused
+    bool unknownName;
+    const char *runnable;  // what the refusal lists
+  };
+  const Case cases[] = {
+      {nullptr, runsAllButAvx512, "avx2", false, nullptr},
+      {"", runsAllButAvx512, "avx2", false, nullptr},
+      {nullptr, runsOnlyThePlainPaths, "portable", false, nullptr},
+      {"reference", runsAllButAvx512, "reference", false, nullptr},
+      {"portable", runsOnlyThePlainPaths, "portable", false, nullptr},
+      {"avx2", runsAllButAvx512, "avx2", false, nullptr},
+      {"avx512", runsAllButAvx512, nullptr, false, "it runs reference, portable and avx2"},
+      {"avx2", runsOnlyThePlainPaths, nullptr, false, "it runs reference and portable"},
+      {"AVX2", runsAllButAvx512, nullptr, true, "runs reference, portable and avx2"},
+      {"avx2 ", runsAllButAvx512, nullptr, true, "runs reference, portable and avx2"},
+      {"fastest", runsOnlyThePlainPaths, nullptr, true, "runs reference and portable"},
+  };
+  for (const Case &test : cases) {
+    const std::string where = test.requested == nullptr ? "unset" : std::string("named ").append(test.requested);
+    const KernelPathChoice choice = chooseKernelPath(test.requested, test.runs);
+    if (test.taken != nullptr) {
+      ASSERT_NE(choice.kernels, nullptr) << where << ": " << choice.refusal;
+      EXPECT_STREQ(choice.kernels->name, test.taken) << where;
+      continue;
+    }
+    EXPECT_EQ(choice.kernels, nullptr) << where << " took " << choice.kernels->name;
+    EXPECT_EQ(choice.unknownName, test.unknownName) << where;
+    const std::string setting = std::string("ORRIM_KERNELS=").append(test.requested);
+    EXPECT_NE(std::strstr(choice.refusal, setting.c_str()), nullptr) << choice.refusal;
+    EXPECT_NE(std::strstr(choice.refusal, test.runnable), nullptr) << choice.refusal;
+  }
+}
+
+// Runs under every registration of the program: ctest's ORRIM_KERNELS must be
+// the path the process's steps take.
+TEST(KernelRegistry, TheProcessTakesThePathItsEnvironmentNames) {
+  const char *requested = std::getenv("ORRIM_KERNELS");
+  if (requested != nullptr && requested[0] != '\0') {
+    EXPECT_STREQ(denseKernels().name, requested);
+  } else {
+    EXPECT_EQ(&denseKernels(), availablePaths().back()) << denseKernels().name;
+  }
+  EXPECT_EQ(&denseKernels(), processKernelPath().kernels);
 }
