@@ -1,7 +1,7 @@
 // Every kernel path against the plain loops, bit for bit, on odd sizes and on
 // NaN, infinities, signed zeros and cleared rows: the kernels of every path
 // the processor runs in one process (the tests named *OnEveryPath), and the
-// steps on the process's path.
+// steps on the process's path, which ctest runs once per path.
 #include "dense_kernels.h"
 #include "measurement_update.h"
 #include "reference_steps.h"
