@@ -9,6 +9,7 @@
 
 #include "host_testing.h"
 #include "random_model.h"
+#include "step_buffers.h"
 
 #include <algorithm>
 #include <cmath>
@@ -19,6 +20,7 @@
 
 using testing_support::bitIdentical;
 using testing_support::RandomSource;
+using testing_support::StepBuffers;
 
 namespace {
 
@@ -183,22 +185,6 @@ TEST(FastKernels, CumulantThroughUpdateMatchesThePlainLoopOnEveryPath) {
   }
 }
 
-namespace {
-
-struct StepBuffers {
-  explicit StepBuffers(uint64_t m)
-      : x(m), P(m * m), rows(m * m), noise(m * m), copy(m), ap(m * m), w(m), K(m) {}
-  std::vector<double> x, P, rows, noise, copy, ap, w, K;
-  std::vector<double> columns;  // A column-major, when the model offers it
-  FilterState state() { return {x.data(), P.data()}; }
-  PreparedModel model() {
-    return {rows.data(), noise.data(), nullptr, nullptr, columns.empty() ? nullptr : columns.data()};
-  }
-  FilterScratch scratch() { return {copy.data(), ap.data(), w.data(), K.data()}; }
-};
-
-}  // namespace
-
 TEST(FastSteps, PredictionMatchesTheReferenceForSymmetricAndAsymmetricCovariances) {
   RandomSource random(13);
   for (uint64_t m : sizes) {
@@ -219,11 +205,7 @@ TEST(FastSteps, PredictionMatchesTheReferenceForSymmetricAndAsymmetricCovariance
         sprinkleSpecialValues(random, fast.rows, 0.03);
         sprinkleSpecialValues(random, fast.x, 0.1);
       }
-      if (trial >= 4) {  // the model also offers A by columns
-        fast.columns.resize(m * m);
-        for (uint64_t i = 0; i < m; ++i)
-          for (uint64_t j = 0; j < m; ++j) fast.columns[i + j * m] = fast.rows[i * m + j];
-      }
+      if (trial >= 4) fast.offerColumns();
       StepBuffers reference = fast;
       predictState(fast.state(), fast.model(), fast.scratch(), m);
       predictStateReference(reference.state(), reference.model(), reference.scratch(), m);
@@ -277,9 +259,7 @@ TEST(FixedSizeSteps, PredictionMatchesTheReferenceOnEveryPath) {
           sprinkleSpecialValues(random, fast.rows, 0.05);
           sprinkleSpecialValues(random, fast.P, 0.03);
         }
-        fast.columns.resize(m * m);
-        for (uint64_t i = 0; i < m; ++i)
-          for (uint64_t j = 0; j < m; ++j) fast.columns[i + j * m] = fast.rows[i * m + j];
+        fast.offerColumns();
         StepBuffers reference = fast;
         kernels->predictFixed[m](fast.x.data(), fast.P.data(), fast.columns.data(), fast.noise.data(),
                                  fast.ap.data());
