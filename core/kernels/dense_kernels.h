@@ -8,7 +8,6 @@
 
 #include "filter_types.h"
 
-#include <atomic>
 #include <cstdint>
 
 // out[r*outStride + l] = init[r*initStride + l] + sum over q < depth of
@@ -139,20 +138,25 @@ struct KernelPathChoice {
 // refused: no path is ever taken in place of the one asked for.
 KernelPathChoice chooseKernelPath(const char *requested, bool (*runs)(KernelPath));
 
-// The choice of this process, from ORRIM_KERNELS as it was at the first ask.
-// The gateways ask before anything else and end a refused call with its
-// message.
+// The choice of this process, from ORRIM_KERNELS as it was when the library
+// was loaded. The gateways ask before anything else and end a refused call
+// with its message.
 const KernelPathChoice &processKernelPath();
 
 namespace kernel_registry_internal {
-// The process's path once it is taken; null before.
-extern std::atomic<const DenseKernels *> processKernels;
-// Takes the process's path; a refused one ends the process with its message.
-const DenseKernels &takeProcessKernels();
+// The process's path, taken when the library is loaded; null before, or when
+// refused. Never written after, so the steps may keep it in a register.
+extern const DenseKernels *const processKernels;
+// Ends the process with why there is no path to run: a program ran the steps
+// without asking processKernelPath, or before the library was loaded.
+[[noreturn, gnu::cold]] void refuseToRun();
 }  // namespace kernel_registry_internal
 
 // The kernels of this process's path. The steps ask at every use: one load.
 inline const DenseKernels &denseKernels() {
-  const DenseKernels *kernels = kernel_registry_internal::processKernels.load(std::memory_order_relaxed);
-  return kernels != nullptr ? *kernels : kernel_registry_internal::takeProcessKernels();
+  const DenseKernels *kernels = kernel_registry_internal::processKernels;
+  if (kernels == nullptr) [[unlikely]] {
+    kernel_registry_internal::refuseToRun();
+  }
+  return *kernels;
 }

@@ -52,6 +52,9 @@ void listRunnable(char *out, size_t size, bool (*runs)(KernelPath)) {
 const char *kernelPathName(KernelPath path) { return tableOf(path).name; }
 
 bool processorRuns(KernelPath path) {
+  // The processor's features may be asked for before the constructors that
+  // would read them have run.
+  __builtin_cpu_init();
   switch (path) {
     case KernelPath::reference:
     case KernelPath::portable:
@@ -104,17 +107,14 @@ const KernelPathChoice &processKernelPath() {
 
 namespace kernel_registry_internal {
 
-std::atomic<const DenseKernels *> processKernels{nullptr};
+// Taken once, as the library is loaded, before any call can ask for it.
+const DenseKernels *const processKernels = processKernelPath().kernels;
 
-const DenseKernels &takeProcessKernels() {
+void refuseToRun() {
   const KernelPathChoice &choice = processKernelPath();
-  if (choice.kernels == nullptr) {
-    // Only a program that did not ask processKernelPath first gets here.
-    std::fprintf(stderr, "%s\n", choice.refusal);
-    std::abort();
-  }
-  processKernels.store(choice.kernels, std::memory_order_relaxed);
-  return *choice.kernels;
+  std::fprintf(stderr, "%s\n",
+               choice.kernels == nullptr ? choice.refusal : "The kernel steps ran before their library was loaded.");
+  std::abort();
 }
 
 }  // namespace kernel_registry_internal

@@ -250,7 +250,7 @@ CALLS_ON_EVERY_SIZE = textwrap.dedent("""
 
 def run_on_kernel_path(path, script):
     """What `script` prints in a fresh interpreter with ORRIM_KERNELS=path: a
-    module reads it once, on its first call."""
+    module reads it once, as it is loaded."""
     search = [os.environ.get("PYTHONPATH"), str(pathlib.Path(__file__).resolve().parent)]
     environment = dict(os.environ, ORRIM_KERNELS=path, PYTHONPATH=os.pathsep.join(filter(None, search)))
     done = subprocess.run([sys.executable, "-c", script], env=environment, capture_output=True, text=True,
