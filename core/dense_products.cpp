@@ -10,7 +10,9 @@ void vectorTimesRows(double *out, const double *v, const double *M, uint64_t m) 
   } else if (kernels.vectorises(m)) {
     kernels.rowsTimesColumns(out, 0, nullptr, 0, v, 0, M, m, 1, m, m);
   } else {
-    rowsTimesColumnsReference(out, 0, nullptr, 0, v, 0, M, m, 1, m, m);
+    forStateCount(m, [&](uint64_t states) {
+      rowsTimesColumnsReference(out, 0, nullptr, 0, v, 0, M, states, 1, states, states);
+    });
   }
 }
 
@@ -21,7 +23,9 @@ void rowsTimesRows(double *out, const double *A, const double *B, uint64_t m) {
   } else if (kernels.vectorises(m)) {
     kernels.rowsTimesColumns(out, m, nullptr, 0, A, m, B, m, m, m, m);
   } else {
-    rowsTimesColumnsReference(out, m, nullptr, 0, A, m, B, m, m, m, m);
+    forStateCount(m, [&](uint64_t states) {
+      rowsTimesColumnsReference(out, states, nullptr, 0, A, states, B, states, states, states, states);
+    });
   }
 }
 
@@ -30,6 +34,6 @@ void cumulantThroughUpdate(double *out, const double *q, const double *K, const 
   if (kernels.vectorises(m)) {
     kernels.cumulantThroughUpdate(out, q, K, c, s, m);
   } else {
-    cumulantThroughUpdateReference(out, q, K, c, s, m);
+    forStateCount(m, [&](uint64_t states) { cumulantThroughUpdateReference(out, q, K, c, s, states); });
   }
 }

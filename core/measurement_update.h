@@ -35,7 +35,7 @@ inline double varianceFromCovTimesRow(const double *measurementRow, double noise
 inline double innovationVariance(const double *measurementRow, double noiseVar, const double *P, uint64_t m,
                                  double *covTimesRow) {
   if (!denseKernels().vectorises(m)) {
-    covTimesRowReference(covTimesRow, measurementRow, P, m);
+    forStateCount(m, [&](uint64_t states) { covTimesRowReference(covTimesRow, measurementRow, P, states); });
   } else {
     // Column i of P is row i, since every prediction and update leaves P
     // symmetric: w is the row c against the rows of P.
@@ -78,7 +78,9 @@ inline UsedObservation assimilateObservation(double innovationStart, double F, c
                                              FilterState state, FilterScratch scratch) {
   const UsedObservation used = correctStateMean(innovationStart, F, measurementRow, m, state, scratch);
   if (!denseKernels().vectorises(m)) {
-    downdateCovarianceReference(state.P, scratch.covTimesRow, scratch.gain, m);
+    forStateCount(m, [&](uint64_t states) {
+      downdateCovarianceReference(state.P, scratch.covTimesRow, scratch.gain, states);
+    });
   } else {
     downdateCovarianceVectorised(state.P, scratch.covTimesRow, scratch.gain, m);
   }

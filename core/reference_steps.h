@@ -11,6 +11,18 @@
 // Inline: for a few states they are the steps themselves, and a call would
 // cost as much as the arithmetic.
 
+// Runs the plain loops `loops(m)`, with m a constant when it is 1: compiled
+// for one state they are a few instructions, where a loop's set-up would
+// cost the local level model more than its arithmetic, every period.
+template <class Loops>
+inline void forStateCount(uint64_t m, Loops loops) {
+  if (m == 1) {
+    loops(uint64_t{1});
+  } else {
+    loops(m);
+  }
+}
+
 // The sums of RowsTimesColumnsKernel: out[r*outStride + l] =
 // init[r*initStride + l] (or 0.0) + sum over q of a[r*aStride + q] *
 // b[q*bStride + l], q ascending.

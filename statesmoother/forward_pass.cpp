@@ -76,6 +76,8 @@ void runForwardPass(const SmootherModel &model, SmootherWorkspace &workspace, Mi
   const uint64_t m = model.m;
   PreparedModel &prepared = workspace.model;
   FilterState &state = workspace.state;
+  const bool fixedSize = denseKernels().usesFixedSizeSteps(m);
+  const bool formsNext = formsNextCovTimesRowInCorrection(m);
   for (uint64_t t = 0; t < model.T; ++t) {
     preparePagedCoefficients(model, t, prepared);
     predictState(state, prepared, workspace.scratch, m);
@@ -84,13 +86,13 @@ void runForwardPass(const SmootherModel &model, SmootherWorkspace &workspace, Mi
     }
     // Every prediction leaves P exactly symmetric: its lower triangle is all of it.
     storeLowerTriangle(workspace.predictedCovariances + t * lowerTriangleCount(m), state.P, m);
-    if (denseKernels().usesFixedSizeSteps(m)) {
+    if (fixedSize) {
       updateAndRecordOfFixedSize(model, t, workspace, isMissing);
       continue;
     }
     const SmootherRecords records = recordsOfPeriod(model, t, workspace);
     const double *observations = workspace.observationsByPeriod + t * n;
-    if (formsNextCovTimesRowInCorrection(m)) {
+    if (formsNext) {
       updateWithObservationsFormingNext(observations, 1, n, prepared, model.tol, m, state, workspace.scratch,
                                         isMissing, &records);
       continue;

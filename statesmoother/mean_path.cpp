@@ -20,7 +20,9 @@ inline void interceptPlusProduct(double *out, const double *init, const double *
   }
   // Row i of M against v; the intercept is the accumulator's first term, not
   // added at the end.
-  rowsTimesColumnsReference(out, 1, init, 1, Mrows, m, v, 1, rows, 1, m);
+  forStateCount(m, [&](uint64_t states) {
+    rowsTimesColumnsReference(out, 1, init, 1, Mrows, states, v, 1, rows, 1, states);
+  });
 }
 
 }  // namespace
