@@ -5,6 +5,8 @@
 #include "reference_steps.h"
 #include "time_update.h"
 
+#include "step_buffers.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -13,37 +15,30 @@
 
 namespace {
 
-struct StepStorage {
-  explicit StepStorage(uint64_t m)
-      : x(m), P(m * m), rows(m * m), noise(m * m), measurement(m), observationNoise(1), copy(m), ap(m * m), w(m),
-        K(m) {
-    std::mt19937_64 engine(m);
-    std::normal_distribution<double> normal;
-    for (double &value : rows) value = normal(engine) / static_cast<double>(2 * m);
-    columns.resize(m * m);
-    for (uint64_t i = 0; i < m; ++i)
-      for (uint64_t j = 0; j < m; ++j) columns[i + j * m] = rows[i * m + j];
-    for (double &value : measurement) value = normal(engine);
-    for (double &value : x) value = normal(engine);
-    for (uint64_t i = 0; i < m; ++i) {
-      P[i + i * m] = 1.0;
-      noise[i + i * m] = 0.1;
-    }
-    observationNoise[0] = 1.0;
+using testing_support::StepBuffers;
+
+// A stable A scaled down with m, A's columns offered, P = I, B*B' = 0.1*I and
+// one measurement row.
+StepBuffers settledStep(uint64_t m) {
+  StepBuffers step(m);
+  std::mt19937_64 engine(m);
+  std::normal_distribution<double> normal;
+  for (double &value : step.rows) value = normal(engine) / static_cast<double>(2 * m);
+  step.offerColumns();
+  for (double &value : step.measurement) value = normal(engine);
+  for (double &value : step.x) value = normal(engine);
+  for (uint64_t i = 0; i < m; ++i) {
+    step.P[i + i * m] = 1.0;
+    step.noise[i + i * m] = 0.1;
   }
-  std::vector<double> x, P, rows, noise, measurement, observationNoise, copy, ap, w, K;
-  std::vector<double> columns;  // A by columns, as the modules offer it
-  FilterState state() { return {x.data(), P.data()}; }
-  PreparedModel model() {
-    return {rows.data(), noise.data(), measurement.data(), observationNoise.data(), columns.data()};
-  }
-  FilterScratch scratch() { return {copy.data(), ap.data(), w.data(), K.data()}; }
-};
+  step.observationNoise[0] = 1.0;
+  return step;
+}
 
 template <void (*predict)(FilterState, const PreparedModel &, FilterScratch, uint64_t)>
 void predictStateBenchmark(benchmark::State &run) {
   const auto m = static_cast<uint64_t>(run.range(0));
-  StepStorage step(m);
+  StepBuffers step = settledStep(m);
   for (auto _ : run) {
     // A is scaled to be stable, so P settles and the work stays the same.
     predict(step.state(), step.model(), step.scratch(), m);
@@ -67,7 +62,7 @@ template <bool (*update)(double, const double *, double, double, uint64_t, Filte
                          double *)>
 void updateWithObservationBenchmark(benchmark::State &run) {
   const auto m = static_cast<uint64_t>(run.range(0));
-  StepStorage step(m);
+  StepBuffers step = settledStep(m);
   double ell = 0.0;
   for (auto _ : run) {
     update(0.5, step.measurement.data(), 1.0, 0.0, m, step.state(), step.scratch(), isIeeeNaN, &ell);
@@ -80,7 +75,7 @@ void updateWithObservationBenchmark(benchmark::State &run) {
 void filterPeriodBenchmark(benchmark::State &run) {
   const auto m = static_cast<uint64_t>(run.range(0));
   constexpr uint64_t series = 5;
-  StepStorage step(m);
+  StepBuffers step = settledStep(m);
   std::mt19937_64 engine(m + 1);
   std::normal_distribution<double> normal;
   std::vector<double> rows(series * m), noise(series, 1.0), observations(series);
@@ -103,7 +98,7 @@ void filterPeriodBenchmark(benchmark::State &run) {
 template <bool fast>
 void covarianceCorrectionBenchmark(benchmark::State &run) {
   const auto m = static_cast<uint64_t>(run.range(0));
-  StepStorage step(m);
+  StepBuffers step = settledStep(m);
   std::vector<double> storage(m * m + 8);
   double *P = storage.data() + (8 - reinterpret_cast<uintptr_t>(storage.data()) / sizeof(double) % 8) % 8;
   std::copy(step.P.begin(), step.P.end(), P);

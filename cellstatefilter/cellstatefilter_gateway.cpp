@@ -8,6 +8,7 @@
 
 extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t inputCount,
                              const OrrimArray *inputs[]) {
+  requireRunnableKernelPath();
   const CellFilterInputs cellInputs = readCellFilterInputs(inputCount, inputs);
   const CellFilterSizes sizes = checkCellFilterInputs(cellInputs);
   const uint64_t m = sizes.m;

@@ -4,47 +4,36 @@
 #include "reference_steps.h"
 
 void vectorTimesRows(double *out, const double *v, const double *M, uint64_t m) {
-  if (usesFixedSizeSteps(m)) {
-    denseKernels().vectorTimesRowsFixed[m](out, v, M);
-    return;
-  }
-  if (m >= smallestVectorisedSize) {
-    denseKernels().rowsTimesColumns(out, 0, nullptr, 0, v, 0, M, m, 1, m, m);
-    return;
-  }
-  for (uint64_t i = 0; i < m; ++i) {
-    double s = 0.0;
-    for (uint64_t l = 0; l < m; ++l) {
-      s += v[l] * M[l * m + i];
-    }
-    out[i] = s;
+  const DenseKernels &kernels = denseKernels();
+  if (kernels.usesFixedSizeSteps(m)) {
+    kernels.vectorTimesRowsFixed[m](out, v, M);
+  } else if (kernels.vectorises(m)) {
+    kernels.rowsTimesColumns(out, 0, nullptr, 0, v, 0, M, m, 1, m, m);
+  } else {
+    forStateCount(m, [&](uint64_t states) {
+      rowsTimesColumnsReference(out, 0, nullptr, 0, v, 0, M, states, 1, states, states);
+    });
   }
 }
 
 void rowsTimesRows(double *out, const double *A, const double *B, uint64_t m) {
-  if (usesFixedSizeSteps(m)) {
-    denseKernels().rowsTimesRowsFixed[m](out, A, B);
-    return;
-  }
-  if (m >= smallestVectorisedSize) {
-    denseKernels().rowsTimesColumns(out, m, nullptr, 0, A, m, B, m, m, m, m);
-    return;
-  }
-  for (uint64_t i = 0; i < m; ++i) {
-    for (uint64_t l = 0; l < m; ++l) {
-      double s = 0.0;
-      for (uint64_t q = 0; q < m; ++q) {
-        s += A[i * m + q] * B[q * m + l];
-      }
-      out[i * m + l] = s;
-    }
+  const DenseKernels &kernels = denseKernels();
+  if (kernels.usesFixedSizeSteps(m)) {
+    kernels.rowsTimesRowsFixed[m](out, A, B);
+  } else if (kernels.vectorises(m)) {
+    kernels.rowsTimesColumns(out, m, nullptr, 0, A, m, B, m, m, m, m);
+  } else {
+    forStateCount(m, [&](uint64_t states) {
+      rowsTimesColumnsReference(out, states, nullptr, 0, A, states, B, states, states, states, states);
+    });
   }
 }
 
 void cumulantThroughUpdate(double *out, const double *q, const double *K, const double *c, double s, uint64_t m) {
-  if (m >= smallestVectorisedSize) {
-    denseKernels().cumulantThroughUpdate(out, q, K, c, s, m);
-    return;
+  const DenseKernels &kernels = denseKernels();
+  if (kernels.vectorises(m)) {
+    kernels.cumulantThroughUpdate(out, q, K, c, s, m);
+  } else {
+    forStateCount(m, [&](uint64_t states) { cumulantThroughUpdateReference(out, q, K, c, s, states); });
   }
-  cumulantThroughUpdateReference(out, q, K, c, s, m);
 }

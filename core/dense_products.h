@@ -1,7 +1,8 @@
-// The products the filtering steps share: the kernel compiled for the size
-// from 2 to 16 states, the general vectorised kernel above, the plain loop
-// below. All give the same bits: one accumulator per element, terms in
-// ascending index.
+// The products the smoother's way back and the prediction share, each on the
+// process's kernel path: the kernel compiled for the size where the path has
+// one, the general vectorised kernel from its smallest vectorised size, the
+// plain loop below. All give the same bits: one accumulator per element,
+// terms in ascending index.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +18,3 @@ void rowsTimesRows(double *out, const double *A, const double *B, uint64_t m);
 // out = L'q + c'*s for a used observation with gain K and measurement row c,
 // L = I - K*c (see CumulantThroughUpdateKernel). out must not be q.
 void cumulantThroughUpdate(double *out, const double *q, const double *K, const double *c, double s, uint64_t m);
-
-// Below this size the plain loops are as fast as the kernels.
-inline constexpr uint64_t smallestVectorisedSize = 8;

@@ -37,10 +37,11 @@ inline void recordFilteredState(const FilteredOutputs &filtered, const FilterSta
 // local level model asks the host whether its observation is missing before
 // the prediction: a call between prediction and update would send x and P
 // through memory, a round trip on the chain from one period to the next. The
-// test has no effect on the state, so asking earlier changes no result.
+// test has no effect on the state, so asking earlier changes no result. The
+// reference kernel path takes the plain loops instead.
 inline double filterPeriod(const double *y, uint64_t yStride, uint64_t n, bool predict, const PreparedModel &model,
                            double tol, uint64_t m, FilterState state, FilterScratch scratch, MissingTest isMissing) {
-  if (m == 1 && n == 1) {
+  if (m == 1 && n == 1 && denseKernels().oneStateInRegisters) {
     const bool present = !isMissing(y[0]);
     if (predict) {
       predictOneState(state, model, scratch);

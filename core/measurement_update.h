@@ -1,7 +1,7 @@
 // The univariate measurement update: one observed series at a time.
 //
 // Inline, so that for a few states the whole update runs without a call; from
-// smallestVectorisedSize states on, the products go to the vectorised
+// the kernel path's smallest vectorised size on, the products go to its
 // kernels, which give the same bits.
 #pragma once
 
@@ -17,8 +17,8 @@
 // computed logarithm would differ in the last bits.
 inline constexpr double logTwoPi = 1.837877066409345;
 
-// The correction of P by a used observation for smallestVectorisedSize states
-// and more, with the clearing of non-positive variances.
+// The correction of P by a used observation on the kernel path, for the sizes
+// it vectorises, with the clearing of non-positive variances.
 void downdateCovarianceVectorised(double *P, const double *covTimesRow, const double *gain, uint64_t m);
 
 // F = d + c*w accumulated onto d, from the w already in covTimesRow.
@@ -34,8 +34,8 @@ inline double varianceFromCovTimesRow(const double *measurementRow, double noise
 // w = P*c' into covTimesRow; returns F = d + c*w accumulated onto d.
 inline double innovationVariance(const double *measurementRow, double noiseVar, const double *P, uint64_t m,
                                  double *covTimesRow) {
-  if (m < smallestVectorisedSize) {
-    covTimesRowReference(covTimesRow, measurementRow, P, m);
+  if (!denseKernels().vectorises(m)) {
+    forStateCount(m, [&](uint64_t states) { covTimesRowReference(covTimesRow, measurementRow, P, states); });
   } else {
     // Column i of P is row i, since every prediction and update leaves P
     // symmetric: w is the row c against the rows of P.
@@ -77,8 +77,10 @@ inline UsedObservation correctStateMean(double innovationStart, double F, const 
 inline UsedObservation assimilateObservation(double innovationStart, double F, const double *measurementRow, uint64_t m,
                                              FilterState state, FilterScratch scratch) {
   const UsedObservation used = correctStateMean(innovationStart, F, measurementRow, m, state, scratch);
-  if (m < smallestVectorisedSize) {
-    downdateCovarianceReference(state.P, scratch.covTimesRow, scratch.gain, m);
+  if (!denseKernels().vectorises(m)) {
+    forStateCount(m, [&](uint64_t states) {
+      downdateCovarianceReference(state.P, scratch.covTimesRow, scratch.gain, states);
+    });
   } else {
     downdateCovarianceVectorised(state.P, scratch.covTimesRow, scratch.gain, m);
   }
@@ -129,7 +131,7 @@ inline bool updateWithObservation(double y, const double *measurementRow, double
   if (isMissing(y)) {
     return false;
   }
-  if (m == 1) {
+  if (m == 1 && denseKernels().oneStateInRegisters) {
     return updateOneStateWithPresentObservation(y, measurementRow, noiseVar, tol, state, scratch, logLikelihood);
   }
   const double F = innovationVariance(measurementRow, noiseVar, state.P, m, scratch.covTimesRow);
@@ -141,17 +143,15 @@ inline bool updateWithObservation(double y, const double *measurementRow, double
   return true;
 }
 
-// updateWithObservations for a model that usesFixedSizeSteps.
+// updateWithObservations for a model that the kernel path takes through the
+// steps compiled for its size.
 double updateWithObservationsOfFixedSize(const double *y, uint64_t yStride, uint64_t n, const PreparedModel &model,
                                          double tol, uint64_t m, FilterState state, MissingTest isMissing);
 
 // Whether updateWithObservations forms each series' w during the correction
-// by the series before: models too large for the steps compiled for their
-// size, as long as the next w fits the kernel's registers.
+// by the series before (DenseKernels::formsNextCovTimesRowInCorrection).
 inline bool formsNextCovTimesRowInCorrection(uint64_t m) {
-  const DenseKernels &kernels = denseKernels();
-  return !usesFixedSizeSteps(m) && m >= smallestVectorisedSize && m >= kernels.smallestFusedSize &&
-         m <= kernels.largestFusedSize;
+  return denseKernels().formsNextCovTimesRowInCorrection(m);
 }
 
 // What the smoother keeps of each series of a period, and the means its
@@ -192,10 +192,11 @@ double updateWithObservationsFormingNext(const double *y, uint64_t yStride, uint
 inline double updateWithObservations(const double *y, uint64_t yStride, uint64_t n, const PreparedModel &model,
                                      double tol, uint64_t m, const FilterState &state, const FilterScratch &scratch,
                                      MissingTest isMissing) {
+  const DenseKernels &kernels = denseKernels();
   double logLikelihood = 0.0;
-  if (usesFixedSizeSteps(m)) {
+  if (kernels.usesFixedSizeSteps(m)) {
     logLikelihood = updateWithObservationsOfFixedSize(y, yStride, n, model, tol, m, state, isMissing);
-  } else if (formsNextCovTimesRowInCorrection(m)) {
+  } else if (kernels.formsNextCovTimesRowInCorrection(m)) {
     logLikelihood = updateWithObservationsFormingNext(y, yStride, n, model, tol, m, state, scratch, isMissing);
   } else {
     for (uint64_t j = 0; j < n; ++j) {

@@ -23,7 +23,7 @@ void prepareTransitionForms(PreparedModel &model, const double *A, uint64_t m) {
 
 void prepareTransitionForFiltering(PreparedModel &model, const double *A, uint64_t m) {
   model.transitionColumns = A;
-  if (!usesFixedSizeSteps(m)) {
+  if (!denseKernels().usesFixedSizeSteps(m)) {
     prepareTransition(model.transitionRows, A, m);
   }
 }

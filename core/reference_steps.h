@@ -1,6 +1,7 @@
-// The plain loops of the steps that have fast kernels. They define the
-// results: every fast path must give their bits, and the tests hold it to
-// that on odd sizes and special values.
+// The plain loops of the steps that have fast kernels, all of them. They
+// define the results: the reference kernel path is made of them, every other
+// path must give their bits, and the tests hold it to that on odd sizes and
+// special values.
 #pragma once
 
 #include "filter_types.h"
@@ -9,6 +10,35 @@
 
 // Inline: for a few states they are the steps themselves, and a call would
 // cost as much as the arithmetic.
+
+// Runs the plain loops `loops(m)`, with m a constant when it is 1: compiled
+// for one state they are a few instructions, where a loop's set-up would
+// cost the local level model more than its arithmetic, every period.
+template <class Loops>
+inline void forStateCount(uint64_t m, Loops loops) {
+  if (m == 1) {
+    loops(uint64_t{1});
+  } else {
+    loops(m);
+  }
+}
+
+// The sums of RowsTimesColumnsKernel: out[r*outStride + l] =
+// init[r*initStride + l] (or 0.0) + sum over q of a[r*aStride + q] *
+// b[q*bStride + l], q ascending.
+inline void rowsTimesColumnsReference(double *out, uint64_t outStride, const double *init, uint64_t initStride,
+                                      const double *a, uint64_t aStride, const double *b, uint64_t bStride,
+                                      uint64_t rows, uint64_t lanes, uint64_t depth) {
+  for (uint64_t r = 0; r < rows; ++r) {
+    for (uint64_t l = 0; l < lanes; ++l) {
+      double s = init != nullptr ? init[r * initStride + l] : 0.0;
+      for (uint64_t q = 0; q < depth; ++q) {
+        s += a[r * aStride + q] * b[q * bStride + l];
+      }
+      out[r * outStride + l] = s;
+    }
+  }
+}
 
 // x <- A*x, P <- A*P*A' + B*B', P read by columns (it may be asymmetric).
 inline void predictStateReference(FilterState state, const PreparedModel &model, FilterScratch scratch, uint64_t m) {
@@ -84,6 +114,24 @@ inline void downdateCovarianceReference(double *P, const double *covTimesRow, co
       P[i + l * m] = q;
     }
   }
+}
+
+// The correction of SymmetricDowndateKernel, element by element: P(l, i) less
+// w_l*K_i above the diagonal, w_i*K_l on and below it; no state is cleared.
+inline void symmetricDowndateReference(double *P, const double *w, const double *K, uint64_t m) {
+  for (uint64_t i = 0; i < m; ++i) {
+    for (uint64_t l = 0; l < m; ++l) {
+      P[l + i * m] = P[l + i * m] - (l < i ? w[l] * K[i] : w[i] * K[l]);
+    }
+  }
+}
+
+// DowndateWithNextKernel: the correction, then the next series' w from the
+// corrected P, written where `next` is once w and K are read.
+inline void downdateWithNextReference(double *P, const double *w, const double *K, const double *nextRow,
+                                      double *next, uint64_t m) {
+  symmetricDowndateReference(P, w, K, m);
+  covTimesRowReference(next, nextRow, P, m);
 }
 
 // One present observation through the plain loops: w, F from d, and when F is

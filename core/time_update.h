@@ -11,9 +11,10 @@
 // Overwrites scratch.stateCopy and scratch.transitionTimesCov. Every sum is one
 // accumulator in ascending index, so the result is reproducible to the bit;
 // only the lower triangle of A*P*A' is formed and mirrored, so P stays
-// exactly symmetric. One state takes its own inline form, 2 to 16 the kernels
-// compiled for their size, more the vectorised form; all give the bits of
-// the plain loops, which a model without A's columns takes.
+// exactly symmetric. On the vectorised paths one state takes its own inline
+// form, 2 to 16 the kernels compiled for their size, more the vectorised
+// form; all give the bits of the plain loops, which the reference path and a
+// model without A's columns take.
 void predictStateVectorised(FilterState state, const PreparedModel &model, FilterScratch scratch, uint64_t m);
 
 // The local level model's prediction: the plain loops' operations for m = 1,
@@ -37,17 +38,18 @@ inline void predictOneState(FilterState state, const PreparedModel &model, Filte
 }
 
 inline void predictState(FilterState state, const PreparedModel &model, FilterScratch scratch, uint64_t m) {
-  if (m == 1) {
+  const DenseKernels &kernels = denseKernels();
+  if (m == 1 && kernels.oneStateInRegisters) {
     predictOneState(state, model, scratch);
     return;
   }
   // The kernels compiled for a few states run down the columns of A.
-  if (usesFixedSizeSteps(m) && model.transitionColumns != nullptr) {
-    denseKernels().predictFixed[m](state.x, state.P, model.transitionColumns, model.stateNoiseCov,
-                                   scratch.transitionTimesCov);
+  if (kernels.usesFixedSizeSteps(m) && model.transitionColumns != nullptr) {
+    kernels.predictFixed[m](state.x, state.P, model.transitionColumns, model.stateNoiseCov,
+                            scratch.transitionTimesCov);
     return;
   }
-  if (m < smallestVectorisedSize) {
+  if (!kernels.vectorises(m)) {
     predictStateReference(state, model, scratch, m);
     return;
   }

@@ -1,5 +1,7 @@
 #include "gateway_checks.h"
 
+#include "dense_kernels.h"
+
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
@@ -13,6 +15,13 @@ void raiseGatewayError(const char *prefix, const char *suffix, const char *forma
   std::vsnprintf(message, sizeof message, format, arguments);
   va_end(arguments);
   orrimRaiseError(identifier, message);
+}
+
+void requireRunnableKernelPath() {
+  const KernelPathChoice &choice = processKernelPath();
+  if (choice.kernels == nullptr) {
+    orrimRaiseError("orrim:KernelPathUnavailable", choice.refusal);
+  }
 }
 
 void requireRealArray(const char *prefix, const OrrimArray *array, const char *name) {

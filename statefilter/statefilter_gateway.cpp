@@ -9,6 +9,7 @@
 
 extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t inputCount,
                              const OrrimArray *inputs[]) {
+  requireRunnableKernelPath();
   const CheckedInputs checked = checkGatewayInputs(statefilterGateway, inputCount, inputs);
   const char *prefix = statefilterGateway.errorPrefix;
   const auto [T, n, m, k, h] = checked.sizes;

@@ -37,9 +37,9 @@ SmootherRecords recordsOfPeriod(const SmootherModel &model, uint64_t t, Smoother
           reciprocalVariances != nullptr ? reciprocalVariances + first : nullptr};
 }
 
-// The updates of period t for a model that usesFixedSizeSteps: the series go
-// to the kernel in runs, with the same starts, tests and sums as one by one,
-// and are recorded after it from the gains it returns.
+// The updates of period t for a model that usesFixedSizeSteps on the kernel
+// path: the series go to the kernel in runs, with the same starts, tests and
+// sums as one by one, and are recorded after it from the gains it returns.
 void updateAndRecordOfFixedSize(const SmootherModel &model, uint64_t t, SmootherWorkspace &workspace,
                                 MissingTest isMissing, double *reciprocalVariances) {
   constexpr uint64_t run = fixedSizeRunLength;
@@ -54,7 +54,7 @@ void updateAndRecordOfFixedSize(const SmootherModel &model, uint64_t t, Smoother
     double starts[run];
     bool present[run];
     ObservationOutcome outcomes[run];
-    double gains[run * largestFixedSize];
+    double gains[run * largestCompiledFixedSize];
     for (uint64_t j = 0; j < count; ++j) {
       // Missing means a NaN observation; a NaN mean is used and spreads.
       present[j] = !isMissing(observations[first + j]);
@@ -84,6 +84,8 @@ void filterAndRecord(const SmootherModel &model, SmootherWorkspace &workspace, M
   const uint64_t m = model.m;
   PreparedModel &prepared = workspace.model;
   FilterState &state = workspace.state;
+  const bool fixedSize = denseKernels().usesFixedSizeSteps(m);
+  const bool formsNext = formsNextCovTimesRowInCorrection(m);
   for (uint64_t t = 0; t < model.T; ++t) {
     preparePagedCoefficients(model, t, prepared);
     predictState(state, prepared, workspace.scratch, m);
@@ -92,13 +94,13 @@ void filterAndRecord(const SmootherModel &model, SmootherWorkspace &workspace, M
     }
     // Every prediction leaves P exactly symmetric: its lower triangle is all of it.
     storeLowerTriangle(workspace.predictedCovariances + t * lowerTriangleCount(m), state.P, m);
-    if (usesFixedSizeSteps(m)) {
+    if (fixedSize) {
       updateAndRecordOfFixedSize(model, t, workspace, isMissing, reciprocalVariances);
       continue;
     }
     const SmootherRecords records = recordsOfPeriod(model, t, workspace, reciprocalVariances);
     const double *observations = workspace.observationsByPeriod + t * n;
-    if (formsNextCovTimesRowInCorrection(m)) {
+    if (formsNext) {
       updateWithObservationsFormingNext(observations, 1, n, prepared, model.tol, m, state, workspace.scratch,
                                         isMissing, &records);
       continue;

@@ -1,8 +1,8 @@
 #include "mean_path.h"
 
 #include "dense_kernels.h"
-#include "dense_products.h"
 #include "model_preparation.h"
+#include "reference_steps.h"
 
 namespace {
 
@@ -13,18 +13,16 @@ namespace {
 // of many short periods.
 inline void interceptPlusProduct(double *out, const double *init, const double *Mcolumns, const double *Mrows,
                                  const double *v, uint64_t rows, uint64_t m) {
-  if (m >= smallestVectorisedSize) {
-    denseKernels().rowsTimesColumns(out, 0, init, 0, v, 0, Mcolumns, rows, 1, rows, m);
+  const DenseKernels &kernels = denseKernels();
+  if (kernels.vectorises(m)) {
+    kernels.rowsTimesColumns(out, 0, init, 0, v, 0, Mcolumns, rows, 1, rows, m);
     return;
   }
-  for (uint64_t i = 0; i < rows; ++i) {
-    // The intercept is the accumulator's first term, not added at the end.
-    double s = init != nullptr ? init[i] : 0.0;
-    for (uint64_t l = 0; l < m; ++l) {
-      s += Mrows[i * m + l] * v[l];
-    }
-    out[i] = s;
-  }
+  // Row i of M against v; the intercept is the accumulator's first term, not
+  // added at the end.
+  forStateCount(m, [&](uint64_t states) {
+    rowsTimesColumnsReference(out, 1, init, 1, Mrows, states, v, 1, rows, 1, states);
+  });
 }
 
 }  // namespace
@@ -33,7 +31,7 @@ void computeMeanPath(const SmootherModel &model, const double *x0, const double 
                      const double *observationIntercept, SmootherWorkspace &workspace) {
   const uint64_t n = model.n;
   const uint64_t m = model.m;
-  const bool plainLoops = m < smallestVectorisedSize;
+  const bool plainLoops = !denseKernels().vectorises(m);
   for (uint64_t t = 0; t < model.T; ++t) {
     if (plainLoops && model.A.paged) {
       prepareTransition(workspace.model.transitionRows, coefficientOfPeriod(model.A, t, m * m), m);

@@ -38,6 +38,7 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
                              const OrrimArray *inputs[]) {
   // Every stage reads on trust, so everything it will address is checked
   // before the output exists.
+  requireRunnableKernelPath();
   const CheckedInputs checked = checkGatewayInputs(statesmootherGateway, inputCount, inputs);
   SmootherModel model{};
   model.T = checked.sizes.T;

@@ -1,7 +1,9 @@
-// Products over raw arrays, vectorised across independent sums and chosen at
-// run time for the processor. Every output element is still one accumulator
-// that adds its terms in ascending index, with a separate multiply and add,
-// so every path gives the bits of the plain loops.
+// The kernel registry: one table per kernel path, with its kernels and the
+// sizes each kind of step takes, and the path this process runs. The
+// vectorised paths compute independent sums side by side, but every output
+// element is still one accumulator that adds its terms in ascending index,
+// with a separate multiply and add, so every path gives the bits of the
+// reference path, the plain loops.
 #pragma once
 
 #include "filter_types.h"
@@ -27,7 +29,7 @@ using SymmetricDowndateKernel = void (*)(double *P, const double *w, const doubl
 // sum of covTimesRowReference. A state whose variance the correction leaves
 // at or below zero is the caller's to clear, and then `next` no longer
 // describes P. `next` may be w or K: it is written after their last read. For
-// m from DenseKernels::smallestFusedSize (one vector) to largestFusedSize.
+// m in the path's fused-size range.
 using DowndateWithNextKernel = void (*)(double *P, const double *w, const double *K, const double *nextRow,
                                         double *next, uint64_t m);
 
@@ -38,13 +40,9 @@ using DowndateWithNextKernel = void (*)(double *P, const double *w, const double
 using CumulantThroughUpdateKernel = void (*)(double *out, const double *q, const double *K, const double *c, double s,
                                              uint64_t m);
 
-// Models of smallestFixedSize to largestFixedSize states have their steps
-// compiled for their size, tabled by m.
-inline constexpr uint64_t smallestFixedSize = 2;
-inline constexpr uint64_t largestFixedSize = 16;
-
-// Whether m states take the steps compiled for their size.
-inline bool usesFixedSizeSteps(uint64_t m) { return m >= smallestFixedSize && m <= largestFixedSize; }
+// The tables of steps compiled for their size reach this many states; each
+// path says which sizes it takes from them.
+inline constexpr uint64_t largestCompiledFixedSize = 16;
 
 // x <- A*x and P <- A*P*A' + B*B' for the model's m, with A column-major and
 // an m x m scratch for A*P; P is read by columns and may be asymmetric.
@@ -69,25 +67,96 @@ inline constexpr uint64_t fixedSizeRunLength = 16;
 using FixedVectorTimesRowsKernel = void (*)(double *out, const double *v, const double *M);
 using FixedRowsTimesRowsKernel = void (*)(double *out, const double *A, const double *B);
 
+// One kernel path: the sizes each kind of step takes and its kernels. The
+// reference path's kernels are the plain loops (reference_steps.h), and its
+// sizes send every step to the plain loops.
 struct DenseKernels {
-  const char *name;
+  const char *name;  // as ORRIM_KERNELS names it
+
+  // From this many states the products go to the kernels below; fewer take
+  // the plain loops inline, as fast as the kernels there.
+  uint64_t smallestVectorisedSize;
+  // The sizes that take the steps compiled for them (predictFixed and the
+  // other tables); an empty range (smallest above largest) takes none.
+  uint64_t smallestFixedSize;
+  uint64_t largestFixedSize;
+  // The sizes downdateWithNext takes: a column of at least one vector, and
+  // the next w in the registers it keeps for it.
+  uint64_t smallestFusedSize;
+  uint64_t largestFusedSize;
+  // symmetricDowndate sweeps P as one array up to this many states, column
+  // by column above.
+  uint64_t flatSweepLimit;
+  // Whether the local level model keeps x and P in registers through a
+  // period (predictOneState and the update beside it) instead of taking the
+  // plain loops for m = 1.
+  bool oneStateInRegisters;
+
   RowsTimesColumnsKernel rowsTimesColumns;
   SymmetricDowndateKernel symmetricDowndate;
   DowndateWithNextKernel downdateWithNext;
-  // The sizes downdateWithNext takes: a column of at least one vector, and the
-  // next w in the registers it keeps for it.
-  uint64_t smallestFusedSize;
-  uint64_t largestFusedSize;
   CumulantThroughUpdateKernel cumulantThroughUpdate;
-  FixedPredictKernel predictFixed[largestFixedSize + 1];  // null below smallestFixedSize
-  FixedAssimilateKernel assimilateFixed[largestFixedSize + 1];
-  FixedVectorTimesRowsKernel vectorTimesRowsFixed[largestFixedSize + 1];
-  FixedRowsTimesRowsKernel rowsTimesRowsFixed[largestFixedSize + 1];
+  // Indexed by m; null outside the fixed-size range.
+  FixedPredictKernel predictFixed[largestCompiledFixedSize + 1];
+  FixedAssimilateKernel assimilateFixed[largestCompiledFixedSize + 1];
+  FixedVectorTimesRowsKernel vectorTimesRowsFixed[largestCompiledFixedSize + 1];
+  FixedRowsTimesRowsKernel rowsTimesRowsFixed[largestCompiledFixedSize + 1];
+
+  bool vectorises(uint64_t m) const { return m >= smallestVectorisedSize; }
+  bool usesFixedSizeSteps(uint64_t m) const { return m >= smallestFixedSize && m <= largestFixedSize; }
+  // Whether a period's updates form each series' w during the correction by
+  // the series before: models too large for the steps compiled for their
+  // size, as long as the next w fits the kernel's registers.
+  bool formsNextCovTimesRowInCorrection(uint64_t m) const {
+    return !usesFixedSizeSteps(m) && vectorises(m) && m >= smallestFusedSize && m <= largestFusedSize;
+  }
 };
 
-enum class KernelPath { portable, avx2, avx512 };
+// The paths, slowest first.
+enum class KernelPath { reference, portable, avx2, avx512 };
+inline constexpr KernelPath kernelPaths[] = {KernelPath::reference, KernelPath::portable, KernelPath::avx2,
+                                             KernelPath::avx512};
 
-// The fastest path this processor runs.
-const DenseKernels &denseKernels();
+// The name of a path, as ORRIM_KERNELS gives it.
+const char *kernelPathName(KernelPath path);
+
+// Whether this processor has the instructions of a path.
+bool processorRuns(KernelPath path);
+
 // A given path, or null when this processor cannot run it.
 const DenseKernels *denseKernelsFor(KernelPath path);
+
+// The path a process takes, or why it takes none.
+struct KernelPathChoice {
+  const DenseKernels *kernels;  // null when refused
+  bool unknownName;             // refused for a name that is no path, not for the processor
+  char refusal[256];            // one line, for the user, when refused
+};
+
+// The path `requested` names, when `runs` says the processor has it; with
+// no name (null or empty), the fastest path it has. Any other name is
+// refused: no path is ever taken in place of the one asked for.
+KernelPathChoice chooseKernelPath(const char *requested, bool (*runs)(KernelPath));
+
+// The choice of this process, from ORRIM_KERNELS as it was when the library
+// was loaded. The gateways ask before anything else and end a refused call
+// with its message.
+const KernelPathChoice &processKernelPath();
+
+namespace kernel_registry_internal {
+// The process's path, taken when the library is loaded; null before, or when
+// refused. Never written after, so the steps may keep it in a register.
+extern const DenseKernels *const processKernels;
+// Ends the process with why there is no path to run: a program ran the steps
+// without asking processKernelPath, or before the library was loaded.
+[[noreturn, gnu::cold]] void refuseToRun();
+}  // namespace kernel_registry_internal
+
+// The kernels of this process's path. The steps ask at every use: one load.
+inline const DenseKernels &denseKernels() {
+  const DenseKernels *kernels = kernel_registry_internal::processKernels;
+  if (kernels == nullptr) [[unlikely]] {
+    kernel_registry_internal::refuseToRun();
+  }
+  return *kernels;
+}

@@ -9,6 +9,12 @@
 #include <cstdint>
 #include <initializer_list>
 
+// Ends the call with orrim:KernelPathUnavailable when ORRIM_KERNELS names a
+// kernel path this process refuses: a name that is no path, or a path the
+// processor cannot run. No other path is taken in its place. Gateways ask
+// first, before anything is created.
+void requireRunnableKernelPath();
+
 // `name` says which input, as the user would: "Input 1 (A)".
 void requireRealArray(const char *prefix, const OrrimArray *array, const char *name);
 

@@ -4,6 +4,8 @@
 #include "model_preparation.h"
 #include "time_update.h"
 
+#include "step_buffers.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,20 +13,11 @@
 #include <limits>
 #include <vector>
 
+using testing_support::StepBuffers;
+
 namespace {
 
 const double notANumber = std::numeric_limits<double>::quiet_NaN();
-
-// Storage for one filtering step of m states and n series.
-struct Step {
-  explicit Step(uint64_t m, uint64_t n = 1)
-      : x(m), P(m * m), rows(m * m), noise(m * m), measurement(n * m), observationNoise(n), copy(m), ap(m * m),
-        w(m), K(m) {}
-  std::vector<double> x, P, rows, noise, measurement, observationNoise, copy, ap, w, K;
-  FilterState state() { return {x.data(), P.data()}; }
-  PreparedModel model() { return {rows.data(), noise.data(), measurement.data(), observationNoise.data()}; }
-  FilterScratch scratch() { return {copy.data(), ap.data(), w.data(), K.data()}; }
-};
 
 uint64_t bits(double value) {
   uint64_t result;
@@ -55,7 +48,7 @@ TEST(ModelPreparation, TransposeAndNoiseForms) {
 }
 
 TEST(Prediction, WorkedCaseAndSymmetryFromAnAsymmetricStart) {
-  Step step(1);
+  StepBuffers step(1);
   step.rows = {0.5};
   step.noise = {1.0};
   step.x = {2.0};
@@ -64,7 +57,7 @@ TEST(Prediction, WorkedCaseAndSymmetryFromAnAsymmetricStart) {
   EXPECT_EQ(step.x[0], 1.0);
   EXPECT_EQ(step.P[0], 2.0);
 
-  Step two(2);
+  StepBuffers two(2);
   const std::vector<double> A = {1, 3, 2, 4};  // rows (1, 2), (3, 4)
   prepareTransition(two.rows.data(), A.data(), 2);
   two.noise = {0, 0, 0, 0};
@@ -75,7 +68,7 @@ TEST(Prediction, WorkedCaseAndSymmetryFromAnAsymmetricStart) {
 }
 
 TEST(Prediction, TwoPeriodsWithoutObservationsChainThePredictions) {
-  Step step(1);
+  StepBuffers step(1);
   step.x = {3.0};
   step.P = {2.0};
   step.rows = {0.5};
@@ -90,7 +83,7 @@ TEST(Prediction, TwoPeriodsWithoutObservationsChainThePredictions) {
 
 TEST(MeasurementUpdate, WorkedCaseWithTheLiteralConstant) {
   EXPECT_EQ(bits(logTwoPi), 0x3FFD67F1C864BEB2u);
-  Step step(1);
+  StepBuffers step(1);
   step.x = {1.0};
   step.P = {2.0};
   const double c = 1.0;
@@ -108,7 +101,7 @@ TEST(MeasurementUpdate, PassedOverObservationsChangeNothing) {
   };
   // Missing; F = 3 exactly at tol; c all zero with d = 0 = tol.
   for (const Case test : {Case{notANumber, 1.0, 0.0}, Case{3.0, 1.0, 3.0}}) {
-    Step step(1);
+    StepBuffers step(1);
     step.x = {1.0};
     step.P = {2.0};
     double ell = 0.25;
@@ -117,7 +110,7 @@ TEST(MeasurementUpdate, PassedOverObservationsChangeNothing) {
     EXPECT_EQ(step.P[0], 2.0);
     EXPECT_EQ(ell, 0.25);
   }
-  Step zeroRow(1);
+  StepBuffers zeroRow(1);
   zeroRow.P = {2.0};
   const double zero = 0.0;
   double ell = 0.0;
@@ -126,12 +119,12 @@ TEST(MeasurementUpdate, PassedOverObservationsChangeNothing) {
 
 TEST(MeasurementUpdate, NanToleranceAndNanVarianceAreUsed) {
   const double c = 1.0;
-  Step step(1);
+  StepBuffers step(1);
   step.x = {1.0};
   step.P = {2.0};
   double ell = 0.0;
   EXPECT_TRUE(updateWithObservation(3.0, &c, 1.0, notANumber, 1, step.state(), step.scratch(), isIeeeNaN, &ell));
-  Step poisoned(1);
+  StepBuffers poisoned(1);
   poisoned.P = {2.0};
   ell = 0.0;
   EXPECT_TRUE(updateWithObservation(3.0, &c, notANumber, 0.0, 1, poisoned.state(), poisoned.scratch(), isIeeeNaN, &ell));
@@ -140,7 +133,7 @@ TEST(MeasurementUpdate, NanToleranceAndNanVarianceAreUsed) {
 }
 
 TEST(MeasurementUpdate, NonPositiveVarianceClearsItsRowAndColumn) {
-  Step step(2);
+  StepBuffers step(2);
   step.P = {1.0, 0.5, 0.5, 1.0};
   const double c[2] = {1.0, 0.0};
   double ell = 0.0;
@@ -151,7 +144,7 @@ TEST(MeasurementUpdate, NonPositiveVarianceClearsItsRowAndColumn) {
 }
 
 TEST(MeasurementUpdate, NoStatesLeaveOnlyTheNoise) {
-  Step step(0);
+  StepBuffers step(0);
   double ell = 0.0;
   ASSERT_TRUE(updateWithObservation(2.0, nullptr, 4.0, 0.0, 0, step.state(), step.scratch(), isIeeeNaN, &ell));
   EXPECT_EQ(bits(ell), bits(-(0.5 * ((std::log(4.0) + logTwoPi) + (2.0 * 2.0) * (1.0 / 4.0)))));

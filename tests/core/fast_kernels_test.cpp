@@ -1,5 +1,7 @@
-// Every fast path against the plain loops, bit for bit, on odd sizes and on
-// NaN, infinities, signed zeros and cleared rows.
+// Every kernel path against the plain loops, bit for bit, on odd sizes and on
+// NaN, infinities, signed zeros and cleared rows: the kernels of every path
+// the processor runs in one process (the tests named *OnEveryPath), and the
+// steps on the process's path, which ctest runs once per path.
 #include "dense_kernels.h"
 #include "measurement_update.h"
 #include "reference_steps.h"
@@ -7,23 +9,28 @@
 
 #include "host_testing.h"
 #include "random_model.h"
+#include "step_buffers.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <string>
 
 using testing_support::bitIdentical;
 using testing_support::RandomSource;
+using testing_support::StepBuffers;
 
 namespace {
 
 const double infinity = std::numeric_limits<double>::infinity();
 const double notANumber = std::numeric_limits<double>::quiet_NaN();
 
+// Every path this processor runs, the reference path first.
 std::vector<const DenseKernels *> availablePaths() {
   std::vector<const DenseKernels *> paths;
-  for (KernelPath path : {KernelPath::portable, KernelPath::avx2, KernelPath::avx512}) {
+  for (KernelPath path : kernelPaths) {
     if (const DenseKernels *kernels = denseKernelsFor(path)) paths.push_back(kernels);
   }
   return paths;
@@ -75,12 +82,8 @@ TEST(FastKernels, RowsTimesColumnsMatchesThePlainSumsOnEveryPath) {
         sprinkleSpecialValues(random, init, 0.05);
       }
       std::vector<double> expected(rows * outStride + 1, 7.0), actual = expected;
-      for (uint64_t r = 0; r < rows; ++r)
-        for (uint64_t l = 0; l < lanes; ++l) {
-          double s = withInit ? init[r * initStride + l] : 0.0;
-          for (uint64_t q = 0; q < depth; ++q) s += a[r * aStride + q] * b[q * bStride + l];
-          expected[r * outStride + l] = s;
-        }
+      rowsTimesColumnsReference(expected.data(), outStride, withInit ? init.data() : nullptr, initStride, a.data(),
+                                aStride, b.data(), bStride, rows, lanes, depth);
       kernels->rowsTimesColumns(actual.data(), outStride, withInit ? init.data() : nullptr, initStride, a.data(),
                                 aStride, b.data(), bStride, rows, lanes, depth);
       ASSERT_TRUE(bitIdentical(expected, actual))
@@ -91,9 +94,9 @@ TEST(FastKernels, RowsTimesColumnsMatchesThePlainSumsOnEveryPath) {
 
 TEST(FastKernels, SymmetricDowndateMatchesTheSequentialUpdateOnEveryPath) {
   RandomSource random(12);
-  std::vector<uint64_t> downdateSizes(std::begin(sizes), std::end(sizes));
-  downdateSizes.push_back(515);  // past the sizes swept as one array
   for (const DenseKernels *kernels : availablePaths()) {
+    std::vector<uint64_t> downdateSizes(std::begin(sizes), std::end(sizes));
+    if (kernels->flatSweepLimit > 0) downdateSizes.push_back(kernels->flatSweepLimit + 3);  // past the flat sweep
     for (uint64_t m : downdateSizes) {
       // P at every offset from a cache line: where the vectors of the sweep
       // start depends on its address.
@@ -182,22 +185,6 @@ TEST(FastKernels, CumulantThroughUpdateMatchesThePlainLoopOnEveryPath) {
   }
 }
 
-namespace {
-
-struct StepBuffers {
-  explicit StepBuffers(uint64_t m)
-      : x(m), P(m * m), rows(m * m), noise(m * m), copy(m), ap(m * m), w(m), K(m) {}
-  std::vector<double> x, P, rows, noise, copy, ap, w, K;
-  std::vector<double> columns;  // A column-major, when the model offers it
-  FilterState state() { return {x.data(), P.data()}; }
-  PreparedModel model() {
-    return {rows.data(), noise.data(), nullptr, nullptr, columns.empty() ? nullptr : columns.data()};
-  }
-  FilterScratch scratch() { return {copy.data(), ap.data(), w.data(), K.data()}; }
-};
-
-}  // namespace
-
 TEST(FastSteps, PredictionMatchesTheReferenceForSymmetricAndAsymmetricCovariances) {
   RandomSource random(13);
   for (uint64_t m : sizes) {
@@ -218,11 +205,7 @@ TEST(FastSteps, PredictionMatchesTheReferenceForSymmetricAndAsymmetricCovariance
         sprinkleSpecialValues(random, fast.rows, 0.03);
         sprinkleSpecialValues(random, fast.x, 0.1);
       }
-      if (trial >= 4) {  // the model also offers A by columns
-        fast.columns.resize(m * m);
-        for (uint64_t i = 0; i < m; ++i)
-          for (uint64_t j = 0; j < m; ++j) fast.columns[i + j * m] = fast.rows[i * m + j];
-      }
+      if (trial >= 4) fast.offerColumns();
       StepBuffers reference = fast;
       predictState(fast.state(), fast.model(), fast.scratch(), m);
       predictStateReference(reference.state(), reference.model(), reference.scratch(), m);
@@ -259,12 +242,12 @@ TEST(FastSteps, UpdatesMatchTheReferenceOverASequenceOfObservations) {
   }
 }
 
-// The kernels compiled for each size from smallestFixedSize to
-// largestFixedSize, on every path, against the plain loops.
+// The kernels compiled for each size of a path's fixed-size range, on every
+// path, against the plain loops.
 TEST(FixedSizeSteps, PredictionMatchesTheReferenceOnEveryPath) {
   RandomSource random(15);
   for (const DenseKernels *kernels : availablePaths()) {
-    for (uint64_t m = smallestFixedSize; m <= largestFixedSize; ++m) {
+    for (uint64_t m = kernels->smallestFixedSize; m <= kernels->largestFixedSize; ++m) {
       for (int trial = 0; trial < 4; ++trial) {
         StepBuffers fast(m);
         fast.x = random.normals(m);
@@ -276,9 +259,7 @@ TEST(FixedSizeSteps, PredictionMatchesTheReferenceOnEveryPath) {
           sprinkleSpecialValues(random, fast.rows, 0.05);
           sprinkleSpecialValues(random, fast.P, 0.03);
         }
-        fast.columns.resize(m * m);
-        for (uint64_t i = 0; i < m; ++i)
-          for (uint64_t j = 0; j < m; ++j) fast.columns[i + j * m] = fast.rows[i * m + j];
+        fast.offerColumns();
         StepBuffers reference = fast;
         kernels->predictFixed[m](fast.x.data(), fast.P.data(), fast.columns.data(), fast.noise.data(),
                                  fast.ap.data());
@@ -293,7 +274,7 @@ TEST(FixedSizeSteps, PredictionMatchesTheReferenceOnEveryPath) {
 TEST(FixedSizeSteps, RunsOfObservationsMatchTheSequentialUpdatesOnEveryPath) {
   RandomSource random(16);
   for (const DenseKernels *kernels : availablePaths()) {
-    for (uint64_t m = smallestFixedSize; m <= largestFixedSize; ++m) {
+    for (uint64_t m = kernels->smallestFixedSize; m <= kernels->largestFixedSize; ++m) {
       for (int trial = 0; trial < 3; ++trial) {
         const uint64_t count = 1 + random.below(9);
         StepBuffers reference(m);
@@ -429,26 +410,76 @@ TEST(FastSteps, PeriodsMatchSeriesBySeries) {
 TEST(FixedSizeSteps, ProductsAlongRowsMatchThePlainSumsOnEveryPath) {
   RandomSource random(19);
   for (const DenseKernels *kernels : availablePaths()) {
-    for (uint64_t m = smallestFixedSize; m <= largestFixedSize; ++m) {
+    for (uint64_t m = kernels->smallestFixedSize; m <= kernels->largestFixedSize; ++m) {
       std::vector<double> a = random.normals(m * m), b = random.normals(m * m), v = random.normals(m);
       sprinkleSpecialValues(random, a, 0.03);
       sprinkleSpecialValues(random, b, 0.03);
       std::vector<double> expectedProduct(m * m), expectedVector(m), product(m * m, 7.0), vector(m, 7.0);
-      for (uint64_t i = 0; i < m; ++i)
-        for (uint64_t l = 0; l < m; ++l) {
-          double s = 0.0;
-          for (uint64_t q = 0; q < m; ++q) s += a[i * m + q] * b[q * m + l];
-          expectedProduct[i * m + l] = s;
-        }
-      for (uint64_t l = 0; l < m; ++l) {
-        double s = 0.0;
-        for (uint64_t q = 0; q < m; ++q) s += v[q] * b[q * m + l];
-        expectedVector[l] = s;
-      }
+      rowsTimesColumnsReference(expectedProduct.data(), m, nullptr, 0, a.data(), m, b.data(), m, m, m, m);
+      rowsTimesColumnsReference(expectedVector.data(), 0, nullptr, 0, v.data(), 0, b.data(), m, 1, m, m);
       kernels->rowsTimesRowsFixed[m](product.data(), a.data(), b.data());
       kernels->vectorTimesRowsFixed[m](vector.data(), v.data(), b.data());
       ASSERT_TRUE(bitIdentical(expectedProduct, product)) << kernels->name << " m " << m;
       ASSERT_TRUE(bitIdentical(expectedVector, vector)) << kernels->name << " m " << m;
     }
   }
+}
+
+namespace {
+
+bool runsAllButAvx512(KernelPath path) { return path != KernelPath::avx512; }
+bool runsOnlyThePlainPaths(KernelPath path) { return path == KernelPath::reference || path == KernelPath::portable; }
+
+}  // namespace
+
+// ORRIM_KERNELS names the path, or is unset (or empty) for the fastest; a
+// path the processor lacks or a name that is no path is refused, never
+// replaced by another path.
+TEST(KernelRegistry, ChoiceTakesTheNamedPathOrRefusesIt) {
+  struct Case {
+    const char *requested;
+    bool (*runs)(KernelPath);
+    const char *taken;  // null: refused
+    bool unknownName;
+    const char *runnable;  // what the refusal lists
+  };
+  const Case cases[] = {
+      {nullptr, runsAllButAvx512, "avx2", false, nullptr},
+      {"", runsAllButAvx512, "avx2", false, nullptr},
+      {nullptr, runsOnlyThePlainPaths, "portable", false, nullptr},
+      {"reference", runsAllButAvx512, "reference", false, nullptr},
+      {"portable", runsOnlyThePlainPaths, "portable", false, nullptr},
+      {"avx2", runsAllButAvx512, "avx2", false, nullptr},
+      {"avx512", runsAllButAvx512, nullptr, false, "it runs reference, portable and avx2"},
+      {"avx2", runsOnlyThePlainPaths, nullptr, false, "it runs reference and portable"},
+      {"AVX2", runsAllButAvx512, nullptr, true, "runs reference, portable and avx2"},
+      {"avx2 ", runsAllButAvx512, nullptr, true, "runs reference, portable and avx2"},
+      {"fastest", runsOnlyThePlainPaths, nullptr, true, "runs reference and portable"},
+  };
+  for (const Case &test : cases) {
+    const std::string where = test.requested == nullptr ? "unset" : std::string("named ").append(test.requested);
+    const KernelPathChoice choice = chooseKernelPath(test.requested, test.runs);
+    if (test.taken != nullptr) {
+      ASSERT_NE(choice.kernels, nullptr) << where << ": " << choice.refusal;
+      EXPECT_STREQ(choice.kernels->name, test.taken) << where;
+      continue;
+    }
+    EXPECT_EQ(choice.kernels, nullptr) << where << " took " << choice.kernels->name;
+    EXPECT_EQ(choice.unknownName, test.unknownName) << where;
+    const std::string setting = std::string("ORRIM_KERNELS=").append(test.requested);
+    EXPECT_NE(std::strstr(choice.refusal, setting.c_str()), nullptr) << choice.refusal;
+    EXPECT_NE(std::strstr(choice.refusal, test.runnable), nullptr) << choice.refusal;
+  }
+}
+
+// Runs under every registration of the program: ctest's ORRIM_KERNELS must be
+// the path the process's steps take.
+TEST(KernelRegistry, TheProcessTakesThePathItsEnvironmentNames) {
+  const char *requested = std::getenv("ORRIM_KERNELS");
+  if (requested != nullptr && requested[0] != '\0') {
+    EXPECT_STREQ(denseKernels().name, requested);
+  } else {
+    EXPECT_EQ(&denseKernels(), availablePaths().back()) << denseKernels().name;
+  }
+  EXPECT_EQ(&denseKernels(), processKernelPath().kernels);
 }

@@ -2,8 +2,12 @@
 
 import copy
 import os
+import pathlib
 import pickle
 import signal
+import subprocess
+import sys
+import textwrap
 import threading
 import time
 
@@ -14,7 +18,7 @@ import statespace
 from statespace import _statespace
 from statespace._modules import MODULE_PATHS
 from host_support import requires_module
-from random_models import random_model
+from random_models import module_arguments, random_model
 
 FILTER_ARGUMENTS = ("Y", "A", "B", "C", "D", "x0", "P0", "tol")
 
@@ -252,6 +256,69 @@ class TestStatesmoother:
         inputs[9] = "none"
         with pytest.raises(TypeError, match=r"statesmoother\(\) argument 'observationIntercept'"):
             statespace.statesmoother(*inputs)
+
+
+KERNEL_PATHS = ("reference", "portable", "avx2", "avx512")
+
+# Each module on models from one state to more than the vectorised paths
+# keep in registers, printed as the hex of the results' bits, or the error.
+CALLS_ON_EVERY_SIZE = textwrap.dedent("""
+    import numpy as np
+    import statespace
+    from random_models import module_arguments, random_model
+    results = []
+    try:
+        for states in (1, 5, 20, 70):
+            model = random_model(states, periods=12, series=3, states=states, paged="AC", missing=0.2,
+                                 intercepts=True)
+            for module in ("statefilter", "cellstatefilter", "statesmoother"):
+                results.append(statespace.call(module, *module_arguments(module, model)).ravel())
+    except statespace.OrrimError as error:
+        print(error.identifier, error)
+    else:
+        print(np.concatenate(results).view(np.uint64).tobytes().hex())
+""")
+
+
+def run_on_kernel_path(path, script):
+    """What `script` prints in a fresh interpreter with ORRIM_KERNELS=path: a
+    module reads it once, as it is loaded."""
+    search = [os.environ.get("PYTHONPATH"), str(pathlib.Path(__file__).resolve().parent)]
+    environment = dict(os.environ, ORRIM_KERNELS=path, PYTHONPATH=os.pathsep.join(filter(None, search)))
+    done = subprocess.run([sys.executable, "-c", script], env=environment, capture_output=True, text=True,
+                          timeout=120)
+    assert done.returncode == 0, done.stderr
+    return done.stdout.strip()
+
+
+@requires_module("statefilter")
+@requires_module("cellstatefilter")
+@requires_module("statesmoother")
+class TestKernelPaths:
+    def test_every_path_the_processor_runs_gives_the_same_bits(self):
+        outputs = {path: run_on_kernel_path(path, CALLS_ON_EVERY_SIZE) for path in KERNEL_PATHS}
+        ran = {path: output for path, output in outputs.items()
+               if not output.startswith("orrim:KernelPathUnavailable")}
+        assert {"reference", "portable"} <= ran.keys(), outputs
+        for path, output in ran.items():
+            assert output == ran["reference"], f"{path} differs from the plain loops"
+
+    def test_a_name_that_is_no_path_fails_every_call_and_runs_nothing(self):
+        output = run_on_kernel_path("avx-512", textwrap.dedent("""
+            import statespace
+            from random_models import module_arguments, random_model
+            model = random_model(1, intercepts=True)
+            for module in ("statefilter", "cellstatefilter", "statesmoother"):
+                allocations = statespace.host_counters()["allocations"]
+                try:
+                    statespace.call(module, *module_arguments(module, model))
+                except statespace.OrrimError as error:
+                    print(error.identifier, statespace.host_counters()["allocations"] - allocations, error)
+        """))
+        lines = output.splitlines()
+        assert len(lines) == 3, output
+        for line in lines:
+            assert line.startswith("orrim:KernelPathUnavailable 0 ORRIM_KERNELS=avx-512 names no kernel path;"), line
 
 
 def wait_for_child(pid, seconds):
