@@ -261,10 +261,12 @@ class TestStatesmoother:
 KERNEL_PATHS = ("reference", "portable", "avx2", "avx512")
 
 # Each module on models from one state to more than the vectorised paths
-# keep in registers, printed as the hex of the results' bits, or the error.
+# keep in registers, every output it gives (the uncertainty ones too),
+# printed as the hex of the results' bits, or the error.
 CALLS_ON_EVERY_SIZE = textwrap.dedent("""
     import numpy as np
     import statespace
+    from statespace._module_list import MODULE_OUTPUT_COUNTS
     from random_models import module_arguments, random_model
     results = []
     try:
@@ -272,7 +274,9 @@ CALLS_ON_EVERY_SIZE = textwrap.dedent("""
             model = random_model(states, periods=12, series=3, states=states, paged="AC", missing=0.2,
                                  intercepts=True)
             for module in ("statefilter", "cellstatefilter", "statesmoother"):
-                results.append(statespace.call(module, *module_arguments(module, model)).ravel())
+                outputs = statespace.call(module, *module_arguments(module, model),
+                                          outputs=MODULE_OUTPUT_COUNTS[module])
+                results.extend(output.ravel(order="F") for output in outputs)
     except statespace.OrrimError as error:
         print(error.identifier, error)
     else:
