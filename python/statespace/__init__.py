@@ -1,8 +1,11 @@
 """Linear Gaussian state-space models on numpy arrays, through Orrim modules.
 
 ``statefilter`` and ``cellstatefilter`` return the Kalman-filter
-log-likelihood of every period, ``statesmoother`` the smoothed states, and
-``call`` calls any module built against the host, by name or path.
+log-likelihood of every period (with ``return_states=True`` also the filtered
+states and their covariances), ``statesmoother`` the smoothed states (with
+``return_covariances=True`` also their covariances), and ``call`` calls any
+module built against the host, by name or path (``outputs=k`` for more than
+its first output).
 
 Timing: ``x0`` and ``P0`` are the mean and covariance of the state one step
 before the first period, and ``A`` of period t carries period t-1 into t.
