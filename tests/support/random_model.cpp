@@ -78,10 +78,9 @@ ModelVectors randomModel(RandomSource &random, const RandomShape &shape) {
   model.m = random.below(shape.maxM + 1);
   model.k = random.below(4);
   model.h = random.below(3);
-  model.pagedA = random.chance(0.5);
-  model.pagedB = random.chance(0.5);
-  model.pagedC = random.chance(0.5);
-  model.pagedD = random.chance(0.5);
+  for (bool *paged : {&model.pagedA, &model.pagedB, &model.pagedC, &model.pagedD}) {
+    *paged = random.chance(0.5);
+  }
   const uint64_t T = model.T, n = model.n, m = model.m, k = model.k, h = model.h;
   model.A = random.stableTransitions(model.pagedA ? T : 1, m);
   model.B = random.normals((model.pagedB ? T : 1) * m * k);
