@@ -4,22 +4,24 @@
 
 #include "cellstatefilter_inputs.h"
 #include "orrim.h"
+#include "state_space_model.h"
 
 #include <cstdint>
 
-// Y or one of A, B, C, D: one matrix for every period, or a cell array whose
-// element t (0-based linear index, any cell shape) serves period t.
-struct PeriodSource {
-  const OrrimArray *array;
-  bool isCell;
-};
+// Y or one of A, B, C, D is a PeriodInput of the form constant (one matrix;
+// for Y, row t serves period t) or cell (element t, by 0-based linear index
+// in any cell shape, serves period t), with its host array.
+inline const OrrimArray *arrayOf(const PeriodInput &input) { return static_cast<const OrrimArray *>(input.array); }
 
-inline const OrrimArray *matrixOfPeriod(PeriodSource source, uint64_t t) {
-  return source.isCell ? orrimCellElement(source.array, t) : source.array;
+inline bool isCell(const PeriodInput &input) { return input.form == InputForm::cell; }
+
+// The array that serves period t.
+inline const OrrimArray *arrayOfPeriod(const PeriodInput &input, uint64_t t) {
+  return isCell(input) ? orrimCellElement(arrayOf(input), t) : arrayOf(input);
 }
 
 struct CellFilterInputs {
-  PeriodSource Y, A, B, C, D;
+  PeriodInput Y, A, B, C, D;
   const OrrimArray *x0;
   const OrrimArray *P0;
   const OrrimArray *tol;

@@ -22,7 +22,12 @@ constexpr const char *nameOfX0 = cellstatefilterInputs[5].name;
 constexpr const char *nameOfP0 = cellstatefilterInputs[6].name;
 constexpr const char *nameOfTol = cellstatefilterInputs[7].name;
 
-PeriodSource sourceOf(const OrrimArray *array) { return PeriodSource{array, orrimIsCell(array)}; }
+PeriodInput inputOf(const OrrimArray *array) {
+  PeriodInput input;
+  input.array = array;
+  input.form = orrimIsCell(array) ? InputForm::cell : InputForm::constant;
+  return input;
+}
 
 // For a name used inside a sentence.
 void lowerFirst(char *text) { text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0]))); }
@@ -32,11 +37,11 @@ uint64_t elementsOf(const OrrimArray *array) {
 }
 
 // A cell array must have an element for every period; its shape is free.
-void requireOnePerPeriod(PeriodSource source, const char *name, uint64_t T) {
-  if (!source.isCell) {
+void requireOnePerPeriod(const PeriodInput &input, const char *name, uint64_t T) {
+  if (!isCell(input)) {
     return;
   }
-  const uint64_t held = elementsOf(source.array);
+  const uint64_t held = elementsOf(arrayOf(input));
   if (held < T) {
     raiseGatewayError(prefix, "InputTooSmall",
                       "%s is a cell array of %" PRIu64 " elements; it must hold one per period, at least %" PRIu64
@@ -47,15 +52,15 @@ void requireOnePerPeriod(PeriodSource source, const char *name, uint64_t T) {
 
 // The matrix that serves period t, with the name an error gives it. Null only
 // when there is no period and a cell array has no element to start from.
-struct PeriodMatrix {
+struct NamedMatrix {
   const OrrimArray *array;
   char name[96];
 };
 
-PeriodMatrix periodMatrix(PeriodSource source, const char *inputName, uint64_t t, uint64_t T) {
-  PeriodMatrix result{};
-  if (!source.isCell) {
-    result.array = source.array;
+NamedMatrix periodMatrix(const PeriodInput &source, const char *inputName, uint64_t t, uint64_t T) {
+  NamedMatrix result{};
+  if (!isCell(source)) {
+    result.array = arrayOf(source);
     std::snprintf(result.name, sizeof result.name, "%s", inputName);
     return result;
   }
@@ -63,17 +68,17 @@ PeriodMatrix periodMatrix(PeriodSource source, const char *inputName, uint64_t t
   std::snprintf(input, sizeof input, "%s", inputName);
   lowerFirst(input);
   std::snprintf(result.name, sizeof result.name, "The cell of period t = %" PRIu64 " in %s", t, input);
-  if (T == 0 && orrimIsEmpty(source.array)) {
+  if (T == 0 && orrimIsEmpty(arrayOf(source))) {
     return result;
   }
-  result.array = orrimCellElement(source.array, t);
+  result.array = orrimCellElement(arrayOf(source), t);
   requireRealArray(prefix, result.array, result.name);
   return result;
 }
 
 // Requires a*b elements of the matrix; `product` names a*b for an overflow
 // error, the detail says where a and b come from.
-__attribute__((format(printf, 5, 6))) void requireProduct(const PeriodMatrix &matrix, uint64_t a, uint64_t b,
+__attribute__((format(printf, 5, 6))) void requireProduct(const NamedMatrix &matrix, uint64_t a, uint64_t b,
                                                           const char *product, const char *detailFormat, ...) {
   char subject[sizeof matrix.name];
   std::snprintf(subject, sizeof subject, "%s", matrix.name);
@@ -95,29 +100,29 @@ __attribute__((format(printf, 5, 6))) void requireProduct(const PeriodMatrix &ma
 uint64_t checkPeriod(const CellFilterInputs &inputs, const CellFilterSizes &sizes, uint64_t t) {
   const uint64_t m = sizes.m;
   const bool first = t == 0;
-  if (first || inputs.A.isCell) {
-    const PeriodMatrix A = periodMatrix(inputs.A, nameOfA, t, sizes.T);
+  if (first || isCell(inputs.A)) {
+    const NamedMatrix A = periodMatrix(inputs.A, nameOfA, t, sizes.T);
     if (A.array != nullptr) {
       requireProduct(A, m, m, "m*m", "m*m with m = %" PRIu64, m);
     }
   }
-  if (first || inputs.B.isCell) {
-    const PeriodMatrix B = periodMatrix(inputs.B, nameOfB, t, sizes.T);
+  if (first || isCell(inputs.B)) {
+    const NamedMatrix B = periodMatrix(inputs.B, nameOfB, t, sizes.T);
     if (B.array != nullptr) {
       const uint64_t k = orrimColumns(B.array);
       requireProduct(B, m, k, "m*k", "m*k with m = %" PRIu64 " and k = %" PRIu64 ", its columns", m, k);
     }
   }
   uint64_t n = sizes.firstSeries;
-  if (first || inputs.C.isCell) {
-    const PeriodMatrix C = periodMatrix(inputs.C, nameOfC, t, sizes.T);
+  if (first || isCell(inputs.C)) {
+    const NamedMatrix C = periodMatrix(inputs.C, nameOfC, t, sizes.T);
     if (C.array != nullptr) {
       n = orrimRows(C.array);
       requireProduct(C, n, m, "n*m", "n*m with n = %" PRIu64 ", its rows, and m = %" PRIu64, n, m);
     }
   }
-  if (first || inputs.D.isCell) {
-    const PeriodMatrix D = periodMatrix(inputs.D, nameOfD, t, sizes.T);
+  if (first || isCell(inputs.D)) {
+    const NamedMatrix D = periodMatrix(inputs.D, nameOfD, t, sizes.T);
     if (D.array != nullptr) {
       const uint64_t h = orrimColumns(D.array);
       requireProduct(D, n, h, "n*h",
@@ -137,16 +142,16 @@ uint64_t checkPeriod(const CellFilterInputs &inputs, const CellFilterSizes &size
   if (t >= sizes.T) {
     return n;
   }
-  if (inputs.Y.isCell) {
-    const PeriodMatrix Y = periodMatrix(inputs.Y, nameOfY, t, sizes.T);
+  if (isCell(inputs.Y)) {
+    const NamedMatrix Y = periodMatrix(inputs.Y, nameOfY, t, sizes.T);
     char detail[96];
     std::snprintf(detail, sizeof detail, "the %" PRIu64 " series of period t = %" PRIu64, n, t);
     requireElements(prefix, Y.array, Y.name, n, detail);
-  } else if (orrimColumns(inputs.Y.array) < n) {
+  } else if (orrimColumns(arrayOf(inputs.Y)) < n) {
     raiseGatewayError(prefix, "InputTooSmall",
                       "%s has %" PRIu64 " columns; period t = %" PRIu64 " has %" PRIu64
                       " series (the rows of input 4 (C)), so it must have at least %" PRIu64 ".",
-                      nameOfY, orrimColumns(inputs.Y.array), t, n, n);
+                      nameOfY, orrimColumns(arrayOf(inputs.Y)), t, n, n);
   }
   return n;
 }
@@ -156,11 +161,11 @@ uint64_t checkPeriod(const CellFilterInputs &inputs, const CellFilterSizes &size
 CellFilterInputs readCellFilterInputs(int32_t inputCount, const OrrimArray *const inputs[]) {
   requireGatewayInputsPresent(cellstatefilterGateway, inputCount, inputs);
   CellFilterInputs result{};
-  result.Y = sourceOf(inputs[0]);
-  result.A = sourceOf(inputs[1]);
-  result.B = sourceOf(inputs[2]);
-  result.C = sourceOf(inputs[3]);
-  result.D = sourceOf(inputs[4]);
+  result.Y = inputOf(inputs[0]);
+  result.A = inputOf(inputs[1]);
+  result.B = inputOf(inputs[2]);
+  result.C = inputOf(inputs[3]);
+  result.D = inputOf(inputs[4]);
   result.x0 = inputs[5];
   result.P0 = inputs[6];
   result.tol = inputs[7];
@@ -169,17 +174,17 @@ CellFilterInputs readCellFilterInputs(int32_t inputCount, const OrrimArray *cons
 
 CellFilterSizes checkCellFilterInputs(const CellFilterInputs &inputs) {
   CellFilterSizes sizes{};
-  sizes.T = orrimRows(inputs.Y.array);
+  sizes.T = orrimRows(arrayOf(inputs.Y));
   requireOnePerPeriod(inputs.Y, nameOfY, sizes.T);
   requireOnePerPeriod(inputs.A, nameOfA, sizes.T);
   requireOnePerPeriod(inputs.B, nameOfB, sizes.T);
   requireOnePerPeriod(inputs.C, nameOfC, sizes.T);
   requireOnePerPeriod(inputs.D, nameOfD, sizes.T);
 
-  const PeriodMatrix A = periodMatrix(inputs.A, nameOfA, 0, sizes.T);
-  const PeriodMatrix B = periodMatrix(inputs.B, nameOfB, 0, sizes.T);
-  const PeriodMatrix C = periodMatrix(inputs.C, nameOfC, 0, sizes.T);
-  const PeriodMatrix D = periodMatrix(inputs.D, nameOfD, 0, sizes.T);
+  const NamedMatrix A = periodMatrix(inputs.A, nameOfA, 0, sizes.T);
+  const NamedMatrix B = periodMatrix(inputs.B, nameOfB, 0, sizes.T);
+  const NamedMatrix C = periodMatrix(inputs.C, nameOfC, 0, sizes.T);
+  const NamedMatrix D = periodMatrix(inputs.D, nameOfD, 0, sizes.T);
   sizes.m = A.array != nullptr ? orrimRows(A.array) : 0;
   sizes.firstDisturbances = B.array != nullptr ? orrimColumns(B.array) : 0;
   sizes.firstSeries = C.array != nullptr ? orrimRows(C.array) : 0;
@@ -198,7 +203,7 @@ CellFilterSizes checkCellFilterInputs(const CellFilterInputs &inputs) {
   // Without a cell array every period reads what period 0 reads, so period 0
   // stands for all: a matrix Y with no column may claim more rows than any
   // loop could visit. With one, T is bounded by the elements it holds.
-  const bool anyCell = inputs.Y.isCell || inputs.A.isCell || inputs.B.isCell || inputs.C.isCell || inputs.D.isCell;
+  const bool anyCell = isCell(inputs.Y) || isCell(inputs.A) || isCell(inputs.B) || isCell(inputs.C) || isCell(inputs.D);
   const uint64_t periodsRead = (sizes.T == 0 || !anyCell) ? 1 : sizes.T;
   for (uint64_t t = 0; t < periodsRead; ++t) {
     const uint64_t n = checkPeriod(inputs, sizes, t);

@@ -10,79 +10,91 @@ double *grownTo(double *block, uint64_t doubles) {
 
 // Every grown element is written by the period that needs it before it is
 // read, so only the room matters here.
-void growSeriesBuffers(CellFilterWorkspace &workspace, uint64_t seriesCount, uint64_t m, bool matrixY) {
-  workspace.model.measurementRows = grownTo(workspace.model.measurementRows, seriesCount * m);
-  workspace.model.observationNoiseVar = grownTo(workspace.model.observationNoiseVar, seriesCount);
+void growSeriesBuffers(CellFilterWorkspace &workspace, uint64_t seriesCount, bool matrixY) {
+  PreparedModel &period = workspace.model.period;
+  period.measurementRows = grownTo(period.measurementRows, seriesCount * workspace.model.m);
+  period.observationNoiseVar = grownTo(period.observationNoiseVar, seriesCount);
   if (matrixY) {
     workspace.observationRow = grownTo(workspace.observationRow, seriesCount);
   }
   workspace.seriesCapacity = seriesCount;
 }
 
-const double *dataOfPeriod(PeriodSource source, uint64_t t) { return orrimRealData(matrixOfPeriod(source, t)); }
+// A coefficient's matrix of period t, a cell array's element with its own shape.
+PeriodMatrix matrixOfPeriod(const PeriodInput &input, uint64_t t) {
+  if (!isCell(input)) {
+    return pageOfPeriod(input, t);
+  }
+  const OrrimArray *element = orrimCellElement(arrayOf(input), t);
+  return {orrimRealData(element), orrimRows(element), orrimColumns(element)};
+}
+
+// One matrix for every period, of the sizes of period 0.
+PeriodInput matrixInput(PeriodInput input, uint64_t rows, uint64_t columns) {
+  if (!isCell(input)) {
+    input.data = orrimRealData(arrayOf(input));
+    input.rows = rows;
+    input.columns = columns;
+  }
+  return input;
+}
 
 }  // namespace
 
-void runCellStateFilter(const CellFilterInputs &inputs, const CellFilterSizes &sizes, CellFilterWorkspace &workspace,
-                        double *out, const FilteredOutputs &filtered) {
-  const uint64_t T = sizes.T;
+StateSpaceModel cellFilterModel(const CellFilterInputs &inputs, const CellFilterSizes &sizes) {
+  StateSpaceModel model;
+  model.T = sizes.T;
+  model.m = sizes.m;
+  model.n = sizes.firstSeries;
+  model.k = sizes.firstDisturbances;
+  model.h = sizes.firstInnovations;
+  model.A = matrixInput(inputs.A, model.m, model.m);
+  model.B = matrixInput(inputs.B, model.m, model.k);
+  model.C = matrixInput(inputs.C, model.n, model.m);
+  model.D = matrixInput(inputs.D, model.n, model.h);
+  model.tol = orrimScalar(inputs.tol);
+  return model;
+}
+
+void runCellStateFilter(CellFilterWorkspace &workspace, const CellFilterInputs &inputs, double *out,
+                        const FilteredOutputs &filtered) {
+  StateSpaceModel &model = workspace.model;
+  const uint64_t T = model.T;
   // With no period the state is never looked at, and a cell array may have no
   // element to prepare from.
   if (T == 0) {
     return;
   }
-  const uint64_t m = sizes.m;
-  uint64_t n = sizes.firstSeries;
-  uint64_t k = sizes.firstDisturbances;
-  uint64_t h = sizes.firstInnovations;
-  const double tol = orrimScalar(inputs.tol);
-  PreparedModel &model = workspace.model;
+  const double *matrixY = isCell(inputs.Y) ? nullptr : orrimRealData(arrayOf(inputs.Y));
+  const auto makeRoomForSeries = [&](uint64_t n) {
+    if (n > workspace.seriesCapacity) {
+      growSeriesBuffers(workspace, n, matrixY != nullptr);
+    }
+  };
+  prepareCoefficients(model, 0, filteringForms, true, matrixOfPeriod, makeRoomForSeries);
+  initialiseState(workspace.state, orrimRealData(inputs.x0), orrimRealData(inputs.P0), model.m);
 
-  prepareTransitionForFiltering(model, dataOfPeriod(inputs.A, 0), m);
-  prepareStateNoise(model.stateNoiseCov, dataOfPeriod(inputs.B, 0), m, k);
-  prepareMeasurement(model.measurementRows, dataOfPeriod(inputs.C, 0), n, m);
-  prepareObservationNoise(model.observationNoiseVar, dataOfPeriod(inputs.D, 0), n, h);
-  initialiseState(workspace.state, orrimRealData(inputs.x0), orrimRealData(inputs.P0), m);
-
-  const double *matrixY = inputs.Y.isCell ? nullptr : orrimRealData(inputs.Y.array);
+  const bool changes = changesByPeriod(model);
   for (uint64_t t = 0; t < T; ++t) {
-    if (inputs.A.isCell) {
-      prepareTransitionForFiltering(model, dataOfPeriod(inputs.A, t), m);
-    }
-    if (inputs.B.isCell) {
-      const OrrimArray *B = orrimCellElement(inputs.B.array, t);
-      k = orrimColumns(B);
-      prepareStateNoise(model.stateNoiseCov, orrimRealData(B), m, k);
-    }
-    if (inputs.C.isCell) {
-      const OrrimArray *C = orrimCellElement(inputs.C.array, t);
-      n = orrimRows(C);
-      if (n > workspace.seriesCapacity) {
-        growSeriesBuffers(workspace, n, m, matrixY != nullptr);
-      }
-      prepareMeasurement(model.measurementRows, orrimRealData(C), n, m);
-    }
-    if (inputs.D.isCell) {
-      const OrrimArray *D = orrimCellElement(inputs.D.array, t);
-      h = orrimColumns(D);
-      prepareObservationNoise(model.observationNoiseVar, orrimRealData(D), n, h);
+    if (changes) {
+      prepareCoefficients(model, t, filteringForms, false, matrixOfPeriod, makeRoomForSeries);
     }
     // Row t of a matrix Y is copied only once the period's series count is
     // known: copied with the count of the period before, a period with more
     // series would read values another period left in the row.
     const double *observations = workspace.observationRow;
     if (matrixY != nullptr) {
-      for (uint64_t j = 0; j < n; ++j) {
+      for (uint64_t j = 0; j < model.n; ++j) {
         workspace.observationRow[j] = matrixY[t + j * T];
       }
     } else {
-      observations = dataOfPeriod(inputs.Y, t);
+      observations = orrimRealData(arrayOfPeriod(inputs.Y, t));
     }
 
     // Also with no series: the state keeps moving through the period.
-    out[t] = filterPeriod(observations, 1, n, true, model, tol, m, workspace.state, workspace.scratch, orrimIsNaN);
+    out[t] = filterPeriod(model, workspace.state, workspace.scratch, observations, 1, true, orrimIsNaN);
     if (filtered.wanted()) {
-      recordFilteredState(filtered, workspace.state, m, T, t);
+      recordFilteredState(filtered, model, workspace.state, t);
     }
   }
 }

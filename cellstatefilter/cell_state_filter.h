@@ -5,6 +5,7 @@
 #include "cell_filter_inputs.h"
 #include "filter_period.h"
 #include "filter_types.h"
+#include "state_space_model.h"
 #include "working_blocks.h"
 
 #include <cstddef>
@@ -14,7 +15,7 @@
 // observationRow) have room for seriesCapacity series and grow with
 // orrimRealloc when a period has more.
 struct CellFilterWorkspace {
-  PreparedModel model;
+  StateSpaceModel model;
   double *observationRow;  // row t of a matrix Y
   FilterState state;
   FilterScratch scratch;
@@ -24,10 +25,10 @@ struct CellFilterWorkspace {
 // The eleven working blocks, in the order the gateway takes and releases
 // them; n stands for seriesCapacity.
 inline constexpr WorkingBlock cellFilterBlocks[] = {
-    {offsetof(CellFilterWorkspace, model.transitionRows), mmDoubles},
-    {offsetof(CellFilterWorkspace, model.stateNoiseCov), mmDoubles},
-    {offsetof(CellFilterWorkspace, model.measurementRows), nmDoubles},
-    {offsetof(CellFilterWorkspace, model.observationNoiseVar), nDoubles},
+    {offsetof(CellFilterWorkspace, model.period.transitionRows), mmDoubles},
+    {offsetof(CellFilterWorkspace, model.period.stateNoiseCov), mmDoubles},
+    {offsetof(CellFilterWorkspace, model.period.measurementRows), nmDoubles},
+    {offsetof(CellFilterWorkspace, model.period.observationNoiseVar), nDoubles},
     {offsetof(CellFilterWorkspace, observationRow), nDoubles},
     {offsetof(CellFilterWorkspace, state.x), mDoubles},
     {offsetof(CellFilterWorkspace, state.P), mmDoubles},
@@ -37,8 +38,12 @@ inline constexpr WorkingBlock cellFilterBlocks[] = {
     {offsetof(CellFilterWorkspace, scratch.stateCopy), mDoubles},
 };
 
-// out[t] receives the log-likelihood sum of period t, and `filtered` the state
-// after it when asked. The inputs must have passed checkCellFilterInputs,
-// which gave `sizes`.
-void runCellStateFilter(const CellFilterInputs &inputs, const CellFilterSizes &sizes, CellFilterWorkspace &workspace,
-                        double *out, const FilteredOutputs &filtered = {});
+// The model of inputs that passed checkCellFilterInputs, which gave `sizes`:
+// n, k and h those of period 0, A to D each one matrix or a cell array.
+StateSpaceModel cellFilterModel(const CellFilterInputs &inputs, const CellFilterSizes &sizes);
+
+// Runs the filter of workspace.model over Y from x0 and P0 (inputs.Y,
+// inputs.x0 and inputs.P0). out[t] receives the log-likelihood sum of period
+// t, and `filtered` the state after it when asked.
+void runCellStateFilter(CellFilterWorkspace &workspace, const CellFilterInputs &inputs, double *out,
+                        const FilteredOutputs &filtered = {});

@@ -29,8 +29,9 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
   counts[nDoubles] = capacity;
   counts[nmDoubles] = capacity * m;
   CellFilterWorkspace workspace{};
+  workspace.model = cellFilterModel(cellInputs, sizes);
   workspace.seriesCapacity = capacity;
   takeBlocks(cellFilterBlocks, counts, &workspace, orrimAlloc);
-  runCellStateFilter(cellInputs, sizes, workspace, out, filtered);
+  runCellStateFilter(workspace, cellInputs, out, filtered);
   releaseBlocks(cellFilterBlocks, &workspace, orrimFree);
 }

@@ -4,6 +4,7 @@
 
 #include "filter_types.h"
 #include "measurement_update.h"
+#include "state_space_model.h"
 #include "time_update.h"
 
 #include <cstdint>
@@ -16,9 +17,12 @@ struct FilteredOutputs {
   bool wanted() const { return means != nullptr || covariances != nullptr; }
 };
 
-// Copies x and P as period t of T left them. P holds both triangles equal.
-inline void recordFilteredState(const FilteredOutputs &filtered, const FilterState &state, uint64_t m, uint64_t T,
-                                uint64_t t) {
+// Copies x and P as period t of the model's T left them. P holds both
+// triangles equal.
+inline void recordFilteredState(const FilteredOutputs &filtered, const StateSpaceModel &model,
+                                const FilterState &state, uint64_t t) {
+  const uint64_t m = model.m;
+  const uint64_t T = model.T;
   if (filtered.means != nullptr) {
     for (uint64_t i = 0; i < m; ++i) {
       filtered.means[t + i * T] = state.x[i];
@@ -32,29 +36,32 @@ inline void recordFilteredState(const FilteredOutputs &filtered, const FilterSta
   }
 }
 
-// Predicts (when `predict`) and updates with the n series of the period,
-// observation j at y[j*yStride]; returns the period's log-likelihood. The
-// local level model asks the host whether its observation is missing before
-// the prediction: a call between prediction and update would send x and P
-// through memory, a round trip on the chain from one period to the next. The
-// test has no effect on the state, so asking earlier changes no result. The
-// reference kernel path takes the plain loops instead.
-inline double filterPeriod(const double *y, uint64_t yStride, uint64_t n, bool predict, const PreparedModel &model,
-                           double tol, uint64_t m, FilterState state, FilterScratch scratch, MissingTest isMissing) {
+// Predicts (when `predict`) and updates with the model's n series of the
+// period, observation j at y[j*yStride]; returns the period's log-likelihood.
+// The local level model asks the host whether its observation is missing
+// before the prediction: a call between prediction and update would send x
+// and P through memory, a round trip on the chain from one period to the
+// next. The test has no effect on the state, so asking earlier changes no
+// result. The reference kernel path takes the plain loops instead.
+inline double filterPeriod(const StateSpaceModel &model, FilterState state, FilterScratch scratch, const double *y,
+                           uint64_t yStride, bool predict, MissingTest isMissing) {
+  const uint64_t m = model.m;
+  const uint64_t n = model.n;
+  const PreparedModel &period = model.period;
   if (m == 1 && n == 1 && denseKernels().oneStateInRegisters) {
     const bool present = !isMissing(y[0]);
     if (predict) {
-      predictOneState(state, model, scratch);
+      predictOneState(state, period, scratch);
     }
     double logLikelihood = 0.0;
     if (present) {
-      updateOneStateWithPresentObservation(y[0], model.measurementRows, model.observationNoiseVar[0], tol, state,
-                                           scratch, &logLikelihood);
+      updateOneStateWithPresentObservation(y[0], period.measurementRows, period.observationNoiseVar[0], model.tol,
+                                           state, scratch, &logLikelihood);
     }
     return logLikelihood;
   }
   if (predict) {
-    predictState(state, model, scratch, m);
+    predictState(state, period, scratch, m);
   }
-  return updateWithObservations(y, yStride, n, model, tol, m, state, scratch, isMissing);
+  return updateWithObservations(y, yStride, n, period, model.tol, m, state, scratch, isMissing);
 }

@@ -1,5 +1,5 @@
 // Working types of one filtering step. No working form carries its own size:
-// callers pass m, n, k and h along.
+// the model (state_space_model.h) carries m, n, k and h beside them.
 #pragma once
 
 #include <cstdint>
@@ -38,17 +38,6 @@ struct ObservationOutcome {
   double reciprocal;
   bool used;
 };
-
-// A coefficient as a gateway receives it: one matrix for every period, or a
-// paged array whose page t starts at element t * pageSize.
-struct CoefficientSource {
-  const double *data;
-  bool paged;
-};
-
-inline const double *coefficientOfPeriod(CoefficientSource source, uint64_t period, uint64_t pageSize) {
-  return source.paged ? source.data + period * pageSize : source.data;
-}
 
 // The test that marks an observation as missing: modules ask the host, the
 // plain build uses the IEEE-754 test.

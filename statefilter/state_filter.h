@@ -4,23 +4,24 @@
 
 #include "filter_period.h"
 #include "filter_types.h"
+#include "state_space_model.h"
 #include "working_blocks.h"
 
 #include <cstddef>
 #include <cstdint>
 
 struct StateFilterWorkspace {
-  PreparedModel model;
+  StateSpaceModel model;
   FilterState state;
   FilterScratch scratch;
 };
 
 // The ten working blocks, in the order the gateway takes and releases them.
 inline constexpr WorkingBlock stateFilterBlocks[] = {
-    {offsetof(StateFilterWorkspace, model.transitionRows), mmDoubles},
-    {offsetof(StateFilterWorkspace, model.stateNoiseCov), mmDoubles},
-    {offsetof(StateFilterWorkspace, model.measurementRows), nmDoubles},
-    {offsetof(StateFilterWorkspace, model.observationNoiseVar), nDoubles},
+    {offsetof(StateFilterWorkspace, model.period.transitionRows), mmDoubles},
+    {offsetof(StateFilterWorkspace, model.period.stateNoiseCov), mmDoubles},
+    {offsetof(StateFilterWorkspace, model.period.measurementRows), nmDoubles},
+    {offsetof(StateFilterWorkspace, model.period.observationNoiseVar), nDoubles},
     {offsetof(StateFilterWorkspace, state.x), mDoubles},
     {offsetof(StateFilterWorkspace, state.P), mmDoubles},
     {offsetof(StateFilterWorkspace, scratch.covTimesRow), mDoubles},
@@ -29,11 +30,9 @@ inline constexpr WorkingBlock stateFilterBlocks[] = {
     {offsetof(StateFilterWorkspace, scratch.stateCopy), mDoubles},
 };
 
-// Y is T x n column-major; A, B, C, D give their page t for period t when
-// paged (m x m, m x k, n x m, n x h). out[t] receives the log-likelihood sum
-// of period t, and `filtered` the state after it when asked. The caller
-// guarantees the sizes; nothing is checked here.
-void runStateFilter(const double *Y, uint64_t T, uint64_t n, CoefficientSource A, CoefficientSource B,
-                    CoefficientSource C, CoefficientSource D, uint64_t m, uint64_t k, uint64_t h,
-                    const double *x0, const double *P0, double tol, StateFilterWorkspace &workspace,
+// Runs the filter of workspace.model (sizes, coefficients constant or paged,
+// tol) over Y, T x n column-major, from x0 and P0. out[t] receives the
+// log-likelihood sum of period t, and `filtered` the state after it when
+// asked. The caller guarantees the sizes; nothing is checked here.
+void runStateFilter(StateFilterWorkspace &workspace, const double *Y, const double *x0, const double *P0,
                     double *out, MissingTest isMissing, const FilteredOutputs &filtered = {});

@@ -3,6 +3,7 @@
 // blocks back. Outputs: the log-likelihood of every period, then, when asked,
 // the filtered state means and covariances.
 #include "gateway_checks.h"
+#include "gateway_model.h"
 #include "orrim.h"
 #include "state_filter.h"
 #include "statefilter_inputs.h"
@@ -22,7 +23,6 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
     checkedBytes(prefix, counts[block.size], blockSizeText[block.size]);
   }
 
-  const double tol = orrimScalar(inputs[7]);
   double *out = createOutput(outputs, 0, {T, 1});
   // The filtered states only when the caller asks for them.
   FilteredOutputs filtered;
@@ -30,11 +30,9 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
   if (outputCount >= 3) filtered.covariances = createOutput(outputs, 2, {m, m, T});
 
   StateFilterWorkspace workspace{};
+  workspace.model = checkedModel(checked, inputs, 7);
   takeBlocks(stateFilterBlocks, counts, &workspace, orrimAlloc);
-  const auto source = [&](int position) {
-    return CoefficientSource{orrimRealData(inputs[position]), checked.paged[position]};
-  };
-  runStateFilter(orrimRealData(inputs[0]), T, n, source(1), source(2), source(3), source(4), m, k, h,
-                 orrimRealData(inputs[5]), orrimRealData(inputs[6]), tol, workspace, out, orrimIsNaN, filtered);
+  runStateFilter(workspace, orrimRealData(inputs[0]), orrimRealData(inputs[5]), orrimRealData(inputs[6]), out,
+                 orrimIsNaN, filtered);
   releaseBlocks(stateFilterBlocks, &workspace, orrimFree);
 }

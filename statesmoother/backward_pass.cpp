@@ -32,48 +32,48 @@ void prefetchDoubles(const double *values, uint64_t count) {
   }
 }
 
-void prefetchPeriod(const SmootherModel &model, const SmootherWorkspace &workspace, uint64_t t) {
+void prefetchPeriod(const SmootherWorkspace &workspace, uint64_t t) {
+  const StateSpaceModel &model = workspace.model;
   const uint64_t n = model.n;
   const uint64_t m = model.m;
   prefetchDoubles(workspace.predictedCovariances + t * lowerTriangleCount(m), lowerTriangleCount(m));
   prefetchDoubles(workspace.observationGains + t * n * m, n * m);
-  if (model.A.paged) {
-    prefetchDoubles(coefficientOfPeriod(model.A, t, m * m), m * m);
+  if (changesByPeriod(model.A)) {
+    prefetchDoubles(pageOfPeriod(model.A, t).data, m * m);
   }
-  if (model.C.paged) {
-    prefetchDoubles(coefficientOfPeriod(model.C, t, n * m), n * m);
+  if (changesByPeriod(model.C)) {
+    prefetchDoubles(pageOfPeriod(model.C, t).data, n * m);
   }
 }
 
-// The transition that leads out of period t, as the caller holds it.
-const double *outgoingTransition(const SmootherModel &model, uint64_t t) {
-  return coefficientOfPeriod(model.A, t + 1 < model.T ? t + 1 : t, model.m * model.m);
-}
+// The period whose transition leads out of period t: the next, or the last
+// period itself, which has no successor.
+uint64_t outgoingPeriod(const StateSpaceModel &model, uint64_t t) { return t + 1 < model.T ? t + 1 : t; }
 
 // Compiled twice: without the covariances, the way back of the means is the
 // same code as if they did not exist.
 template <bool withCovariances>
-[[gnu::noinline]] void carryBack(const SmootherModel &model, SmootherWorkspace &workspace, const SmoothedCovarianceWorkspace *covariances) {
+[[gnu::noinline]] void carryBack(SmootherWorkspace &workspace, const SmoothedCovarianceWorkspace *covariances) {
+  StateSpaceModel &model = workspace.model;
   const uint64_t T = model.T;
   const uint64_t n = model.n;
   const uint64_t m = model.m;
   const uint64_t mm = m * m;
-  const double *transitionRows = workspace.model.transitionRows;
-  const double *measurementRows = workspace.model.measurementRows;
+  const double *transitionRows = model.period.transitionRows;
+  const double *measurementRows = model.period.measurementRows;
   double *r = workspace.smoothingCumulant;
   double *previous = workspace.scratch.stateCopy;
+  const bool changes = changesByPeriod(model);
   for (uint64_t t = T; t-- > 0;) {
     if (t > 0) {
-      prefetchPeriod(model, workspace, t - 1);
+      prefetchPeriod(workspace, t - 1);
     }
     // Period t+1's state is A_{t+1}*x_t, so r goes back from period t+1 to
     // period t through A_{t+1}', not through the A_t that predicted period t;
     // the last period, with no successor, keeps its own.
-    if (model.A.paged) {
-      prepareTransition(workspace.model.transitionRows, outgoingTransition(model, t), m);
-    }
-    if (model.C.paged) {
-      prepareMeasurement(workspace.model.measurementRows, coefficientOfPeriod(model.C, t, n * m), n, m);
+    if (changes) {
+      preparePeriod(model, outgoingPeriod(model, t), transitionRowsForm);
+      preparePeriod(model, t, measurementForm);
     }
     for (uint64_t j = n; j-- > 0;) {
       const uint64_t o = t * n + j;
@@ -101,7 +101,7 @@ template <bool withCovariances>
       }
       if constexpr (withCovariances) {
         carryInformationThroughTransition(covariances->information, transitionRows,
-                                          outgoingTransition(model, t), covariances->product, m);
+                                          pageOfPeriod(model.A, outgoingPeriod(model, t)).data, covariances->product, m);
         if (used) {
           carryInformationThroughUpdate(covariances->information, gain, measurementRow,
                                         covariances->reciprocalVariances[o], covariances->informationTimesGain, m);
@@ -138,11 +138,10 @@ template <bool withCovariances>
 
 }  // namespace
 
-void runBackwardPass(const SmootherModel &model, SmootherWorkspace &workspace,
-                     const SmoothedCovarianceWorkspace *covariances) {
+void runBackwardPass(SmootherWorkspace &workspace, const SmoothedCovarianceWorkspace *covariances) {
   if (covariances != nullptr) {
-    carryBack<true>(model, workspace, covariances);
+    carryBack<true>(workspace, covariances);
   } else {
-    carryBack<false>(model, workspace, nullptr);
+    carryBack<false>(workspace, nullptr);
   }
 }

@@ -14,5 +14,4 @@
 // coefficients again, period by period from the last. With `covariances`,
 // N goes back beside r through the same steps, and page t of its output
 // receives V_t = P_t - P_t*N*P_t; N must enter as zeros.
-void runBackwardPass(const SmootherModel &model, SmootherWorkspace &workspace,
-                     const SmoothedCovarianceWorkspace *covariances = nullptr);
+void runBackwardPass(SmootherWorkspace &workspace, const SmoothedCovarianceWorkspace *covariances = nullptr);

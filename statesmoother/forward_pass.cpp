@@ -8,28 +8,8 @@
 
 namespace {
 
-// Inline: for the local level model a call each period costs as much as the work.
-[[gnu::always_inline]] inline void preparePagedCoefficients(const SmootherModel &model, uint64_t t, PreparedModel &prepared) {
-  const uint64_t n = model.n;
-  const uint64_t m = model.m;
-  if (model.A.paged) {
-    // Only what the prediction reads: the way back prepares A's rows itself.
-    prepareTransitionForFiltering(prepared, coefficientOfPeriod(model.A, t, m * m), m);
-  }
-  if (model.B.paged) {
-    prepareStateNoise(prepared.stateNoiseCov, coefficientOfPeriod(model.B, t, m * model.k), m, model.k);
-  }
-  if (model.C.paged) {
-    prepareMeasurement(prepared.measurementRows, coefficientOfPeriod(model.C, t, n * m), n, m);
-  }
-  if (model.D.paged) {
-    prepareObservationNoise(prepared.observationNoiseVar, coefficientOfPeriod(model.D, t, n * model.h), n,
-                            model.h);
-  }
-}
-
 // What the way back needs of the series of period t.
-SmootherRecords recordsOfPeriod(const SmootherModel &model, uint64_t t, SmootherWorkspace &workspace,
+SmootherRecords recordsOfPeriod(const StateSpaceModel &model, uint64_t t, SmootherWorkspace &workspace,
                                 double *reciprocalVariances) {
   const uint64_t first = t * model.n;
   return {workspace.meanObservations + first, workspace.observationGains + first * model.m,
@@ -40,12 +20,12 @@ SmootherRecords recordsOfPeriod(const SmootherModel &model, uint64_t t, Smoother
 // The updates of period t for a model that usesFixedSizeSteps on the kernel
 // path: the series go to the kernel in runs, with the same starts, tests and
 // sums as one by one, and are recorded after it from the gains it returns.
-void updateAndRecordOfFixedSize(const SmootherModel &model, uint64_t t, SmootherWorkspace &workspace,
+void updateAndRecordOfFixedSize(const StateSpaceModel &model, uint64_t t, SmootherWorkspace &workspace,
                                 MissingTest isMissing, double *reciprocalVariances) {
   constexpr uint64_t run = fixedSizeRunLength;
   const uint64_t n = model.n;
   const uint64_t m = model.m;
-  const PreparedModel &prepared = workspace.model;
+  const PreparedModel &prepared = model.period;
   const FixedAssimilateKernel assimilate = denseKernels().assimilateFixed[m];
   const SmootherRecords records = recordsOfPeriod(model, t, workspace, reciprocalVariances);
   const double *observations = workspace.observationsByPeriod + t * n;
@@ -75,19 +55,23 @@ void updateAndRecordOfFixedSize(const SmootherModel &model, uint64_t t, Smoother
 // Compiled twice, like the way back: without the reciprocals the records
 // take no more than the means need.
 template <bool keepsReciprocals>
-void filterAndRecord(const SmootherModel &model, SmootherWorkspace &workspace, MissingTest isMissing,
-                     double *reciprocalVariances) {
+void filterAndRecord(SmootherWorkspace &workspace, MissingTest isMissing, double *reciprocalVariances) {
   if constexpr (!keepsReciprocals) {
     reciprocalVariances = nullptr;
   }
+  StateSpaceModel &model = workspace.model;
   const uint64_t n = model.n;
   const uint64_t m = model.m;
-  PreparedModel &prepared = workspace.model;
+  const PreparedModel &prepared = model.period;
   FilterState &state = workspace.state;
   const bool fixedSize = denseKernels().usesFixedSizeSteps(m);
   const bool formsNext = formsNextCovTimesRowInCorrection(m);
+  const bool changes = changesByPeriod(model);
   for (uint64_t t = 0; t < model.T; ++t) {
-    preparePagedCoefficients(model, t, prepared);
+    // Only what the prediction reads: the way back prepares A's rows itself.
+    if (changes) {
+      preparePeriod(model, t, filteringForms);
+    }
     predictState(state, prepared, workspace.scratch, m);
     for (uint64_t i = 0; i < m; ++i) {
       workspace.predictedStates[t * m + i] = state.x[i];
@@ -127,11 +111,10 @@ void filterAndRecord(const SmootherModel &model, SmootherWorkspace &workspace, M
 
 }  // namespace
 
-void runForwardPass(const SmootherModel &model, SmootherWorkspace &workspace, MissingTest isMissing,
-                    double *reciprocalVariances) {
+void runForwardPass(SmootherWorkspace &workspace, MissingTest isMissing, double *reciprocalVariances) {
   if (reciprocalVariances != nullptr) {
-    filterAndRecord<true>(model, workspace, isMissing, reciprocalVariances);
+    filterAndRecord<true>(workspace, isMissing, reciprocalVariances);
   } else {
-    filterAndRecord<false>(model, workspace, isMissing, nullptr);
+    filterAndRecord<false>(workspace, isMissing, nullptr);
   }
 }

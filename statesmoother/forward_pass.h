@@ -11,5 +11,4 @@
 // reciprocalVariances[o] when that is not null.
 // Expects the workspace as initialiseSmootherWorkspace and computeMeanPath
 // leave it.
-void runForwardPass(const SmootherModel &model, SmootherWorkspace &workspace, MissingTest isMissing,
-                    double *reciprocalVariances = nullptr);
+void runForwardPass(SmootherWorkspace &workspace, MissingTest isMissing, double *reciprocalVariances = nullptr);

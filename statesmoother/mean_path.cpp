@@ -27,24 +27,23 @@ inline void interceptPlusProduct(double *out, const double *init, const double *
 
 }  // namespace
 
-void computeMeanPath(const SmootherModel &model, const double *x0, const double *stateIntercept,
-                     const double *observationIntercept, SmootherWorkspace &workspace) {
+void computeMeanPath(SmootherWorkspace &workspace, const double *x0, const double *stateIntercept,
+                     const double *observationIntercept) {
+  StateSpaceModel &model = workspace.model;
   const uint64_t n = model.n;
   const uint64_t m = model.m;
-  const bool plainLoops = !denseKernels().vectorises(m);
+  // The plain loops read the rows of A and C, which change with their pages.
+  const bool preparesRows = !denseKernels().vectorises(m) && changesByPeriod(model);
   for (uint64_t t = 0; t < model.T; ++t) {
-    if (plainLoops && model.A.paged) {
-      prepareTransition(workspace.model.transitionRows, coefficientOfPeriod(model.A, t, m * m), m);
-    }
-    if (plainLoops && model.C.paged) {
-      prepareMeasurement(workspace.model.measurementRows, coefficientOfPeriod(model.C, t, n * m), n, m);
+    if (preparesRows) {
+      preparePeriod(model, t, transitionRowsForm | measurementForm);
     }
     const double *previous = t == 0 ? x0 : workspace.meanStates + (t - 1) * m;
     double *states = workspace.meanStates + t * m;
     interceptPlusProduct(states, stateIntercept != nullptr ? stateIntercept + t * m : nullptr,
-                         coefficientOfPeriod(model.A, t, m * m), workspace.model.transitionRows, previous, m, m);
+                         pageOfPeriod(model.A, t).data, model.period.transitionRows, previous, m, m);
     interceptPlusProduct(workspace.meanObservations + t * n,
                          observationIntercept != nullptr ? observationIntercept + t * n : nullptr,
-                         coefficientOfPeriod(model.C, t, n * m), workspace.model.measurementRows, states, n, m);
+                         pageOfPeriod(model.C, t).data, model.period.measurementRows, states, n, m);
   }
 }

@@ -10,5 +10,5 @@
 // stands for zeros; a given one is read in storage order, m (or n) values per
 // period. With few states, re-prepares the transitionRows and measurementRows
 // of paged A and C, which its plain loops read.
-void computeMeanPath(const SmootherModel &model, const double *x0, const double *stateIntercept,
-                     const double *observationIntercept, SmootherWorkspace &workspace);
+void computeMeanPath(SmootherWorkspace &workspace, const double *x0, const double *stateIntercept,
+                     const double *observationIntercept);

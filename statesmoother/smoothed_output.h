@@ -9,4 +9,4 @@
 // out (T x m, column-major) row t = meanStates(:, t) + predictedStates(:, t).
 // meanStates holds the sum afterwards. Then every block of the workspace goes
 // to `release`, in the order the blocks were taken.
-void writeSmoothedOutput(uint64_t T, uint64_t m, SmootherWorkspace &workspace, double *out, BlockRelease release);
+void writeSmoothedOutput(SmootherWorkspace &workspace, double *out, BlockRelease release);

@@ -27,8 +27,8 @@ void fillZeros(double *values, uint64_t count) {
 
 }  // namespace
 
-void initialiseSmootherWorkspace(const SmootherModel &model, const double *Y, const double *P0,
-                                 SmootherWorkspace &workspace) {
+void initialiseSmootherWorkspace(SmootherWorkspace &workspace, const double *Y, const double *P0) {
+  StateSpaceModel &model = workspace.model;
   const uint64_t T = model.T;
   const uint64_t n = model.n;
   const uint64_t m = model.m;
@@ -48,8 +48,6 @@ void initialiseSmootherWorkspace(const SmootherModel &model, const double *Y, co
   if (T == 0) {
     return;
   }
-  prepareTransitionForms(workspace.model, model.A.data, m);
-  prepareStateNoise(workspace.model.stateNoiseCov, model.B.data, m, model.k);
-  prepareMeasurement(workspace.model.measurementRows, model.C.data, n, m);
-  prepareObservationNoise(workspace.model.observationNoiseVar, model.D.data, n, model.h);
+  // A's rows as well as its columns: the way back reads both.
+  preparePeriod(model, 0, transitionRowsForm | filteringForms, true);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "filter_types.h"
+#include "state_space_model.h"
 #include "working_blocks.h"
 
 #include <cstddef>
@@ -12,7 +13,7 @@
 struct SmootherWorkspace {
   double *meanStates;            // m x T; column t is the noise-free state of period t
   double *observationsByPeriod;  // n x T; element t*n + j is Y(t, j)
-  PreparedModel model;           // the coefficients of the period in progress
+  StateSpaceModel model;         // sizes, coefficients, tol, and the working forms of the period in progress
   FilterState state;             // the filtered deviation from the mean path
   FilterScratch scratch;         // stateCopy doubles as the copy of r on the way back
   double *predictedCovariances;  // T lower triangles of m x m: P right after the prediction of period t
@@ -34,10 +35,10 @@ struct SmootherWorkspace {
 inline constexpr WorkingBlock smootherBlocks[] = {
     {offsetof(SmootherWorkspace, meanStates), mTDoubles},
     {offsetof(SmootherWorkspace, observationsByPeriod), nTDoubles},
-    {offsetof(SmootherWorkspace, model.transitionRows), mmDoubles},
-    {offsetof(SmootherWorkspace, model.stateNoiseCov), mmDoubles},
-    {offsetof(SmootherWorkspace, model.measurementRows), nmDoubles},
-    {offsetof(SmootherWorkspace, model.observationNoiseVar), nDoubles},
+    {offsetof(SmootherWorkspace, model.period.transitionRows), mmDoubles},
+    {offsetof(SmootherWorkspace, model.period.stateNoiseCov), mmDoubles},
+    {offsetof(SmootherWorkspace, model.period.measurementRows), nmDoubles},
+    {offsetof(SmootherWorkspace, model.period.observationNoiseVar), nDoubles},
     {offsetof(SmootherWorkspace, state.x), mDoubles},
     {offsetof(SmootherWorkspace, state.P), mmDoubles},
     {offsetof(SmootherWorkspace, scratch.covTimesRow), mDoubles},
@@ -62,13 +63,6 @@ using CountProduct = uint64_t (*)(uint64_t a, uint64_t b, const char *what);
 // The double counts the smoother's blocks use, each product formed through
 // `multiply`: m*T, n*T, m*m, n*m, m*(m+1)/2, m*(m+1)/2*T, m*n*T in turn.
 BlockCounts smootherBlockCounts(uint64_t T, uint64_t n, uint64_t m, CountProduct multiply);
-
-// The sizes and coefficients every stage is given.
-struct SmootherModel {
-  uint64_t T, n, m, k, h;
-  CoefficientSource A, B, C, D;  // page t is period t's matrix when paged
-  double tol;
-};
 
 // The doubles of the lower triangle of an m x m matrix, diagonal included.
 inline uint64_t lowerTriangleCount(uint64_t m) { return m * (m + 1) / 2; }
@@ -95,9 +89,9 @@ inline void restoreSymmetric(double *P, const double *triangle, uint64_t m) {
 
 // The contents the stages expect on entry: x, skipFlags and r zero, the
 // identity, Y regrouped by period, the coefficients of period 0 in their
-// working forms, and P = P0 (x0 enters through the mean path only). Y is T x n.
-void initialiseSmootherWorkspace(const SmootherModel &model, const double *Y, const double *P0,
-                                 SmootherWorkspace &workspace);
+// working forms, and P = P0 (x0 enters through the mean path only). Y is T x n;
+// workspace.model must hold the sizes, coefficients and tol.
+void initialiseSmootherWorkspace(SmootherWorkspace &workspace, const double *Y, const double *P0);
 
 // Hands a block back to whoever gave it: orrimFree in the module.
 using BlockRelease = void (*)(void *);

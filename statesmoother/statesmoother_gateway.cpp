@@ -6,6 +6,7 @@
 #include "backward_pass.h"
 #include "forward_pass.h"
 #include "gateway_checks.h"
+#include "gateway_model.h"
 #include "mean_path.h"
 #include "orrim.h"
 #include "smoothed_covariance.h"
@@ -40,22 +41,8 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
   // before the output exists.
   requireRunnableKernelPath();
   const CheckedInputs checked = checkGatewayInputs(statesmootherGateway, inputCount, inputs);
-  SmootherModel model{};
-  model.T = checked.sizes.T;
-  model.n = checked.sizes.n;
-  model.m = checked.sizes.m;
-  model.k = checked.sizes.k;
-  model.h = checked.sizes.h;
-  const uint64_t T = model.T;
-  const uint64_t n = model.n;
-  const uint64_t m = model.m;
+  const auto [T, n, m, k, h] = checked.sizes;
   const BlockCounts counts = checkedBlockCounts(T, n, m);
-
-  model.A = CoefficientSource{orrimRealData(inputs[1]), checked.paged[1]};
-  model.B = CoefficientSource{orrimRealData(inputs[2]), checked.paged[2]};
-  model.C = CoefficientSource{orrimRealData(inputs[3]), checked.paged[3]};
-  model.D = CoefficientSource{orrimRealData(inputs[4]), checked.paged[4]};
-  model.tol = orrimScalar(inputs[6]);
   const OrrimArray *Y = inputs[0];
   const double *stateIntercept = interceptData(inputs[8]);
   const double *observationIntercept = interceptData(inputs[9]);
@@ -63,6 +50,7 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
   double *out = createOutput(outputs, 0, {T, m});
 
   SmootherWorkspace workspace{};
+  workspace.model = checkedModel(checked, inputs, 6);
   takeBlocks(smootherBlocks, counts, &workspace, orrimAlloc);
   // The covariances only when the caller asks for them: a caller of the
   // means pays for nothing more.
@@ -78,11 +66,11 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
   // T x 0 result and the 0 x 0 x T covariances; Y with no column may claim
   // more periods than any loop could visit, so none is.
   if (m != 0 || n != 0) {
-    initialiseSmootherWorkspace(model, orrimRealData(Y), orrimRealData(inputs[5]), workspace);
-    computeMeanPath(model, orrimRealData(inputs[7]), stateIntercept, observationIntercept, workspace);
-    runForwardPass(model, workspace, orrimIsNaN, covariances.reciprocalVariances);
-    runBackwardPass(model, workspace, covariancesWanted ? &covariances : nullptr);
-    writeSmoothedOutput(T, m, workspace, out, orrimFree);
+    initialiseSmootherWorkspace(workspace, orrimRealData(Y), orrimRealData(inputs[5]));
+    computeMeanPath(workspace, orrimRealData(inputs[7]), stateIntercept, observationIntercept);
+    runForwardPass(workspace, orrimIsNaN, covariances.reciprocalVariances);
+    runBackwardPass(workspace, covariancesWanted ? &covariances : nullptr);
+    writeSmoothedOutput(workspace, out, orrimFree);
   } else {
     releaseBlocks(smootherBlocks, &workspace, orrimFree);
   }

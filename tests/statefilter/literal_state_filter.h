@@ -2,17 +2,12 @@
 // reference the module must match to the bit.
 #pragma once
 
-#include <cstdint>
+#include "random_model.h"
+
 #include <vector>
 
-struct LiteralFilterModel {
-  uint64_t T = 0, n = 0, m = 0, k = 0, h = 0;
-  std::vector<double> Y;                      // T x n
-  std::vector<double> A, B, C, D;             // one page, or T pages when paged
-  bool pagedA = false, pagedB = false, pagedC = false, pagedD = false;
-  std::vector<double> x0, P0;
-  double tol = 0.0;
-};
+// The filter's eight inputs.
+using LiteralFilterModel = testing_support::ModelVectors;
 
 // The state after every period: means T x m column-major, covariances m x m x T.
 struct LiteralFilteredStates {

@@ -17,64 +17,18 @@ const orrim::Module &statefilter() {
   return module;
 }
 
-std::vector<double> pages(RandomSource &random, uint64_t count, uint64_t pageSize,
-                          std::vector<double> (RandomSource::*make)(uint64_t), uint64_t argument) {
-  std::vector<double> result;
-  for (uint64_t t = 0; t < count; ++t) {
-    std::vector<double> page = (random.*make)(argument);
-    page.resize(pageSize);
-    result.insert(result.end(), page.begin(), page.end());
-  }
-  return result;
-}
-
-// A random model exercising missing values, cutoffs at and below tol,
-// zeroed rows of C and D, and paged coefficients.
-LiteralFilterModel randomModel(uint64_t seed) {
+// Models of up to 6 periods, 3 series and 4 states, with missing values,
+// cutoffs at and below tol, zeroed rows of C and D, and paged coefficients.
+LiteralFilterModel randomFilterModel(uint64_t seed) {
   RandomSource random(seed);
-  LiteralFilterModel model;
-  model.T = random.below(7);
-  model.n = random.below(4);
-  model.m = random.below(5);
-  model.k = random.below(4);
-  model.h = random.below(3);
-  model.pagedA = random.chance(0.5);
-  model.pagedB = random.chance(0.5);
-  model.pagedC = random.chance(0.5);
-  model.pagedD = random.chance(0.5);
-  const uint64_t T = model.T, n = model.n, m = model.m, k = model.k, h = model.h;
-  model.A = pages(random, model.pagedA ? T : 1, m * m, &RandomSource::stableTransition, m);
-  model.B = random.normals((model.pagedB ? T : 1) * m * k);
-  model.C = random.normals((model.pagedC ? T : 1) * n * m);
-  model.D = random.normals((model.pagedD ? T : 1) * n * h);
-  // Zero some measurement and noise rows so F meets tol exactly or falls to 0.
-  for (double &value : model.C) if (random.chance(0.15)) value = 0.0;
-  for (double &value : model.D) if (random.chance(0.3)) value = random.chance(0.5) ? 0.0 : 1.0;
-  model.x0 = random.normals(m + random.below(2));
-  model.P0 = random.covariance(m);
-  if (m > 0 && random.chance(0.3)) model.P0[0] = 0.0;  // a zero variance to start from
-  model.Y = random.normals(T * n, 3.0);
-  for (double &value : model.Y) if (random.chance(0.15)) value = std::numeric_limits<double>::quiet_NaN();
-  const double tols[] = {0.0, 1.0, 1e-12, -1.0, std::numeric_limits<double>::quiet_NaN(), 2.5};
-  model.tol = tols[random.below(6)];
-  return model;
-}
-
-std::vector<uint64_t> coefficientDimensions(uint64_t rows, uint64_t columns, bool paged, uint64_t T) {
-  return paged ? std::vector<uint64_t>{rows, columns, T} : std::vector<uint64_t>{rows, columns};
+  return randomModel(random, RandomShape{6, 3, 4, 0.15, true});
 }
 
 // The module's outputs, the log-likelihood first; nothing when it failed.
 std::vector<std::vector<double>> callModuleOutputs(const LiteralFilterModel &model, int32_t outputCount) {
-  const uint64_t T = model.T, n = model.n, m = model.m, k = model.k, h = model.h;
-  std::vector<orrim::ArrayPtr> inputs;
-  inputs.push_back(realArray({T, n}, model.Y));
-  inputs.push_back(realArray(coefficientDimensions(m, m, model.pagedA, T), model.A));
-  inputs.push_back(realArray(coefficientDimensions(m, k, model.pagedB, T), model.B));
-  inputs.push_back(realArray(coefficientDimensions(n, m, model.pagedC, T), model.C));
-  inputs.push_back(realArray(coefficientDimensions(n, h, model.pagedD, T), model.D));
+  std::vector<orrim::ArrayPtr> inputs = observationAndCoefficientArrays(model);
   inputs.push_back(realArray({model.x0.size(), 1}, model.x0));
-  inputs.push_back(realArray({m, m}, model.P0));
+  inputs.push_back(realArray({model.m, model.m}, model.P0));
   inputs.push_back(scalar(model.tol));
   orrim::CallResult result = callChecked(statefilter(), handles(inputs), outputCount);
   EXPECT_FALSE(result.failed) << result.identifier << ": " << result.message;
@@ -115,7 +69,7 @@ bool pagedWithPeriods(const LiteralFilterModel &model) {
 TEST(StatefilterRandomModels, BitIdenticalToTheLiteralFilter) {
   int compared = 0;
   for (uint64_t seed = 1; seed <= 600; ++seed) {
-    const LiteralFilterModel model = randomModel(seed);
+    const LiteralFilterModel model = randomFilterModel(seed);
     if (!pagedWithPeriods(model)) continue;  // a paged coefficient of zero pages has no shape to build
     ASSERT_TRUE(matchesTheLiteralFilter(model)) << "seed " << seed;
     ++compared;
@@ -136,7 +90,7 @@ TEST(StatefilterRandomModels, LargerModelsStayBitIdentical) {
     model.h = 1 + random.below(3);
     model.pagedA = seed % 2 == 0;
     model.pagedC = seed % 3 == 0;
-    model.A = pages(random, model.pagedA ? model.T : 1, model.m * model.m, &RandomSource::stableTransition, model.m);
+    model.A = random.stableTransitions(model.pagedA ? model.T : 1, model.m);
     model.B = random.normals(model.m * model.k);
     model.C = random.normals((model.pagedC ? model.T : 1) * model.n * model.m);
     model.D = random.normals(model.n * model.h);
@@ -150,7 +104,7 @@ TEST(StatefilterRandomModels, LargerModelsStayBitIdentical) {
 
 TEST(StatefilterRandomModels, PagesEqualToAConstantMatrixGiveTheConstantResult) {
   for (uint64_t seed = 1; seed <= 60; ++seed) {
-    LiteralFilterModel constant = randomModel(seed * 31);
+    LiteralFilterModel constant = randomFilterModel(seed * 31);
     constant.pagedA = constant.pagedB = constant.pagedC = constant.pagedD = false;
     const uint64_t T = constant.T, n = constant.n, m = constant.m, k = constant.k, h = constant.h;
     if (T == 0) continue;
@@ -174,7 +128,7 @@ TEST(StatefilterRandomModels, PagesEqualToAConstantMatrixGiveTheConstantResult) 
 }
 
 TEST(StatefilterRandomModels, NanAndCutoffGuards) {
-  LiteralFilterModel model = randomModel(5);
+  LiteralFilterModel model = randomFilterModel(5);
   model.T = 3;
   model.n = 2;
   model.m = 2;

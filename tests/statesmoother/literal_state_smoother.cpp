@@ -1,7 +1,11 @@
 #include "literal_state_smoother.h"
 
+#include "literal_steps.h"
+
 #include <cmath>
 #include <limits>
+
+using testing_support::literalPage;
 
 namespace {
 
@@ -9,7 +13,7 @@ namespace {
 // and pages of `pageSize` elements.
 double at(const std::vector<double> &data, bool paged, uint64_t t, uint64_t pageSize, uint64_t rows, uint64_t i,
           uint64_t j) {
-  return data[(paged ? t * pageSize : 0) + i + j * rows];
+  return literalPage(data, paged, t, pageSize)[i + j * rows];
 }
 
 }  // namespace
@@ -32,9 +36,7 @@ LiteralSmootherResult literalStateSmoother(const SmootherTestModel &model) {
   const uint64_t T = model.T, n = model.n, m = model.m, k = model.k, h = model.h;
   const uint64_t mm = m * m;
   auto a = [&](uint64_t t, uint64_t i, uint64_t j) { return at(model.A, model.pagedA, t, mm, m, i, j); };
-  auto b = [&](uint64_t t, uint64_t i, uint64_t j) { return at(model.B, model.pagedB, t, m * k, m, i, j); };
   auto c = [&](uint64_t t, uint64_t i, uint64_t j) { return at(model.C, model.pagedC, t, n * m, n, i, j); };
-  auto d = [&](uint64_t t, uint64_t i, uint64_t j) { return at(model.D, model.pagedD, t, n * h, n, i, j); };
   LiteralSmootherResult result;
   result.innovationVariances.assign(n * T, std::numeric_limits<double>::quiet_NaN());
 
@@ -54,53 +56,21 @@ LiteralSmootherResult literalStateSmoother(const SmootherTestModel &model) {
   for (uint64_t t = 0; t < T; ++t) {
     // The transition that carries period t into t+1 (its own for the last).
     const uint64_t next = t + 1 < T ? t + 1 : t;
-    const std::vector<double> xc = x;
-    for (uint64_t i = 0; i < m; ++i) {
-      double s = 0.0;
-      for (uint64_t q = 0; q < m; ++q) s += a(t, i, q) * xc[q];
-      x[i] = s;
-    }
-    std::vector<double> AP(mm);
-    for (uint64_t i = 0; i < m; ++i)
-      for (uint64_t j = 0; j < m; ++j) {
-        double s = 0.0;
-        for (uint64_t q = 0; q < m; ++q) s += a(t, i, q) * P[q + j * m];
-        AP[i * m + j] = s;
-      }
-    for (uint64_t i = 0; i < m; ++i)
-      for (uint64_t j = i; j < m; ++j) {
-        // B B'(j, i), formed as B(i, :) . B(j, :) for the upper element.
-        double s = 0.0;
-        for (uint64_t l = 0; l < k; ++l) s += b(t, i, l) * b(t, j, l);
-        for (uint64_t q = 0; q < m; ++q) s += a(t, j, q) * AP[i * m + q];
-        P[j + i * m] = s;
-        P[i + j * m] = s;
-      }
+    testing_support::literalPrediction(x, P, literalPage(model.A, model.pagedA, t, mm),
+                                       literalPage(model.B, model.pagedB, t, m * k), m, k);
     for (uint64_t i = 0; i < m; ++i) predictedStates[t * m + i] = x[i];
     for (uint64_t e = 0; e < mm; ++e) predictedCovariances[t * mm + e] = P[e];
 
+    const double *C = literalPage(model.C, model.pagedC, t, n * m);
+    const double *D = literalPage(model.D, model.pagedD, t, n * h);
     for (uint64_t j = 0; j < n; ++j) {
       const uint64_t o = t * n + j;
       const double y = model.Y[t + j * T];
-      const double mu = meanObservations[o];
       double *M = transfer.data() + o * mm;
-      bool used = false;
-      std::vector<double> w(m);
-      double F = 0.0;
-      if (!std::isnan(y)) {
-        for (uint64_t i = 0; i < m; ++i) {
-          double s = 0.0;
-          for (uint64_t q = 0; q < m; ++q) s += P[q + i * m] * c(t, j, q);
-          w[i] = s;
-        }
-        double dd = 0.0;
-        for (uint64_t l = 0; l < h; ++l) dd += d(t, j, l) * d(t, j, l);
-        F = dd;
-        for (uint64_t q = 0; q < m; ++q) F += c(t, j, q) * w[q];
-        result.innovationVariances[o] = F;
-        used = !(F <= model.tol);
-      }
-      if (!used) {
+      const testing_support::LiteralUpdate update =
+          testing_support::literalUpdate(y, y - meanObservations[o], C, D, n, j, m, h, model.tol, x, P);
+      result.innovationVariances[o] = update.variance;
+      if (!update.used) {
         for (uint64_t i = 0; i < m; ++i)
           for (uint64_t l = 0; l < m; ++l)
             M[i + l * m] = j + 1 < n ? (i == l ? 1.0 : 0.0) : a(next, i, l);
@@ -108,23 +78,7 @@ LiteralSmootherResult literalStateSmoother(const SmootherTestModel &model) {
         flag[o] = 1.0;
         continue;
       }
-      double v = y - mu;
-      for (uint64_t s = 0; s < m; ++s) v -= c(t, j, s) * x[s];
-      const double invF = 1.0 / F;
-      std::vector<double> K(m);
-      for (uint64_t s = 0; s < m; ++s) {
-        K[s] = invF * w[s];
-        x[s] = v * K[s] + x[s];
-      }
-      for (uint64_t i = 0; i < m; ++i) {
-        const double p = P[i + i * m] - w[i] * K[i];
-        P[i + i * m] = p;
-        if (p <= 0.0) {
-          for (uint64_t l = 0; l < m; ++l) P[l + i * m] = P[i + l * m] = 0.0;
-          continue;
-        }
-        for (uint64_t l = i + 1; l < m; ++l) P[l + i * m] = P[i + l * m] = P[l + i * m] - w[i] * K[l];
-      }
+      const std::vector<double> &K = update.gain;
       std::vector<double> L(mm);
       for (uint64_t i = 0; i < m; ++i)
         for (uint64_t l = 0; l < m; ++l) L[i + l * m] = (i == l ? 1.0 : 0.0) - K[i] * c(t, j, l);
@@ -138,7 +92,7 @@ LiteralSmootherResult literalStateSmoother(const SmootherTestModel &model) {
           for (uint64_t q = 0; q < m; ++q) s += a(next, i, q) * L[q + l * m];
           M[i + l * m] = s;
         }
-      for (uint64_t l = 0; l < m; ++l) score[o * m + l] = (invF * v) * c(t, j, l);
+      for (uint64_t l = 0; l < m; ++l) score[o * m + l] = (update.reciprocal * update.innovation) * c(t, j, l);
     }
   }
 

@@ -8,13 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-struct SmootherTestModel {
-  uint64_t T = 0, n = 0, m = 0, k = 0, h = 0;
-  std::vector<double> Y;           // T x n, NaN = missing
-  std::vector<double> A, B, C, D;  // one page, or T pages when paged
-  bool pagedA = false, pagedB = false, pagedC = false, pagedD = false;
-  std::vector<double> P0, x0;
-  double tol = 0.0;
+struct SmootherTestModel : testing_support::ModelVectors {
   std::vector<double> stateIntercept, observationIntercept;  // empty, or m*T and n*T
 };
 
@@ -35,12 +29,7 @@ struct SmootherOutputs {
 };
 SmootherOutputs callStateSmootherWithCovariances(const SmootherTestModel &model);
 
-struct RandomShape {
-  uint64_t maxT = 8, maxN = 4, maxM = 4;
-  double missingChance = 0.2;
-  bool allowCutoffs = true;  // zero rows of C and D, and tol values that pass observations over
-};
+using testing_support::RandomShape;
 
-// Reproducible from the seed: each coefficient paged or not, intercepts given
-// or empty, missing values, and (when allowed) observations cut off by tol.
+// testing_support::randomModel, with intercepts given or empty.
 SmootherTestModel randomSmootherModel(testing_support::RandomSource &random, const RandomShape &shape);

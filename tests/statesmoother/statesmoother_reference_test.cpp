@@ -42,10 +42,7 @@ SmootherTestModel textbookModel(RandomSource &random, uint64_t T, uint64_t n, ui
   model.h = 1 + random.below(2);
   model.pagedA = true;
   model.pagedB = model.pagedC = model.pagedD = pageAll;
-  for (uint64_t t = 0; t < T; ++t) {
-    const std::vector<double> page = random.stableTransition(m);
-    model.A.insert(model.A.end(), page.begin(), page.end());
-  }
+  model.A = random.stableTransitions(T, m);
   model.B = random.normals((pageAll ? T : 1) * m * model.k, 0.7);
   model.C = random.normals((pageAll ? T : 1) * n * m);
   model.D = random.normals((pageAll ? T : 1) * n * model.h);

@@ -31,24 +31,30 @@ struct VectorWorkspace {
 
 const double one[1] = {1.0};
 
-SmootherModel unitModel() {
-  SmootherModel model{};
+// A 1 x 1 matrix for every period.
+PeriodInput constantInput(const double *value) {
+  PeriodInput input;
+  input.data = value;
+  input.rows = input.columns = 1;
+  return input;
+}
+
+void setUnitModel(StateSpaceModel &model) {
   model.T = 2;
   model.n = model.m = model.k = model.h = 1;
-  model.A = model.B = model.C = model.D = CoefficientSource{one, false};
+  model.A = model.B = model.C = model.D = constantInput(one);
   model.tol = 0.0;
-  return model;
 }
 
 // Runs every stage up to the backward pass on observations y0, y1.
 void runThroughForwardPass(VectorWorkspace &vectors, double y0, double y1) {
-  const SmootherModel model = unitModel();
+  setUnitModel(vectors.workspace.model);
   const double Y[2] = {y0, y1};
   const double P0[1] = {1.0};
   const double x0[1] = {0.0};
-  initialiseSmootherWorkspace(model, Y, P0, vectors.workspace);
-  computeMeanPath(model, x0, nullptr, nullptr, vectors.workspace);
-  runForwardPass(model, vectors.workspace, isIeeeNaN);
+  initialiseSmootherWorkspace(vectors.workspace, Y, P0);
+  computeMeanPath(vectors.workspace, x0, nullptr, nullptr);
+  runForwardPass(vectors.workspace, isIeeeNaN);
 }
 
 std::vector<void *> released;
@@ -86,12 +92,12 @@ TEST(SmootherStages, BackwardPassAndOutputGiveTheWorkedResult) {
   for (const double y0 : {1.0, missing}) {
     VectorWorkspace vectors(2, 1, 1);
     runThroughForwardPass(vectors, y0, 2.0);
-    runBackwardPass(unitModel(), vectors.workspace);
+    runBackwardPass(vectors.workspace);
     std::vector<void *> taken;
     for (const WorkingBlock &block : smootherBlocks) taken.push_back(blockPointer(&vectors.workspace, block));
     released.clear();
     double out[2] = {missing, missing};
-    writeSmoothedOutput(2, 1, vectors.workspace, out, recordRelease);
+    writeSmoothedOutput(vectors.workspace, out, recordRelease);
     EXPECT_EQ(out[0], 1.0) << "y0 = " << y0;
     EXPECT_EQ(out[1], 1.5) << "y0 = " << y0;
     EXPECT_EQ(released, taken) << "every block released once, in the order taken";
@@ -101,15 +107,15 @@ TEST(SmootherStages, BackwardPassAndOutputGiveTheWorkedResult) {
 TEST(SmootherStages, MeanPathWorkedExample) {
   // A = 0.5, C = 1, x0 = 2, stateIntercept (1, 1): both paths are (2, 2), exactly.
   VectorWorkspace vectors(2, 1, 1);
-  SmootherModel model = unitModel();
+  setUnitModel(vectors.workspace.model);
   const double half[1] = {0.5};
-  model.A = CoefficientSource{half, false};
+  vectors.workspace.model.A = constantInput(half);
   const double Y[2] = {missing, missing};
   const double P0[1] = {1.0};
   const double x0[1] = {2.0};
   const double intercept[2] = {1.0, 1.0};
-  initialiseSmootherWorkspace(model, Y, P0, vectors.workspace);
-  computeMeanPath(model, x0, intercept, nullptr, vectors.workspace);
+  initialiseSmootherWorkspace(vectors.workspace, Y, P0);
+  computeMeanPath(vectors.workspace, x0, intercept, nullptr);
   EXPECT_TRUE(testing_support::bitIdentical({2.0, 2.0}, vectors.storage[0]));
   EXPECT_TRUE(testing_support::bitIdentical({2.0, 2.0}, vectors.storage[21]));
 }

@@ -1,5 +1,9 @@
 #include "random_model.h"
 
+#include "host_testing.h"
+
+#include <limits>
+
 namespace testing_support {
 
 std::vector<double> RandomSource::normals(uint64_t count, double scale) {
@@ -39,6 +43,65 @@ std::vector<double> RandomSource::stableTransition(uint64_t m) {
     }
   }
   return result;
+}
+
+std::vector<double> RandomSource::stableTransitions(uint64_t pages, uint64_t m) {
+  std::vector<double> result;
+  for (uint64_t t = 0; t < pages; ++t) {
+    const std::vector<double> page = stableTransition(m);
+    result.insert(result.end(), page.begin(), page.end());
+  }
+  return result;
+}
+
+namespace {
+
+std::vector<uint64_t> coefficientDimensions(uint64_t rows, uint64_t columns, bool paged, uint64_t T) {
+  return paged ? std::vector<uint64_t>{rows, columns, T} : std::vector<uint64_t>{rows, columns};
+}
+
+}  // namespace
+
+std::vector<orrim::ArrayPtr> observationAndCoefficientArrays(const ModelVectors &model) {
+  const uint64_t T = model.T, n = model.n, m = model.m, k = model.k, h = model.h;
+  return arrayList(realArray({T, n}, model.Y), realArray(coefficientDimensions(m, m, model.pagedA, T), model.A),
+                   realArray(coefficientDimensions(m, k, model.pagedB, T), model.B),
+                   realArray(coefficientDimensions(n, m, model.pagedC, T), model.C),
+                   realArray(coefficientDimensions(n, h, model.pagedD, T), model.D));
+}
+
+ModelVectors randomModel(RandomSource &random, const RandomShape &shape) {
+  constexpr double missing = std::numeric_limits<double>::quiet_NaN();
+  ModelVectors model;
+  model.T = random.below(shape.maxT + 1);
+  model.n = random.below(shape.maxN + 1);
+  model.m = random.below(shape.maxM + 1);
+  model.k = random.below(4);
+  model.h = random.below(3);
+  for (bool *paged : {&model.pagedA, &model.pagedB, &model.pagedC, &model.pagedD}) {
+    *paged = random.chance(0.5);
+  }
+  const uint64_t T = model.T, n = model.n, m = model.m, k = model.k, h = model.h;
+  model.A = random.stableTransitions(model.pagedA ? T : 1, m);
+  model.B = random.normals((model.pagedB ? T : 1) * m * k);
+  model.C = random.normals((model.pagedC ? T : 1) * n * m);
+  model.D = random.normals((model.pagedD ? T : 1) * n * h);
+  model.P0 = random.covariance(m);
+  if (m > 0 && random.chance(0.3)) model.P0[0] = 0.0;     // a zero variance to start from
+  if (m >= 2 && random.chance(0.2)) model.P0[m] += 0.5;  // taken as given: read by columns, never symmetrised
+  model.x0 = random.normals(m + random.below(2), 2.0);  // only the first m are read
+  model.Y = random.normals(T * n, 3.0);
+  for (double &value : model.Y) {
+    if (random.chance(shape.missingChance)) value = missing;
+  }
+  if (shape.allowCutoffs) {
+    // F meets tol exactly, or falls to 0.
+    for (double &value : model.C) if (random.chance(0.15)) value = 0.0;
+    for (double &value : model.D) if (random.chance(0.3)) value = random.chance(0.5) ? 0.0 : 1.0;
+    const double tols[] = {0.0, 0.5, 1.0, 1e-12, -1.0, missing, 2.5};
+    model.tol = tols[random.below(std::size(tols))];
+  }
+  return model;
 }
 
 }  // namespace testing_support

@@ -1,5 +1,8 @@
-// Random models for property tests: reproducible from a seed.
+// Random models for property tests, reproducible from a seed, and the model
+// as plain vectors that the module tests and the literal references share.
 #pragma once
+
+#include "orrim_host.hpp"
 
 #include <cstdint>
 #include <random>
@@ -19,9 +22,38 @@ class RandomSource {
   std::vector<double> covariance(uint64_t m);
   // An m x m matrix with spectral radius below one, column-major.
   std::vector<double> stableTransition(uint64_t m);
+  // `pages` stable transitions one after the other.
+  std::vector<double> stableTransitions(uint64_t pages, uint64_t m);
 
  private:
   std::mt19937_64 engine_;
 };
+
+// The inputs every module takes first, as plain vectors: Y, and A, B, C, D
+// each one page or T pages; then x0, P0 and tol.
+struct ModelVectors {
+  uint64_t T = 0, n = 0, m = 0, k = 0, h = 0;
+  std::vector<double> Y;           // T x n, NaN = missing
+  std::vector<double> A, B, C, D;  // one page, or T pages when paged
+  bool pagedA = false, pagedB = false, pagedC = false, pagedD = false;
+  std::vector<double> x0, P0;
+  double tol = 0.0;
+};
+
+// Y, A, B, C, D as a host passes them: a paged coefficient m x m x T and so on.
+std::vector<orrim::ArrayPtr> observationAndCoefficientArrays(const ModelVectors &model);
+
+struct RandomShape {
+  uint64_t maxT = 8, maxN = 4, maxM = 4;
+  double missingChance = 0.2;
+  bool allowCutoffs = true;  // zero rows of C and D, and tol values that pass observations over
+};
+
+// Sizes up to the shape's (k up to 3, h up to 2), each coefficient paged or
+// not, missing values, a longer x0, and special values: a zero state
+// variance or an asymmetric P0 (taken as given, never symmetrised); with
+// cutoffs zeros in C, zeros and ones in D, and tol values at, below and
+// beyond F, NaN included.
+ModelVectors randomModel(RandomSource &random, const RandomShape &shape);
 
 }  // namespace testing_support

@@ -1,0 +1,35 @@
+// The model a checked call describes, for the gateways whose coefficients are
+// matrices, each one matrix or paged: Y, A, B, C, D first, as every module
+// takes them.
+#pragma once
+
+#include "gateway_inputs.h"
+#include "orrim.h"
+#include "state_space_model.h"
+
+#include <cstdint>
+
+inline StateSpaceModel checkedModel(const CheckedInputs &checked, const OrrimArray *const inputs[],
+                                    int tolPosition) {
+  const auto [T, n, m, k, h] = checked.sizes;
+  const auto input = [&](int position, uint64_t rows, uint64_t columns) {
+    PeriodInput coefficient;
+    coefficient.data = orrimRealData(inputs[position]);
+    coefficient.rows = rows;
+    coefficient.columns = columns;
+    coefficient.form = checked.paged[position] ? InputForm::paged : InputForm::constant;
+    return coefficient;
+  };
+  StateSpaceModel model;
+  model.T = T;
+  model.n = n;
+  model.m = m;
+  model.k = k;
+  model.h = h;
+  model.A = input(1, m, m);
+  model.B = input(2, m, k);
+  model.C = input(3, n, m);
+  model.D = input(4, n, h);
+  model.tol = orrimScalar(inputs[tolPosition]);
+  return model;
+}
