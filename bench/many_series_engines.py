@@ -1,9 +1,10 @@
 """Fits per second of the many-series example on each engine, and their ratios to one process.
 
 Run with /usr/bin/python3 after the build. Each round runs the example once
-per engine, in turn, on the same simulated series; the medians of the rounds
-are printed with their ratios to --workers 1, and whether every run wrote
-the same file. The fits per second are the example's own: series over the
+per engine, in turn, on the same simulated series; printed are the medians
+of the rounds and the medians of each round's ratio to --workers 1 (runs
+close in time share the machine's load), and whether every run wrote the
+same file. The fits per second are the example's own: series over the
 time from the first chunk sent to the last fit back, after the engine is up
 (a LocalCluster takes a second or more to start, which the example prints
 beside them and which is shown here too).
@@ -36,7 +37,7 @@ def main():
     parser.add_argument("--build-dir", default=str(ROOT / "build"))
     parser.add_argument("--series", type=int, default=1000)
     parser.add_argument("--length", type=int, default=100)
-    parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--rounds", type=int, default=5)
     arguments = parser.parse_args()
     build_dir = pathlib.Path(arguments.build_dir).resolve()
     simulated = ["--series", str(arguments.series), "--length", str(arguments.length), "--seed", "1"]
@@ -53,10 +54,9 @@ def main():
         identical = all(filecmp.cmp(outputs[0], output, shallow=False) for output in outputs[1:])
     print(f"{arguments.series} series of {arguments.length} periods, medians of {arguments.rounds} rounds")
     print(f"{'engine':<16}{'fits/s':>8}{'ratio':>8}{'engine ready':>14}")
-    serial = statistics.median(rates["--workers 1"])
     for name in ENGINES:
-        rate = statistics.median(rates[name])
-        print(f"{name:<16}{rate:>8.0f}{rate / serial:>7.2f}x{statistics.median(ready[name]):>13.2f}s")
+        ratio = statistics.median(rate / serial for rate, serial in zip(rates[name], rates["--workers 1"]))
+        print(f"{name:<16}{statistics.median(rates[name]):>8.0f}{ratio:>7.2f}x{statistics.median(ready[name]):>13.2f}s")
     print(f"every run wrote the same file: {'yes' if identical else 'NO'}")
     sys.exit(0 if identical else 1)
 
