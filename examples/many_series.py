@@ -80,19 +80,19 @@ def engine(arguments):
     """(what it is, how many workers, a function from chunks to (index, fits))."""
     if arguments.dask_local is not None:
         with engines.dask_client(local_workers=arguments.dask_local) as client:
-            yield (f"a Dask LocalCluster of {arguments.dask_local} worker processes", arguments.dask_local,
+            yield (f"on a Dask LocalCluster of {arguments.dask_local} worker processes", arguments.dask_local,
                    lambda chunks: engines.fit_on_dask(client, chunks))
     elif arguments.scheduler is not None:
         with engines.dask_client(scheduler=arguments.scheduler) as client:
             workers = len(client.scheduler_info()["workers"])
-            yield (f"the Dask cluster at {arguments.scheduler} ({workers} workers)", max(workers, 1),
+            yield (f"on the Dask cluster at {arguments.scheduler} ({workers} workers)", max(workers, 1),
                    lambda chunks: engines.fit_on_dask(client, chunks))
     else:
         workers = arguments.workers or len(os.sched_getaffinity(0))
         if workers == 1:
-            yield "this process", 1, engines.fit_here
+            yield "in this process", 1, engines.fit_here
         else:
-            yield (f"{workers} worker processes", workers, lambda chunks: engines.fit_in_processes(chunks, workers))
+            yield (f"on {workers} worker processes", workers, lambda chunks: engines.fit_in_processes(chunks, workers))
 
 
 def fit_in_order(fit, chunks, total):
@@ -108,13 +108,13 @@ def fit_in_order(fit, chunks, total):
         if now - last_report >= 1.0 and done < total:
             print(f"{done}/{total} series fitted, {done / (now - start):.0f} per second", file=sys.stderr, flush=True)
             last_report = now
-    return [fit for fits in by_chunk for fit in fits]
+    return [row for fits in by_chunk for row in fits]
 
 
 def print_report(names, series, truth, fits, description, ready_seconds, fit_seconds):
     count, periods = series.shape
     rate = f"{count / fit_seconds:.0f} fits/s" if fit_seconds > 0 else "fits/s not measurable"
-    print(f"Fitted {count} series of {periods} periods on {description}: "
+    print(f"Fitted {count} series of {periods} periods {description}: "
           f"{fit_seconds:.3f} s, {rate} (engine ready in {ready_seconds:.3f} s)")
     converged = sum(fit[3] for fit in fits)
     print(f"  converged: {converged}, not fitted: {count - converged}")
