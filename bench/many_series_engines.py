@@ -7,29 +7,49 @@ close in time share the machine's load), and whether every run wrote the
 same file. The fits per second are the example's own: series over the
 time from the first chunk sent to the last fit back, after the engine is up
 (a LocalCluster takes a second or more to start, which the example prints
-beside them and which is shown here too).
+beside them and which is shown here too). The machine may be shared: the
+last column is the cores that other processes kept busy during the runs.
 """
 
 import argparse
 import filecmp
+import os
 import pathlib
 import re
+import resource
 import statistics
 import subprocess
 import sys
 import tempfile
+import time
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 ENGINES = {"--workers 1": ["--workers", "1"], "--workers 2": ["--workers", "2"], "--dask-local 2": ["--dask-local", "2"]}
 REPORT = re.compile(r": ([0-9.]+) s, ([0-9]+) fits/s \(engine ready in ([0-9.]+) s\)")
 
 
+def busy_seconds():
+    """(CPU seconds of the whole machine, of this process's finished children)."""
+    with open("/proc/stat") as stat:
+        ticks = [int(field) for field in stat.readline().split()[1:]]
+    children = resource.getrusage(resource.RUSAGE_CHILDREN)
+    # user, nice, system, irq, softirq, steal
+    machine = sum(ticks[index] for index in (0, 1, 2, 5, 6, 7)) / os.sysconf("SC_CLK_TCK")
+    return machine, children.ru_utime + children.ru_stime
+
+
 def run(build_dir, arguments, engine, output):
+    """(fits per second, engine start seconds, cores busy with other processes)."""
+    machine_before, ours_before = busy_seconds()
+    start = time.perf_counter()
     command = [sys.executable, str(ROOT / "examples" / "many_series.py"), *arguments, *engine, "--output", str(output)]
     completed = subprocess.run(command, capture_output=True, text=True, check=True,
                                env={"PYTHONPATH": str(build_dir / "python"), "PATH": "/usr/bin:/bin"})
+    seconds = time.perf_counter() - start
+    machine_after, ours_after = busy_seconds()
     found = REPORT.search(completed.stdout)
-    return int(found.group(2)), float(found.group(3))
+    others = max(0.0, (machine_after - machine_before) - (ours_after - ours_before)) / seconds
+    return int(found.group(2)), float(found.group(3)), others
 
 
 def main():
@@ -43,20 +63,23 @@ def main():
     simulated = ["--series", str(arguments.series), "--length", str(arguments.length), "--seed", "1"]
     rates = {name: [] for name in ENGINES}
     ready = {name: [] for name in ENGINES}
+    others = {name: [] for name in ENGINES}
     with tempfile.TemporaryDirectory() as directory:
         outputs = []
         for round_ in range(arguments.rounds):
             for name, engine in ENGINES.items():
                 outputs.append(pathlib.Path(directory) / f"{round_}{name.replace(' ', '')}.csv")
-                rate, seconds = run(build_dir, simulated, engine, outputs[-1])
+                rate, seconds, busy = run(build_dir, simulated, engine, outputs[-1])
                 rates[name].append(rate)
                 ready[name].append(seconds)
+                others[name].append(busy)
         identical = all(filecmp.cmp(outputs[0], output, shallow=False) for output in outputs[1:])
     print(f"{arguments.series} series of {arguments.length} periods, medians of {arguments.rounds} rounds")
-    print(f"{'engine':<16}{'fits/s':>8}{'ratio':>8}{'engine ready':>14}")
+    print(f"{'engine':<16}{'fits/s':>8}{'ratio':>8}{'engine ready':>14}{'others busy':>13}")
     for name in ENGINES:
         ratio = statistics.median(rate / serial for rate, serial in zip(rates[name], rates["--workers 1"]))
-        print(f"{name:<16}{statistics.median(rates[name]):>8.0f}{ratio:>7.2f}x{statistics.median(ready[name]):>13.2f}s")
+        print(f"{name:<16}{statistics.median(rates[name]):>8.0f}{ratio:>7.2f}x{statistics.median(ready[name]):>13.2f}s"
+              f"{statistics.median(others[name]):>8.2f} cores")
     print(f"every run wrote the same file: {'yes' if identical else 'NO'}")
     sys.exit(0 if identical else 1)
 
