@@ -8,7 +8,8 @@ same file. The fits per second are the example's own: series over the
 time from the first chunk sent to the last fit back, after the engine is up
 (a LocalCluster takes a second or more to start, which the example prints
 beside them and which is shown here too). The machine may be shared: the
-last column is the cores that other processes kept busy during the runs.
+last column is the cores that other processes kept busy during the runs,
+and a round in which they kept too many busy is run again.
 """
 
 import argparse
@@ -58,30 +59,34 @@ def main():
     parser.add_argument("--series", type=int, default=1000)
     parser.add_argument("--length", type=int, default=100)
     parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--most-others", type=float, default=0.25, metavar="CORES",
+                        help="a round in which other processes kept more cores busy is run again (0.25)")
     arguments = parser.parse_args()
     build_dir = pathlib.Path(arguments.build_dir).resolve()
     simulated = ["--series", str(arguments.series), "--length", str(arguments.length), "--seed", "1"]
-    rates = {name: [] for name in ENGINES}
-    ready = {name: [] for name in ENGINES}
-    others = {name: [] for name in ENGINES}
+    kept = []  # per round: {engine: (fits/s, engine start seconds, cores busy with others)}
+    outputs, attempts = [], 0
     with tempfile.TemporaryDirectory() as directory:
-        outputs = []
-        for round_ in range(arguments.rounds):
+        while len(kept) < arguments.rounds and attempts < 4 * arguments.rounds:
+            attempts += 1
+            measured = {}
             for name, engine in ENGINES.items():
-                outputs.append(pathlib.Path(directory) / f"{round_}{name.replace(' ', '')}.csv")
-                rate, seconds, busy = run(build_dir, simulated, engine, outputs[-1])
-                rates[name].append(rate)
-                ready[name].append(seconds)
-                others[name].append(busy)
+                outputs.append(pathlib.Path(directory) / f"{attempts}{name.replace(' ', '')}.csv")
+                measured[name] = run(build_dir, simulated, engine, outputs[-1])
+            if max(others for _, _, others in measured.values()) <= arguments.most_others:
+                kept.append(measured)
         identical = all(filecmp.cmp(outputs[0], output, shallow=False) for output in outputs[1:])
-    print(f"{arguments.series} series of {arguments.length} periods, medians of {arguments.rounds} rounds")
+    print(f"{arguments.series} series of {arguments.length} periods: medians of {len(kept)} rounds "
+          f"({attempts - len(kept)} run again, other processes busy on more than {arguments.most_others} cores)")
     print(f"{'engine':<16}{'fits/s':>8}{'ratio':>8}{'engine ready':>14}{'others busy':>13}")
     for name in ENGINES:
-        ratio = statistics.median(rate / serial for rate, serial in zip(rates[name], rates["--workers 1"]))
-        print(f"{name:<16}{statistics.median(rates[name]):>8.0f}{ratio:>7.2f}x{statistics.median(ready[name]):>13.2f}s"
-              f"{statistics.median(others[name]):>8.2f} cores")
+        if not kept:
+            break
+        ratio = statistics.median(measured[name][0] / measured["--workers 1"][0] for measured in kept)
+        rate, ready, others = (statistics.median(measured[name][field] for measured in kept) for field in range(3))
+        print(f"{name:<16}{rate:>8.0f}{ratio:>7.2f}x{ready:>13.2f}s{others:>8.2f} cores")
     print(f"every run wrote the same file: {'yes' if identical else 'NO'}")
-    sys.exit(0 if identical else 1)
+    sys.exit(0 if identical and kept else 1)
 
 
 if __name__ == "__main__":

@@ -10,9 +10,10 @@ import pathlib
 
 from local_level_fit import fit_local_level
 
-# Enough chunks per worker that a slow one does not keep the rest waiting,
-# and few enough values in a chunk that it travels as one small message.
-CHUNKS_PER_WORKER = 8
+# Enough chunks per worker that a slow one does not keep the rest waiting
+# long, few enough that each worker waits for its next chunk only a few
+# times, and few enough values in a chunk that it travels as one small message.
+CHUNKS_PER_WORKER = 4
 MOST_VALUES_PER_CHUNK = 100_000
 
 
@@ -66,13 +67,17 @@ def fit_on_dask(client, chunks):
 def dask_client(local_workers=None, scheduler=None):
     """A client of a new LocalCluster of `local_workers` processes, or of the
     cluster at `scheduler`, whose workers can import the fitting code."""
+    import dask
     import distributed
     from distributed.diagnostics.plugin import UploadFile
 
     with contextlib.ExitStack() as stack:
         if scheduler is None:
-            cluster = stack.enter_context(distributed.LocalCluster(
-                n_workers=local_workers, threads_per_worker=1, processes=True, dashboard_address=None))
+            # A worker samples the stack of its task every 10 ms for its
+            # dashboard, which nobody reads here, at a cost to every fit.
+            with dask.config.set({"distributed.worker.profile.enabled": False}):
+                cluster = stack.enter_context(distributed.LocalCluster(
+                    n_workers=local_workers, threads_per_worker=1, processes=True, dashboard_address=None))
             scheduler = cluster
         client = stack.enter_context(distributed.Client(scheduler))
         # The workers need statespace from the build on their path; the
