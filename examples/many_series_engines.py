@@ -57,7 +57,9 @@ def fit_in_processes(chunks, workers):
 def fit_on_dask(client, chunks):
     import distributed
 
-    futures = [client.submit(fit_chunk, chunk, pure=False) for chunk in chunks]
+    # One message for every chunk: submitting them one by one delays the first
+    # by tens of milliseconds, a tenth of a run of a thousand series.
+    futures = client.map(fit_chunk, chunks, pure=False)
     index_of = {future.key: index for index, future in enumerate(futures)}
     for future in distributed.as_completed(futures):
         yield index_of[future.key], future.result()
