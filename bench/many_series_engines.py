@@ -56,9 +56,9 @@ def run(build_dir, arguments, engine, output):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build-dir", default=str(ROOT / "build"))
-    parser.add_argument("--series", type=int, default=1000)
-    parser.add_argument("--length", type=int, default=100)
-    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--series", type=int, default=1000, help="simulated series (1000)")
+    parser.add_argument("--length", type=int, default=100, help="their periods (100)")
+    parser.add_argument("--rounds", type=int, default=5, help="rounds whose medians are printed (5)")
     parser.add_argument("--most-others", type=float, default=0.25, metavar="CORES",
                         help="a round in which other processes kept more cores busy is run again (0.25)")
     arguments = parser.parse_args()
