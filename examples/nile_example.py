@@ -23,7 +23,7 @@ try:
     import statespace
 except ImportError:
     sys.exit("statespace is not importable: build with scripts/build.sh and set PYTHONPATH=build/python")
-from local_level_fit import fit_local_level, local_level_loglikelihood  # noqa: E402,F401  (the tests use both)
+from local_level_fit import fit_local_level, local_level_loglikelihood  # noqa: E402,F401  (the tests call both from here)
 
 DATA_FILE = pathlib.Path(__file__).with_name("nile.csv")
 
