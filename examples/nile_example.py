@@ -20,12 +20,12 @@ import statistics
 import sys
 
 import numpy as np
-from scipy.optimize import minimize
 
 try:
     import statespace
 except ImportError:
     sys.exit("statespace is not importable: build with scripts/build.sh and set PYTHONPATH=build/python")
+from local_level_fit import fit_local_level, local_level_loglikelihood  # noqa: E402,F401  (the tests call both from here)
 
 DATA_FILE = pathlib.Path(__file__).with_name("nile.csv")
 
@@ -47,32 +47,6 @@ def load_nile(path=DATA_FILE):
     years = np.array([int(row["year"]) for row in rows])
     flows = np.array([float(row["flow"]) for row in rows])
     return years, flows
-
-
-def local_level_loglikelihood(flows, sigma2_eps, sigma2_eta):
-    """The log-likelihood without the first period, whose term only measures the
-    stand-in prior."""
-    per_period = statespace.statefilter(
-        flows, 1.0, np.sqrt(sigma2_eta), 1.0, np.sqrt(sigma2_eps), 0.0, DIFFUSE_VARIANCE, TOLERANCE
-    )
-    return float(per_period[1:, 0].sum())
-
-
-def fit_local_level(flows):
-    """Maximum-likelihood variances, searched over their logarithms so that
-    both stay positive. Returns (sigma2_eps, sigma2_eta, loglikelihood)."""
-
-    def negative_loglikelihood(log_variances):
-        sigma2_eps, sigma2_eta = np.exp(log_variances)
-        return -local_level_loglikelihood(flows, sigma2_eps, sigma2_eta)
-
-    start = np.log([np.var(flows) / 2, np.var(flows) / 2])
-    found = minimize(negative_loglikelihood, start, method="Nelder-Mead",
-                     options={"xatol": 1e-8, "fatol": 1e-10, "maxiter": 2000})
-    if not found.success:
-        raise RuntimeError(f"the likelihood search did not converge: {found.message}")
-    sigma2_eps, sigma2_eta = np.exp(found.x)
-    return float(sigma2_eps), float(sigma2_eta), -float(found.fun)
 
 
 def levels(flows, sigma2_eps, sigma2_eta):

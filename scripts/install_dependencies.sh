@@ -6,7 +6,7 @@
 set -euo pipefail
 packages=(cmake make g++ libgtest-dev libbenchmark-dev python3-dev python3-numpy python3-pybind11 pybind11-dev
           python3-scipy python3-statsmodels python3-matplotlib python3-pytest python3-setuptools python3-wheel python3-build
-          python3-venv clang libclang-rt-14-dev valgrind "$@")
+          python3-venv python3-dask python3-distributed clang libclang-rt-14-dev valgrind "$@")
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
