@@ -4,6 +4,7 @@
 #include "cell_filter_inputs.h"
 #include "cell_state_filter.h"
 #include "gateway_checks.h"
+#include "gateway_model.h"
 #include "orrim.h"
 
 extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t inputCount,
@@ -14,10 +15,7 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
   const uint64_t m = sizes.m;
 
   double *out = createOutput(outputs, 0, {sizes.T, 1});
-  // The filtered states only when the caller asks for them.
-  FilteredOutputs filtered;
-  if (outputCount >= 2) filtered.means = createOutput(outputs, 1, {sizes.T, m});
-  if (outputCount >= 3) filtered.covariances = createOutput(outputs, 2, {m, m, sizes.T});
+  const FilteredOutputs filtered = createFilteredOutputs(outputCount, outputs, sizes.T, m);
 
   // Room for at least one series, so that a first period without series
   // still leaves buffers that can grow; the checks have bounded every count

@@ -24,10 +24,7 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
   }
 
   double *out = createOutput(outputs, 0, {T, 1});
-  // The filtered states only when the caller asks for them.
-  FilteredOutputs filtered;
-  if (outputCount >= 2) filtered.means = createOutput(outputs, 1, {T, m});
-  if (outputCount >= 3) filtered.covariances = createOutput(outputs, 2, {m, m, T});
+  const FilteredOutputs filtered = createFilteredOutputs(outputCount, outputs, T, m);
 
   StateFilterWorkspace workspace{};
   workspace.model = checkedModel(checked, inputs, 7);

@@ -1,8 +1,10 @@
 // The model a checked call describes, for the gateways whose coefficients are
 // matrices, each one matrix or paged: Y, A, B, C, D first, as every module
-// takes them.
+// takes them; and the filters' optional outputs.
 #pragma once
 
+#include "filter_period.h"
+#include "gateway_checks.h"
 #include "gateway_inputs.h"
 #include "orrim.h"
 #include "state_space_model.h"
@@ -32,4 +34,13 @@ inline StateSpaceModel checkedModel(const CheckedInputs &checked, const OrrimArr
   model.D = input(4, n, h);
   model.tol = orrimScalar(inputs[tolPosition]);
   return model;
+}
+
+// The filters' outputs after the log-likelihood, those the caller asked for:
+// the T x m means, then the m x m x T covariances.
+inline FilteredOutputs createFilteredOutputs(int32_t outputCount, OrrimArray *outputs[], uint64_t T, uint64_t m) {
+  FilteredOutputs filtered;
+  if (outputCount >= 2) filtered.means = createOutput(outputs, 1, {T, m});
+  if (outputCount >= 3) filtered.covariances = createOutput(outputs, 2, {m, m, T});
+  return filtered;
 }
