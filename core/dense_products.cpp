@@ -29,6 +29,20 @@ void rowsTimesRows(double *out, const double *A, const double *B, uint64_t m) {
   }
 }
 
+void rowsTimesRowsLower(double *out, const double *A, const double *B, uint64_t m) {
+  const DenseKernels &kernels = denseKernels();
+  if (kernels.usesFixedSizeSteps(m) || !kernels.vectorises(m)) {
+    rowsTimesRows(out, A, B, m);
+    return;
+  }
+  // Bands of rows, each taking the columns up to its last row's diagonal.
+  constexpr uint64_t band = 8;
+  for (uint64_t first = 0; first < m; first += band) {
+    const uint64_t rows = m - first < band ? m - first : band;
+    kernels.rowsTimesColumns(out + first * m, m, nullptr, 0, A + first * m, m, B, m, rows, first + rows, m);
+  }
+}
+
 void cumulantThroughUpdate(double *out, const double *q, const double *K, const double *c, double s, uint64_t m) {
   const DenseKernels &kernels = denseKernels();
   if (kernels.vectorises(m)) {

@@ -15,6 +15,11 @@ void vectorTimesRows(double *out, const double *v, const double *M, uint64_t m);
 // and the product stored row by row.
 void rowsTimesRows(double *out, const double *A, const double *B, uint64_t m);
 
+// rowsTimesRows where only the elements on and below the diagonal are
+// wanted, for a product that is mirrored: the same bits there, and above the
+// diagonal at most a band of rows' worth, not the whole upper triangle.
+void rowsTimesRowsLower(double *out, const double *A, const double *B, uint64_t m);
+
 // out = L'q + c'*s for a used observation with gain K and measurement row c,
 // L = I - K*c (see CumulantThroughUpdateKernel). out must not be q.
 void cumulantThroughUpdate(double *out, const double *q, const double *K, const double *c, double s, uint64_t m);

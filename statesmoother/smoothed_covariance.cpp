@@ -25,7 +25,7 @@ void carryInformationThroughTransition(double *N, const double *transitionRows, 
                                        double *scratch, uint64_t m) {
   rowsTimesRows(scratch, N, transitionRows, m);
   // The columns of A are the rows of A'.
-  rowsTimesRows(N, transitionColumns, scratch, m);
+  rowsTimesRowsLower(N, transitionColumns, scratch, m);
   mirrorLowerTriangle(N, m);
 }
 
@@ -37,20 +37,25 @@ void carryInformationThroughUpdate(double *N, const double *K, const double *c, 
   for (uint64_t l = 0; l < m; ++l) {
     s += K[l] * u[l];
   }
+  // Row by row along contiguous memory, which the compiler vectorises across
+  // the independent elements; the upper triangle is mirrored afterwards.
   for (uint64_t i = 0; i < m; ++i) {
+    double *__restrict row = N + i * m;
+    const double *__restrict ur = u;
+    const double *__restrict cr = c;
+    const double ci = c[i];
+    const double ui = u[i];
     for (uint64_t l = 0; l <= i; ++l) {
-      const double value = (((N[i * m + l] - c[i] * u[l]) - u[i] * c[l]) + c[i] * (s * c[l])) +
-                           (c[i] * c[l]) * reciprocal;
-      N[i * m + l] = value;
-      N[l * m + i] = value;
+      row[l] = (((row[l] - ci * ur[l]) - ui * cr[l]) + ci * (s * cr[l])) + (ci * cr[l]) * reciprocal;
     }
   }
+  mirrorLowerTriangle(N, m);
 }
 
 void writeSmoothedCovariance(double *page, const double *P, const double *N, double *first, double *second,
                              uint64_t m) {
   rowsTimesRows(first, P, N, m);
-  rowsTimesRows(second, first, P, m);
+  rowsTimesRowsLower(second, first, P, m);
   for (uint64_t i = 0; i < m; ++i) {
     for (uint64_t l = 0; l <= i; ++l) {
       const double value = P[i * m + l] - second[i * m + l];
