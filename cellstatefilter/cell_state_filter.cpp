@@ -92,7 +92,8 @@ void runCellStateFilter(CellFilterWorkspace &workspace, const CellFilterInputs &
     }
 
     // Also with no series: the state keeps moving through the period.
-    out[t] = filterPeriod(model, workspace.state, workspace.scratch, observations, 1, true, orrimIsNaN);
+    out[t] = filterPeriod(model, workspace.state, workspace.scratch, observations, 1, true, orrimIsNaN,
+                          workspace.decorrelation);
     if (filtered.wanted()) {
       recordFilteredState(filtered, model, workspace.state, t);
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "cell_filter_inputs.h"
+#include "correlated_noise.h"
 #include "filter_period.h"
 #include "filter_types.h"
 #include "state_space_model.h"
@@ -20,6 +21,10 @@ struct CellFilterWorkspace {
   FilterState state;
   FilterScratch scratch;
   uint64_t seriesCapacity;
+  // Taken only in a period whose series share innovations, and grown with
+  // the periods that need more; the caller sets its grow and gives its
+  // blocks back.
+  Decorrelation decorrelation;
 };
 
 // The eleven working blocks, in the order the gateway takes and releases

@@ -30,6 +30,8 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
   workspace.model = cellFilterModel(cellInputs, sizes);
   workspace.seriesCapacity = capacity;
   takeBlocks(cellFilterBlocks, counts, &workspace, orrimAlloc);
+  workspace.decorrelation.grow = orrimRealloc;
   runCellStateFilter(workspace, cellInputs, out, filtered);
   releaseBlocks(cellFilterBlocks, &workspace, orrimFree);
+  releaseDecorrelation(workspace.decorrelation, orrimFree);
 }

@@ -2,6 +2,7 @@
 // observed series in turn.
 #pragma once
 
+#include "correlated_noise.h"
 #include "filter_types.h"
 #include "measurement_update.h"
 #include "state_space_model.h"
@@ -36,6 +37,13 @@ inline void recordFilteredState(const FilteredOutputs &filtered, const StateSpac
   }
 }
 
+// The updates of a period whose series may share innovations: through the
+// decorrelated series when the observed ones' noise covariance is not
+// diagonal, else as independent series. Returns the period's log-likelihood.
+double updateWithSeriesThatMayShareNoise(const StateSpaceModel &model, FilterState state, FilterScratch scratch,
+                                         const double *y, uint64_t yStride, MissingTest isMissing,
+                                         Decorrelation &decorrelation);
+
 // Predicts (when `predict`) and updates with the model's n series of the
 // period, observation j at y[j*yStride]; returns the period's log-likelihood.
 // The local level model asks the host whether its observation is missing
@@ -44,7 +52,7 @@ inline void recordFilteredState(const FilteredOutputs &filtered, const StateSpac
 // next. The test has no effect on the state, so asking earlier changes no
 // result. The reference kernel path takes the plain loops instead.
 inline double filterPeriod(const StateSpaceModel &model, FilterState state, FilterScratch scratch, const double *y,
-                           uint64_t yStride, bool predict, MissingTest isMissing) {
+                           uint64_t yStride, bool predict, MissingTest isMissing, Decorrelation &decorrelation) {
   const uint64_t m = model.m;
   const uint64_t n = model.n;
   const PreparedModel &period = model.period;
@@ -62,6 +70,9 @@ inline double filterPeriod(const StateSpaceModel &model, FilterState state, Filt
   }
   if (predict) {
     predictState(state, period, scratch, m);
+  }
+  if (period.sharedNoiseLoadings != nullptr) [[unlikely]] {
+    return updateWithSeriesThatMayShareNoise(model, state, scratch, y, yStride, isMissing, decorrelation);
   }
   return updateWithObservations(y, yStride, n, period, model.tol, m, state, scratch, isMissing);
 }

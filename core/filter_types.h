@@ -16,10 +16,14 @@ struct PreparedModel {
                                 // prepareTransitionForFiltering)
   double *stateNoiseCov;        // m x m, B*B', both triangles
   double *measurementRows;      // n x m, C row by row: C(j, s) at j*m + s
-  double *observationNoiseVar;  // n, the diagonal of D*D'
+  double *observationNoiseVar;  // n, the diagonal of D*D' (or the decorrelated series' variances)
   // A as the caller holds it, column-major, for the kernels that run down
   // its columns; null when only transitionRows is there.
   const double *transitionColumns = nullptr;
+  // D of the period as the caller holds it, column-major n x h, when two of
+  // its series load on one innovation (seriesShareInnovations); null when
+  // D*D' is diagonal by its pattern, and the series are independent.
+  const double *sharedNoiseLoadings = nullptr;
 };
 
 struct FilterScratch {
@@ -44,3 +48,7 @@ struct ObservationOutcome {
 using MissingTest = bool (*)(double);
 
 inline bool isIeeeNaN(double value) { return value != value; }
+
+// The test of series that are all there, such as decorrelated ones: a NaN
+// among them is a value, used and spread.
+inline bool neverMissing(double /*value*/) { return false; }

@@ -4,6 +4,7 @@
 // coefficient is one matrix, a paged array or a cell array.
 #pragma once
 
+#include "correlated_noise.h"
 #include "dense_kernels.h"
 #include "filter_types.h"
 #include "model_preparation.h"
@@ -53,13 +54,20 @@ inline bool changesByPeriod(const StateSpaceModel &model) {
          changesByPeriod(model.D);
 }
 
+// Whether the measurement and its noise are the same in every period: the
+// decorrelated series of one period then serve every period that observes
+// the same series.
+inline bool measurementStaysTheSame(const StateSpaceModel &model) {
+  return !changesByPeriod(model.C) && !changesByPeriod(model.D);
+}
+
 // The working forms a preparation writes, as flags.
 enum PreparedForms : unsigned {
   transitionRowsForm = 1u << 0,        // A row by row
   transitionForPredictionForm = 1u << 1,  // A's columns, and its rows where the prediction reads them
   stateNoiseForm = 1u << 2,            // B*B'
   measurementForm = 1u << 3,           // C row by row
-  observationNoiseForm = 1u << 4,      // the diagonal of D*D'
+  observationNoiseForm = 1u << 4,      // the diagonal of D*D', and D itself when series share its innovations
 };
 
 // What the filters' periods read.
@@ -106,6 +114,7 @@ template <typename MatrixOf, typename MakeRoomForSeries>
     const PeriodMatrix D = matrixOf(model.D, t);
     model.h = D.columns;
     prepareObservationNoise(period.observationNoiseVar, D.data, model.n, model.h);
+    period.sharedNoiseLoadings = seriesShareInnovations(D.data, model.n, model.h) ? D.data : nullptr;
   }
 }
 

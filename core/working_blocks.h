@@ -21,6 +21,7 @@ enum BlockSize : uint8_t {
   nTDoubles,
   triangleTDoubles,  // T lower triangles of m x m: m*(m+1)/2*T
   mnTDoubles,
+  nnDoubles,
   blockSizeCount
 };
 
@@ -30,7 +31,7 @@ using BlockCounts = std::array<uint64_t, blockSizeCount>;
 // How a TooLarge error names a size: "m*m doubles".
 inline constexpr const char *blockSizeText[blockSizeCount] = {
     "m doubles", "m*m doubles", "n doubles", "n*m doubles", "m*T doubles", "n*T doubles", "m*(m+1)/2*T doubles",
-    "m*n*T doubles"};
+    "m*n*T doubles", "n*n doubles"};
 
 // `slot` is where the block's pointer lives in the module's workspace, its
 // offsetof: a plain struct of pointers, so that one table serves the loops

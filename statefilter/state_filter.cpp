@@ -23,7 +23,8 @@ void runStateFilter(StateFilterWorkspace &workspace, const double *Y, const doub
     if (changes) {
       preparePeriod(model, t, filteringForms);
     }
-    out[t] = filterPeriod(model, workspace.state, workspace.scratch, Y + t, T, predict, isMissing);
+    out[t] = filterPeriod(model, workspace.state, workspace.scratch, Y + t, T, predict, isMissing,
+                          workspace.decorrelation);
     if (filtered.wanted()) {
       recordFilteredState(filtered, model, workspace.state, t);
     }

@@ -2,6 +2,7 @@
 // period's log-likelihood.
 #pragma once
 
+#include "correlated_noise.h"
 #include "filter_period.h"
 #include "filter_types.h"
 #include "state_space_model.h"
@@ -14,6 +15,9 @@ struct StateFilterWorkspace {
   StateSpaceModel model;
   FilterState state;
   FilterScratch scratch;
+  // Taken only in a period whose series share innovations; the caller sets
+  // its grow and gives its blocks back.
+  Decorrelation decorrelation;
 };
 
 // The ten working blocks, in the order the gateway takes and releases them.

@@ -29,7 +29,9 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
   StateFilterWorkspace workspace{};
   workspace.model = checkedModel(checked, inputs, 7);
   takeBlocks(stateFilterBlocks, counts, &workspace, orrimAlloc);
+  workspace.decorrelation.grow = orrimRealloc;
   runStateFilter(workspace, orrimRealData(inputs[0]), orrimRealData(inputs[5]), orrimRealData(inputs[6]), out,
                  orrimIsNaN, filtered);
   releaseBlocks(stateFilterBlocks, &workspace, orrimFree);
+  releaseDecorrelation(workspace.decorrelation, orrimFree);
 }

@@ -52,15 +52,26 @@ uint64_t outgoingPeriod(const StateSpaceModel &model, uint64_t t) { return t + 1
 
 // Compiled twice: without the covariances, the way back of the means is the
 // same code as if they did not exist.
+// The measurement rows the forward pass took in period t, whose series may
+// share noise: the decorrelated ones, formed again with its own
+// expressions, when their noise covariance is not diagonal; else the
+// period's own.
+const double *rowsTakenInPeriod(SmootherWorkspace &workspace, uint64_t t, MissingTest isMissing) {
+  const StateSpaceModel &model = workspace.model;
+  const PeriodSeries series{model.period, model.n, model.h,   model.m, workspace.observationsByPeriod + t * model.n,
+                            1,            nullptr, isMissing, true,    measurementStaysTheSame(model)};
+  return decorrelateSeries(series, workspace.decorrelation).period.measurementRows;
+}
+
 template <bool withCovariances>
-[[gnu::noinline]] void carryBack(SmootherWorkspace &workspace, const SmoothedCovarianceWorkspace *covariances) {
+[[gnu::noinline]] void carryBack(SmootherWorkspace &workspace, const SmoothedCovarianceWorkspace *covariances,
+                                 MissingTest isMissing) {
   StateSpaceModel &model = workspace.model;
   const uint64_t T = model.T;
   const uint64_t n = model.n;
   const uint64_t m = model.m;
   const uint64_t mm = m * m;
   const double *transitionRows = model.period.transitionRows;
-  const double *measurementRows = model.period.measurementRows;
   double *r = workspace.smoothingCumulant;
   double *previous = workspace.scratch.stateCopy;
   const bool changes = changesByPeriod(model);
@@ -73,8 +84,11 @@ template <bool withCovariances>
     // the last period, with no successor, keeps its own.
     if (changes) {
       preparePeriod(model, outgoingPeriod(model, t), transitionRowsForm);
-      preparePeriod(model, t, measurementForm);
+      preparePeriod(model, t, measurementForm | observationNoiseForm);
     }
+    const double *measurementRows = model.period.sharedNoiseLoadings == nullptr
+                                        ? model.period.measurementRows
+                                        : rowsTakenInPeriod(workspace, t, isMissing);
     for (uint64_t j = n; j-- > 0;) {
       const uint64_t o = t * n + j;
       const double *measurementRow = measurementRows + j * m;
@@ -138,10 +152,11 @@ template <bool withCovariances>
 
 }  // namespace
 
-void runBackwardPass(SmootherWorkspace &workspace, const SmoothedCovarianceWorkspace *covariances) {
+void runBackwardPass(SmootherWorkspace &workspace, MissingTest isMissing,
+                     const SmoothedCovarianceWorkspace *covariances) {
   if (covariances != nullptr) {
-    carryBack<true>(workspace, covariances);
+    carryBack<true>(workspace, covariances, isMissing);
   } else {
-    carryBack<false>(workspace, nullptr);
+    carryBack<false>(workspace, nullptr, isMissing);
   }
 }

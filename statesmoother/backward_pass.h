@@ -13,5 +13,9 @@
 // Reads what runForwardPass left; r must enter as zeros. Prepares the paged
 // coefficients again, period by period from the last. With `covariances`,
 // N goes back beside r through the same steps, and page t of its output
-// receives V_t = P_t - P_t*N*P_t; N must enter as zeros.
-void runBackwardPass(SmootherWorkspace &workspace, const SmoothedCovarianceWorkspace *covariances = nullptr);
+// receives V_t = P_t - P_t*N*P_t; N must enter as zeros. A period whose
+// series share noise is taken through the decorrelated series the forward
+// pass took, whose rows are formed again: isMissing must be the forward
+// pass's.
+void runBackwardPass(SmootherWorkspace &workspace, MissingTest isMissing,
+                     const SmoothedCovarianceWorkspace *covariances = nullptr);

@@ -1,5 +1,6 @@
 #include "forward_pass.h"
 
+#include "correlated_noise.h"
 #include "measurement_update.h"
 #include "model_preparation.h"
 #include "time_update.h"
@@ -17,31 +18,36 @@ SmootherRecords recordsOfPeriod(const StateSpaceModel &model, uint64_t t, Smooth
           reciprocalVariances != nullptr ? reciprocalVariances + first : nullptr};
 }
 
-// The updates of period t for a model that usesFixedSizeSteps on the kernel
+// The series a period's updates take, with what they leave for the way back:
+// the period's own, or its decorrelated ones.
+struct PeriodUpdate {
+  const PreparedModel *prepared;
+  uint64_t count;
+  const double *observations;  // series j at observations[j]; its innovation starts from it less records.means[j]
+  MissingTest isMissing;
+  SmootherRecords records;
+};
+
+// The updates of a period for a model that usesFixedSizeSteps on the kernel
 // path: the series go to the kernel in runs, with the same starts, tests and
 // sums as one by one, and are recorded after it from the gains it returns.
-void updateAndRecordOfFixedSize(const StateSpaceModel &model, uint64_t t, SmootherWorkspace &workspace,
-                                MissingTest isMissing, double *reciprocalVariances) {
+void updateAndRecordOfFixedSize(const PeriodUpdate &update, uint64_t m, double tol, FilterState state) {
   constexpr uint64_t run = fixedSizeRunLength;
-  const uint64_t n = model.n;
-  const uint64_t m = model.m;
-  const PreparedModel &prepared = model.period;
   const FixedAssimilateKernel assimilate = denseKernels().assimilateFixed[m];
-  const SmootherRecords records = recordsOfPeriod(model, t, workspace, reciprocalVariances);
-  const double *observations = workspace.observationsByPeriod + t * n;
-  for (uint64_t first = 0; first < n; first += run) {
-    const uint64_t count = std::min(run, n - first);
+  const SmootherRecords &records = update.records;
+  for (uint64_t first = 0; first < update.count; first += run) {
+    const uint64_t count = std::min(run, update.count - first);
     double starts[run];
     bool present[run];
     ObservationOutcome outcomes[run];
     double gains[run * largestCompiledFixedSize];
     for (uint64_t j = 0; j < count; ++j) {
       // Missing means a NaN observation; a NaN mean is used and spreads.
-      present[j] = !isMissing(observations[first + j]);
-      starts[j] = observations[first + j] - records.means[first + j];
+      present[j] = !update.isMissing(update.observations[first + j]);
+      starts[j] = update.observations[first + j] - records.means[first + j];
     }
-    assimilate(workspace.state.x, workspace.state.P, starts, present, count, prepared.measurementRows + first * m,
-               prepared.observationNoiseVar + first, model.tol, outcomes, gains);
+    assimilate(state.x, state.P, starts, present, count, update.prepared->measurementRows + first * m,
+               update.prepared->observationNoiseVar + first, tol, outcomes, gains);
     for (uint64_t j = 0; j < count; ++j) {
       if (!outcomes[j].used) {
         records.skipFlags[first + j] = 1.0;
@@ -50,6 +56,28 @@ void updateAndRecordOfFixedSize(const StateSpaceModel &model, uint64_t t, Smooth
       recordUsedSeries(records, first + j, gains + j * m, {outcomes[j].innovation, outcomes[j].reciprocal}, m);
     }
   }
+}
+
+// Turns the update of a period whose series may share noise into that of
+// its decorrelated series, when their noise covariance is not diagonal: they
+// take the first records of the period, and the way back, which forms their
+// rows again, passes over the rest. Returns the decorrelated series, whose
+// prepared model the update is then to take.
+DecorrelatedSeries decorrelatedUpdate(PeriodUpdate &update, const StateSpaceModel &model,
+                                      Decorrelation &decorrelation) {
+  const PeriodSeries series{*update.prepared, model.n, model.h, model.m, update.observations, 1,
+                            update.records.means, update.isMissing, false, measurementStaysTheSame(model)};
+  DecorrelatedSeries decorrelated = decorrelateSeries(series, decorrelation);
+  if (decorrelated.transformed) {
+    for (uint64_t j = decorrelated.count; j < model.n; ++j) {
+      update.records.skipFlags[j] = 1.0;
+    }
+    update.records.means = decorrelation.zeros;
+    update.count = decorrelated.count;
+    update.observations = decorrelation.observations;
+    update.isMissing = neverMissing;
+  }
+  return decorrelated;
 }
 
 // Compiled twice, like the way back: without the reciprocals the records
@@ -67,6 +95,7 @@ void filterAndRecord(SmootherWorkspace &workspace, MissingTest isMissing, double
   const bool fixedSize = denseKernels().usesFixedSizeSteps(m);
   const bool formsNext = formsNextCovTimesRowInCorrection(m);
   const bool changes = changesByPeriod(model);
+  DecorrelatedSeries decorrelated{};  // of the period in progress, when its series share noise
   for (uint64_t t = 0; t < model.T; ++t) {
     // Only what the prediction reads: the way back prepares A's rows itself.
     if (changes) {
@@ -78,32 +107,39 @@ void filterAndRecord(SmootherWorkspace &workspace, MissingTest isMissing, double
     }
     // Every prediction leaves P exactly symmetric: its lower triangle is all of it.
     storeLowerTriangle(workspace.predictedCovariances + t * lowerTriangleCount(m), state.P, m);
+    PeriodUpdate update{&prepared, n, workspace.observationsByPeriod + t * n, isMissing,
+                        recordsOfPeriod(model, t, workspace, reciprocalVariances)};
+    if (prepared.sharedNoiseLoadings != nullptr) [[unlikely]] {
+      decorrelated = decorrelatedUpdate(update, model, workspace.decorrelation);
+      if (decorrelated.transformed) {
+        update.prepared = &decorrelated.period;
+      }
+    }
+    SmootherRecords &records = update.records;
     if (fixedSize) {
-      updateAndRecordOfFixedSize(model, t, workspace, isMissing, reciprocalVariances);
+      updateAndRecordOfFixedSize(update, m, model.tol, state);
       continue;
     }
-    const SmootherRecords records = recordsOfPeriod(model, t, workspace, reciprocalVariances);
-    const double *observations = workspace.observationsByPeriod + t * n;
     if (formsNext) {
-      updateWithObservationsFormingNext(observations, 1, n, prepared, model.tol, m, state, workspace.scratch,
-                                        isMissing, &records);
+      updateWithObservationsFormingNext(update.observations, 1, update.count, *update.prepared, model.tol, m, state,
+                                        workspace.scratch, update.isMissing, &records);
       continue;
     }
-    for (uint64_t j = 0; j < n; ++j) {
-      const double *measurementRow = prepared.measurementRows + j * m;
+    for (uint64_t j = 0; j < update.count; ++j) {
+      const double *measurementRow = update.prepared->measurementRows + j * m;
       // Missing means a NaN observation; a NaN mean is used and spreads.
-      if (isMissing(observations[j])) {
+      if (update.isMissing(update.observations[j])) {
         records.skipFlags[j] = 1.0;
         continue;
       }
-      const double F = innovationVariance(measurementRow, prepared.observationNoiseVar[j], state.P, m,
+      const double F = innovationVariance(measurementRow, update.prepared->observationNoiseVar[j], state.P, m,
                                           workspace.scratch.covTimesRow);
       if (F <= model.tol) {  // ordered: a NaN F or tol is used
         records.skipFlags[j] = 1.0;
         continue;
       }
-      const UsedObservation used =
-          assimilateObservation(observations[j] - records.means[j], F, measurementRow, m, state, workspace.scratch);
+      const UsedObservation used = assimilateObservation(update.observations[j] - records.means[j], F,
+                                                         measurementRow, m, state, workspace.scratch);
       recordUsedSeries(records, j, workspace.scratch.gain, used, m);
     }
   }

@@ -3,6 +3,7 @@
 // output step.
 #pragma once
 
+#include "correlated_noise.h"
 #include "filter_types.h"
 #include "state_space_model.h"
 #include "working_blocks.h"
@@ -29,6 +30,10 @@ struct SmootherWorkspace {
   double *transitionUpdateMatrix;  // m x m, row by row: the transition times L, on the way back
   double *predictedStates;       // m x T: x right after the prediction; then the smoothed deviation
   double *meanObservations;      // n x T; element t*n + j is the noise-free observation
+  // The decorrelated series of a period whose series share innovations,
+  // formed again on the way back; taken only when such a period comes, and
+  // given back by the gateway.
+  Decorrelation decorrelation;
 };
 
 // The blocks in the order they are taken and released.

@@ -52,6 +52,7 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
   SmootherWorkspace workspace{};
   workspace.model = checkedModel(checked, inputs, 6);
   takeBlocks(smootherBlocks, counts, &workspace, orrimAlloc);
+  workspace.decorrelation.grow = orrimRealloc;
   // The covariances only when the caller asks for them: a caller of the
   // means pays for nothing more.
   const bool covariancesWanted = outputCount >= 2;
@@ -69,7 +70,7 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
     initialiseSmootherWorkspace(workspace, orrimRealData(Y), orrimRealData(inputs[5]));
     computeMeanPath(workspace, orrimRealData(inputs[7]), stateIntercept, observationIntercept);
     runForwardPass(workspace, orrimIsNaN, covariances.reciprocalVariances);
-    runBackwardPass(workspace, covariancesWanted ? &covariances : nullptr);
+    runBackwardPass(workspace, orrimIsNaN, covariancesWanted ? &covariances : nullptr);
     writeSmoothedOutput(workspace, out, orrimFree);
   } else {
     releaseBlocks(smootherBlocks, &workspace, orrimFree);
@@ -77,4 +78,5 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
   if (covariancesWanted) {
     releaseBlocks(smoothedCovarianceBlocks, &covariances, orrimFree);
   }
+  releaseDecorrelation(workspace.decorrelation, orrimFree);
 }

@@ -38,8 +38,10 @@ def statefilter(Y, A, B, C, D, x0, P0, tol, return_states=False):
     ``x0`` (m values) and ``P0`` (m x m) are the mean and covariance of the
     state one step *before* the first period, x_{-1}; so ``A`` of period t
     carries period t-1 into t, and period 0 starts by predicting from ``x0``.
-    The series of a period are taken one at a time: only the diagonal of
-    D_t D_t' enters.
+    The series of a period are taken one at a time; where their noises are
+    correlated (rows of D_t that load on one innovation), they are first
+    decorrelated through H = L Delta L', so the likelihood is that of the
+    whole model.
 
     Shapes: ``Y`` is T x n, one row per period, NaN for a missing value.
     ``A`` (m x m), ``B`` (m x k), ``C`` (n x m) and ``D`` (n x h) are each one

@@ -93,7 +93,7 @@ PeriodicModel modelWithSeries(const std::vector<uint64_t> &series, uint64_t m) {
   for (uint64_t t = 0; t < model.T; ++t) {
     const uint64_t n = series[t];
     model.disturbances.push_back(m);
-    model.innovations.push_back(1);
+    model.innovations.push_back(n);
     std::vector<double> A(m * m, 0.0);
     std::vector<double> B(m * m, 0.0);
     for (uint64_t i = 0; i < m; ++i) {
@@ -103,7 +103,11 @@ PeriodicModel modelWithSeries(const std::vector<uint64_t> &series, uint64_t m) {
     model.A.push_back(A);
     model.B.push_back(B);
     model.C.push_back(std::vector<double>(n * m, 1.0));
-    model.D.push_back(std::vector<double>(n, 1.0));
+    std::vector<double> D(n * n, 0.0);
+    for (uint64_t j = 0; j < n; ++j) {
+      D[j + j * n] = 1.0;
+    }
+    model.D.push_back(D);
     model.y.push_back(random.normals(n, 2.0));
   }
   model.x0.assign(m, 2.0);

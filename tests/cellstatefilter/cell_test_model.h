@@ -42,7 +42,8 @@ struct ModelShape {
 PeriodicModel randomPeriodicModel(testing_support::RandomSource &random, const ModelShape &shape);
 
 // The model with the given series counts, every other shape fixed: A = 0.5,
-// B = 1, C and D all ones, x0 = 2, P0 = 4 for m = 1, random observations.
+// B = 1, C all ones, D the identity (each series its own innovation), x0 =
+// 2, P0 = 4 for m = 1, random observations.
 PeriodicModel modelWithSeries(const std::vector<uint64_t> &series, uint64_t m = 1);
 
 // Which inputs cellstatefilter gets as cell arrays (one matrix per period, in

@@ -16,7 +16,7 @@ namespace {
 using cell_testing::PeriodicModel;
 using cell_testing::PeriodMatrices;
 
-// m = 2; the series counts are 2, 3, 1, k = 2 and h = 1 in every period.
+// m = 2; the series counts are 2, 3, 1, k = 2 and h the series count in every period.
 const PeriodicModel &baseModel() {
   static const PeriodicModel model = cell_testing::modelWithSeries({2, 3, 1}, 2);
   return model;
@@ -78,7 +78,7 @@ std::vector<BadInput> badInputs() {
       {"a cell Y with no elements", 0, [](const PeriodicModel &) { return orrim::createCell({3, 0}); }, tooSmall,
        {}},
       {"a D element with fewer than n*h values", 4,
-       [](const PeriodicModel &model) { return cellReplacing(model.D, model.series, ones, 1, zeros(2, 1)); },
+       [](const PeriodicModel &model) { return cellReplacing(model.D, model.series, model.series, 1, zeros(2, 1)); },
        tooSmall, {"period t = 1"}},
       {"one D matrix with fewer than n*h values for a later period", 4,
        [](const PeriodicModel &) { return zeros(2, 1); }, tooSmall, {"period t = 1"}},

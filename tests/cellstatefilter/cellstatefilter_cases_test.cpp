@@ -192,10 +192,10 @@ TEST(CellStateFilterCases, ShapesCallersMayRelyOn) {
   inputs[0] = cell_testing::periodCell(padded, longerRows, std::vector<uint64_t>(6, 1));
   EXPECT_TRUE(bitIdentical(expected, cell_testing::run(cell_testing::cellStateFilter(), inputs)));
 
-  // One D matrix for periods with no more series than the first (its rows
-  // are all ones, as every element of the cell D is).
+  // One D matrix for periods with no more series than the first: the
+  // identity, whose noise variances, all ones, are every cell element's.
   inputs = cell_testing::cellFilterInputs(model, InputForms{});
-  inputs[4] = orrim::createReal({3, 1}, {1.0, 1.0, 1.0});
+  inputs[4] = orrim::createReal({3, 3}, {1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0});
   EXPECT_TRUE(bitIdentical(expected, cell_testing::run(cell_testing::cellStateFilter(), inputs)));
 
   // A one-row cell Y: its rows, 1, are the periods.

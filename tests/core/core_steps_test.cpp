@@ -1,5 +1,6 @@
 // The shared steps on their own: the worked cases with exact values, and the
 // guards inside the arithmetic.
+#include "correlated_noise.h"
 #include "measurement_update.h"
 #include "model_preparation.h"
 #include "time_update.h"
@@ -8,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -148,4 +151,86 @@ TEST(MeasurementUpdate, NoStatesLeaveOnlyTheNoise) {
   double ell = 0.0;
   ASSERT_TRUE(updateWithObservation(2.0, nullptr, 4.0, 0.0, 0, step.state(), step.scratch(), isIeeeNaN, &ell));
   EXPECT_EQ(bits(ell), bits(-(0.5 * ((std::log(4.0) + logTwoPi) + (2.0 * 2.0) * (1.0 / 4.0)))));
+}
+
+namespace {
+
+void *growWithRealloc(void *block, uint64_t bytes) { return std::realloc(block, bytes); }
+
+// The same bits, or both NaN.
+bool sameValue(double a, double b) { return bits(a) == bits(b) || (std::isnan(a) && std::isnan(b)); }
+
+// A period of two or three series and two states, C = [1 2; 3 4; 5 6] row by
+// row (its first n rows), noise loadings D (n x h, column-major), y with NaN
+// for a missing value.
+struct DecorrelationCase {
+  const char *what;
+  uint64_t n, h;
+  std::vector<double> D, y;
+  bool transformed;
+  std::vector<double> variances;  // Delta, exactly
+  std::vector<double> series;     // the observed series taken
+};
+
+}  // namespace
+
+// The factor's rules: a pivot within 1e-12 of the largest noise variance is
+// zero (rounding leaves a shared shock's pivot slightly off zero), one above
+// it is kept, a NaN loading spreads, a zero loading shares nothing even
+// beside an infinite one, and H_O decides, not the pattern of D.
+TEST(CorrelatedNoise, FactorTakesPivotsWithinRoundingAsZero) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const std::vector<DecorrelationCase> cases = {
+      {"one shock shared by two series", 2, 1, {0.1, 0.3}, {1.0, 2.0}, true, {0.1 * 0.1, 0.0}, {0, 1}},
+      {"one shock shared by three series", 3, 1, {0.1, 0.3, 0.5}, {1.0, 2.0, 3.0}, true, {0.1 * 0.1, 0.0, 0.0},
+       {0, 1, 2}},
+      {"a pivot just above the rule", 2, 2, {1.0, 1.0, 0.0, 2e-6}, {1.0, 2.0}, true,
+       {1.0, (1.0 + 2e-6 * 2e-6) - 1.0}, {0, 1}},
+      {"a pivot just below it", 2, 2, {1.0, 1.0, 0.0, 5e-7}, {1.0, 2.0}, true, {1.0, 0.0}, {0, 1}},
+      {"a NaN loading", 2, 2, {1.0, notANumber, 0.0, 1.0}, {1.0, 2.0}, true, {1.0, notANumber}, {0, 1}},
+      {"rows that share innovations but not noise", 2, 2, {1.0, 1.0, 1.0, -1.0}, {1.0, 2.0}, false, {}, {}},
+      {"a zero loading beside an infinite one", 2, 2, {inf, 0.0, 0.0, 1.0}, {1.0, 2.0}, false, {}, {}},
+      {"the observed series only", 3, 2, {1.0, 0.0, 1.0, 0.0, 1.0, 1.0}, {1.0, notANumber, 2.0}, true,
+       {1.0, 1.0}, {0, 2}},
+  };
+  const std::vector<double> rowsOfC = {1, 2, 3, 4, 5, 6};
+  for (const DecorrelationCase &c : cases) {
+    std::vector<double> noise(c.n);
+    prepareObservationNoise(noise.data(), c.D.data(), c.n, c.h);
+    PreparedModel period{};
+    period.measurementRows = const_cast<double *>(rowsOfC.data());
+    period.observationNoiseVar = noise.data();
+    period.sharedNoiseLoadings = c.D.data();
+    Decorrelation decorrelation{};
+    decorrelation.grow = growWithRealloc;
+    const PeriodSeries series{period, c.n, c.h, 2, c.y.data(), 1, nullptr, isIeeeNaN, false, false};
+    const DecorrelatedSeries result = decorrelateSeries(series, decorrelation);
+    EXPECT_EQ(result.transformed, c.transformed) << c.what;
+    if (!result.transformed || !c.transformed) {
+      releaseDecorrelation(decorrelation, std::free);
+      continue;
+    }
+    ASSERT_EQ(result.count, c.variances.size()) << c.what;
+    const bool finite = std::all_of(c.D.begin(), c.D.end(), [](double d) { return std::isfinite(d); });
+    for (uint64_t i = 0; i < result.count; ++i) {
+      // A zero pivot's column adds nothing to the series after it.
+      EXPECT_TRUE(!finite || std::isfinite(decorrelation.observations[i])) << c.what << ", series " << i;
+      EXPECT_TRUE(sameValue(result.period.observationNoiseVar[i], c.variances[i])) << c.what << ", pivot " << i;
+      EXPECT_EQ(decorrelation.series[i], c.series[i]) << c.what;
+    }
+    // The first series is its own; the second less its regression on the
+    // first, H_O(1, 0)/H_O(0, 0).
+    const uint64_t first = static_cast<uint64_t>(c.series[0]);
+    const uint64_t second = static_cast<uint64_t>(c.series[1]);
+    double covariance = 0.0;
+    for (uint64_t l = 0; l < c.h; ++l) covariance += c.D[first + l * c.n] * c.D[second + l * c.n];
+    const double L = covariance / noise[first];
+    EXPECT_TRUE(sameValue(decorrelation.observations[0], c.y[first])) << c.what;
+    EXPECT_TRUE(sameValue(decorrelation.observations[1], c.y[second] - L * c.y[first])) << c.what;
+    for (uint64_t s = 0; s < 2; ++s) {
+      EXPECT_TRUE(sameValue(result.period.measurementRows[2 + s], rowsOfC[second * 2 + s] - L * rowsOfC[first * 2 + s]))
+          << c.what << ", state " << s;
+    }
+    releaseDecorrelation(decorrelation, std::free);
+  }
 }

@@ -40,14 +40,16 @@ class Model:
 
 
 def random_model(seed, periods=20, series=2, states=3, state_shocks=2, observation_shocks=2,
-                 paged="", missing=0.0, intercepts=False, silent_last_series=False):
+                 paged="", missing=0.0, intercepts=False, silent_last_series=False, independent_noise=False):
     """A random model whose observations are simulated from it.
 
     `paged` names the coefficients that change by period (e.g. "AC");
     `missing` is the share of observations replaced by NaN, and then one whole
     period is missing as well. With `silent_last_series`, the last series has
     zero rows of C and D: its innovation variance is 0, so at tol >= 0 it is
-    passed over in every period.
+    passed over in every period. Every series loads on every innovation, so
+    their noises are correlated, unless `independent_noise` keeps column l of
+    D in row l mod n alone (the same draws).
     """
     rng = np.random.default_rng(seed)
     T, n, m, k, h = periods, series, states, state_shocks, observation_shocks
@@ -61,6 +63,8 @@ def random_model(seed, periods=20, series=2, states=3, state_shocks=2, observati
     B = coefficient("B", lambda: 0.6 * rng.normal(size=(m, k)))
     C = coefficient("C", lambda: rng.normal(size=(n, m)))
     D = coefficient("D", lambda: 0.3 + 0.5 * np.abs(rng.normal(size=(n, h))))
+    if independent_noise and n > 0:
+        D = D * (np.arange(n)[:, np.newaxis] == np.arange(h) % n).reshape((n, h) + (1,) * (D.ndim - 2))
     if silent_last_series:
         C[-1] = 0.0
         D[-1] = 0.0

@@ -1,13 +1,13 @@
 """Our model in statsmodels' representation, written once for every comparison.
 
 Ours:  x_t = A_t x_{t-1} + s_t + B_t u_t,  y_t = C_t x_t + o_t + D_t e_t,
-       x_{-1} ~ N(x0, P0), series taken one at a time.
+       x_{-1} ~ N(x0, P0).
 statsmodels: alpha_{t+1} = c_t + T_t alpha_t + R_t eta_t, eta_t ~ N(0, Q_t);
        y_t = d_t + Z_t alpha_t + eps_t, eps_t ~ N(0, H_t); alpha_0 ~ N(a, P).
 
 So its transition of step t is our A_{t+1} (with s_{t+1} and B_{t+1}B_{t+1}'),
 its initial state is our prediction from x0 and P0 into period 0, and its H_t
-is the diagonal of D_t D_t', the only part of it our modules read.
+is D_t D_t', the series' noises correlated where they share an innovation.
 """
 
 import warnings
@@ -37,7 +37,7 @@ def to_statsmodels(model):
         return np.stack([form(model.page(letter, period)) for period in periods], axis=-1)
 
     reference["design"] = per_step("C", lambda C: C, False)
-    reference["obs_cov"] = per_step("D", lambda D: np.diag(np.sum(D * D, axis=1)), False)
+    reference["obs_cov"] = per_step("D", lambda D: D @ D.T, False)
     reference["transition"] = per_step("A", lambda A: A, True)
     reference["state_cov"] = per_step("B", lambda B: B @ B.T, True)
     reference["selection"] = np.eye(m)

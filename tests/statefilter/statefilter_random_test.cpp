@@ -94,6 +94,7 @@ TEST(StatefilterRandomModels, LargerModelsStayBitIdentical) {
     model.B = random.normals(model.m * model.k);
     model.C = random.normals((model.pagedC ? model.T : 1) * model.n * model.m);
     model.D = random.normals(model.n * model.h);
+    testing_support::keepEachInnovationInOneSeries(model.D, model.n, model.h);
     model.x0 = random.normals(model.m);
     model.P0 = random.covariance(model.m);
     model.Y = random.normals(model.T * model.n, 2.0);

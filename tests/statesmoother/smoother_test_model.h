@@ -17,9 +17,11 @@ std::vector<orrim::ArrayPtr> smootherInputs(const SmootherTestModel &model);
 
 const orrim::Module &statesmootherModule();
 
-// Calls the module on `inputs` through the host's counters; expects success
-// and a T x m result, and returns its elements in storage order.
-std::vector<double> callStateSmoother(const std::vector<orrim::ArrayPtr> &inputs, uint64_t T, uint64_t m);
+// Calls the module on `inputs` through the host's counters; expects success,
+// `blocks` working blocks taken, and a T x m result, and returns its
+// elements in storage order.
+std::vector<double> callStateSmoother(const std::vector<orrim::ArrayPtr> &inputs, uint64_t T, uint64_t m,
+                                      uint64_t blocks = 22);
 std::vector<double> callStateSmoother(const SmootherTestModel &model);
 
 // The call with two outputs: the means, and the m x m x T covariances, which

@@ -92,7 +92,7 @@ TEST(SmootherStages, BackwardPassAndOutputGiveTheWorkedResult) {
   for (const double y0 : {1.0, missing}) {
     VectorWorkspace vectors(2, 1, 1);
     runThroughForwardPass(vectors, y0, 2.0);
-    runBackwardPass(vectors.workspace);
+    runBackwardPass(vectors.workspace, isIeeeNaN);
     std::vector<void *> taken;
     for (const WorkingBlock &block : smootherBlocks) taken.push_back(blockPointer(&vectors.workspace, block));
     released.clear();

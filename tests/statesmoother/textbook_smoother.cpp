@@ -109,7 +109,7 @@ std::vector<double> textbookSmoother(const SmootherTestModel &model, std::vector
       for (uint64_t a = 0; a < p; ++a) {
         const uint64_t j = present[a];
         for (uint64_t s = 0; s < m; ++s) Z(a, s) = C(j, s);
-        R(a, a) = DDt(j, j);  // series are independent: only the diagonal of D D'
+        for (uint64_t b = 0; b < p; ++b) R(a, b) = DDt(j, present[b]);
         innovation(a, 0) = model.Y[t + j * T] - offsets(j, 0);
       }
       innovation = add(innovation, multiply(Z, mean), -1.0);

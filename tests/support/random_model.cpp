@@ -2,6 +2,7 @@
 
 #include "host_testing.h"
 
+#include <cmath>
 #include <limits>
 
 namespace testing_support {
@@ -101,7 +102,32 @@ ModelVectors randomModel(RandomSource &random, const RandomShape &shape) {
     const double tols[] = {0.0, 0.5, 1.0, 1e-12, -1.0, missing, 2.5};
     model.tol = tols[random.below(std::size(tols))];
   }
+  // The streams are drawn as before.
+  keepEachInnovationInOneSeries(model.D, n, h);
   return model;
+}
+
+bool takesDecorrelationBlocks(const ModelVectors &model) {
+  const uint64_t T = model.T, n = model.n, h = model.h;
+  for (uint64_t t = 0; t < T; ++t) {
+    uint64_t observed = 0;
+    for (uint64_t j = 0; j < n; ++j) observed += std::isnan(model.Y[t + j * T]) ? 0 : 1;
+    const double *D = model.D.data() + (model.pagedD ? t * n * h : 0);
+    for (uint64_t l = 0; l < h && observed >= 2; ++l) {
+      uint64_t loaded = 0;
+      for (uint64_t j = 0; j < n; ++j) loaded += D[j + l * n] != 0.0 ? 1 : 0;
+      if (loaded >= 2) return true;
+    }
+  }
+  return false;
+}
+
+void keepEachInnovationInOneSeries(std::vector<double> &D, uint64_t n, uint64_t h) {
+  if (n == 0 || h == 0) return;
+  for (uint64_t page = 0; page < D.size() / (n * h); ++page)
+    for (uint64_t l = 0; l < h; ++l)
+      for (uint64_t j = 0; j < n; ++j)
+        if (j != l % n) D[page * n * h + j + l * n] = 0.0;
 }
 
 }  // namespace testing_support

@@ -40,6 +40,17 @@ struct ModelVectors {
   double tol = 0.0;
 };
 
+// Makes the series of D (pages of n x h, column-major, one after the other)
+// independent: column l keeps its element in row l mod n, the others become
+// zero, so that D*D' is diagonal and the literal references, which take the
+// series one at a time, describe the model. Draws nothing.
+void keepEachInnovationInOneSeries(std::vector<double> &D, uint64_t n, uint64_t h);
+
+// Whether a module takes the blocks of decorrelated series for the model:
+// some period observes two series or more, and two of its D's rows load on
+// one innovation.
+bool takesDecorrelationBlocks(const ModelVectors &model);
+
 // Y, A, B, C, D as a host passes them: a paged coefficient m x m x T and so on.
 std::vector<orrim::ArrayPtr> observationAndCoefficientArrays(const ModelVectors &model);
 
@@ -50,7 +61,8 @@ struct RandomShape {
 };
 
 // Sizes up to the shape's (k up to 3, h up to 2), each coefficient paged or
-// not, missing values, a longer x0, and special values: a zero state
+// not, independent series (each column of D non-zero in one row at most),
+// missing values, a longer x0, and special values: a zero state
 // variance or an asymmetric P0 (taken as given, never symmetrised); with
 // cutoffs zeros in C, zeros and ones in D, and tol values at, below and
 // beyond F, NaN included.
