@@ -9,6 +9,7 @@ const std::vector<Workload> &standardWorkloads() {
       {"W1", 1, 1, 100000, false},
       {"W2", 10, 5, 10000, false},
       {"W2p", 10, 5, 10000, true},
+      {"W2c", 10, 5, 10000, false, ObservationNoise::correlated},
       {"W3", 50, 20, 1000, false},
   };
   return workloads;
@@ -55,14 +56,23 @@ WorkloadInputs makeWorkload(const Workload &workload, uint64_t seed) {
   }
   inputs.A = workload.pagedA ? orrim::createReal({m, m, T}, A) : orrim::createReal({m, m}, A);
 
-  auto randomMatrix = [&](uint64_t rows, uint64_t columns, double scale) {
+  auto randomValues = [&](uint64_t rows, uint64_t columns, double scale) {
     std::vector<double> values(rows * columns);
     for (double &value : values) value = scale * normal(engine);
-    return orrim::createReal({rows, columns}, values);
+    return values;
+  };
+  auto randomMatrix = [&](uint64_t rows, uint64_t columns, double scale) {
+    return orrim::createReal({rows, columns}, randomValues(rows, columns, scale));
   };
   inputs.B = randomMatrix(m, m, 0.3);
   inputs.C = randomMatrix(n, m, 1.0);
-  inputs.D = randomMatrix(n, n, 0.5);
+  // The draws of a full D, of which the independent noise keeps the
+  // diagonal and the correlated the lower triangle.
+  std::vector<double> D = randomValues(n, n, 0.5);
+  for (uint64_t j = 0; j < n; ++j)
+    for (uint64_t l = 0; l < n; ++l)
+      if (workload.noise == ObservationNoise::independent ? l != j : l > j) D[j + l * n] = 0.0;
+  inputs.D = orrim::createReal({n, n}, D);
   inputs.x0 = randomMatrix(m, 1, 1.0);
   std::vector<double> P0(m * m, 0.0);
   for (uint64_t i = 0; i < m; ++i) P0[i + i * m] = 1.0;

@@ -8,13 +8,19 @@
 #include <string>
 #include <vector>
 
+// How the series' noises relate: independent (D diagonal), or correlated
+// through a full lower-triangular D.
+enum class ObservationNoise { independent, correlated };
+
 struct Workload {
   std::string name;
   uint64_t m, n, T;
   bool pagedA;
+  ObservationNoise noise = ObservationNoise::independent;
 };
 
-// W1: local level; W2: m = 10, n = 5; W2p: W2 with a paged A; W3: m = 50, n = 20.
+// W1: local level; W2: m = 10, n = 5; W2p: W2 with a paged A; W2c: W2 with
+// correlated noise; W3: m = 50, n = 20.
 const std::vector<Workload> &standardWorkloads();
 
 struct WorkloadInputs {
