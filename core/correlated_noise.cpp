@@ -3,6 +3,11 @@
 #include <cstring>
 
 bool seriesShareInnovations(const double *D, uint64_t n, uint64_t h) {
+  // With fewer than two series D holds no element to share, whatever number
+  // of columns it claims.
+  if (n < 2) {
+    return false;
+  }
   for (uint64_t l = 0; l < h; ++l) {
     uint64_t loaded = 0;
     for (uint64_t j = 0; j < n; ++j) {

@@ -321,6 +321,16 @@ std::vector<Seed> cellstatefilterSeeds() {
     growingSeries(call, true);
     seeds.add("OutOfMemory", "memory-limited-to-96-bytes-on-growth", std::move(call));
   }
+  {
+    // Found by fuzzing: the test of shared innovations visited each of the
+    // 2^40 columns of a D without rows.
+    CallEncoder call(N, N);
+    call.cell({1, 1}).matrix(0, 1, {}).matrix(2, 2, transition).matrix(2, 1, {0.5, 0.5});
+    call.cell({1, 1}).matrix(0, 2, {});
+    call.cell({1, 1}).matrix(0, huge40, {});
+    call.matrix(2, 1, initialState).matrix(2, 2, initialCovariance).scalar(0.0);
+    seeds.add("ok", "a-period-without-series-whose-d-has-2pow40-columns", std::move(call));
+  }
   return seeds.list;
 }
 
