@@ -11,6 +11,8 @@ const std::vector<Workload> &standardWorkloads() {
       {"W2p", 10, 5, 10000, true},
       {"W2c", 10, 5, 10000, false, ObservationNoise::correlated},
       {"W3", 50, 20, 1000, false},
+      {"W2d", 10, 5, 10000, false, ObservationNoise::independent, true},
+      {"W3d", 50, 20, 1000, false, ObservationNoise::independent, true},
   };
   return workloads;
 }
@@ -75,7 +77,7 @@ WorkloadInputs makeWorkload(const Workload &workload, uint64_t seed) {
   inputs.D = orrim::createReal({n, n}, D);
   inputs.x0 = randomMatrix(m, 1, 1.0);
   std::vector<double> P0(m * m, 0.0);
-  for (uint64_t i = 0; i < m; ++i) P0[i + i * m] = 1.0;
+  for (uint64_t i = 0; i < m; ++i) P0[i + i * m] = workload.diffuseStart ? std::numeric_limits<double>::infinity() : 1.0;
   inputs.P0 = orrim::createReal({m, m}, P0);
   inputs.tol = orrim::createReal({1, 1}, {1e-10});
 

@@ -17,10 +17,12 @@ struct Workload {
   uint64_t m, n, T;
   bool pagedA;
   ObservationNoise noise = ObservationNoise::independent;
+  bool diffuseStart = false;  // every state diffuse (P0 = +inf*I), else P0 = I
 };
 
 // W1: local level; W2: m = 10, n = 5; W2p: W2 with a paged A; W2c: W2 with
-// correlated noise; W3: m = 50, n = 20.
+// correlated noise; W3: m = 50, n = 20; W2d and W3d: W2 and W3 with every
+// state diffuse at the start.
 const std::vector<Workload> &standardWorkloads();
 
 struct WorkloadInputs {

@@ -73,6 +73,10 @@ void runCellStateFilter(CellFilterWorkspace &workspace, const CellFilterInputs &
   };
   prepareCoefficients(model, 0, filteringForms, true, matrixOfPeriod, makeRoomForSeries);
   initialiseState(workspace.state, orrimRealData(inputs.x0), orrimRealData(inputs.P0), model.m);
+  DiffuseStart &diffuse = workspace.diffuse;
+  if (diffuse.infinitePart != nullptr) {
+    startDiffusePhase(diffuse, workspace.state.P, model.m);
+  }
 
   const bool changes = changesByPeriod(model);
   for (uint64_t t = 0; t < T; ++t) {
@@ -92,6 +96,14 @@ void runCellStateFilter(CellFilterWorkspace &workspace, const CellFilterInputs &
     }
 
     // Also with no series: the state keeps moving through the period.
+    if (diffuse.active) [[unlikely]] {
+      out[t] = filterPeriodInDiffusePhase(model, workspace.state, workspace.scratch, observations, 1, orrimIsNaN,
+                                          workspace.decorrelation, diffuse);
+      if (filtered.wanted()) {
+        recordDiffuseFilteredState(filtered, model, workspace.state, diffuse, t);
+      }
+      continue;
+    }
     out[t] = filterPeriod(model, workspace.state, workspace.scratch, observations, 1, true, orrimIsNaN,
                           workspace.decorrelation);
     if (filtered.wanted()) {

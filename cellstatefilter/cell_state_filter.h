@@ -25,6 +25,9 @@ struct CellFilterWorkspace {
   // the periods that need more; the caller sets its grow and gives its
   // blocks back.
   Decorrelation decorrelation;
+  // The diffuse part of the state; its blocks are taken by the caller, only
+  // when P0 marks a diffuse state, and null otherwise.
+  DiffuseStart diffuse;
 };
 
 // The eleven working blocks, in the order the gateway takes and releases

@@ -2,6 +2,7 @@
 // period they serve, takes the working blocks of cellFilterBlocks, runs the
 // filter and gives the blocks back. Outputs as statefilter's.
 #include "cell_filter_inputs.h"
+#include "cellstatefilter_inputs.h"
 #include "cell_state_filter.h"
 #include "gateway_checks.h"
 #include "gateway_model.h"
@@ -13,6 +14,8 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
   const CellFilterInputs cellInputs = readCellFilterInputs(inputCount, inputs);
   const CellFilterSizes sizes = checkCellFilterInputs(cellInputs);
   const uint64_t m = sizes.m;
+  const bool diffuse = requireValidDiffuseStart(cellstatefilterGateway.errorPrefix, cellstatefilterInputs[6].name,
+                                                orrimRealData(cellInputs.P0), m);
 
   double *out = createOutput(outputs, 0, {sizes.T, 1});
   const FilteredOutputs filtered = createFilteredOutputs(outputCount, outputs, sizes.T, m);
@@ -30,8 +33,14 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
   workspace.model = cellFilterModel(cellInputs, sizes);
   workspace.seriesCapacity = capacity;
   takeBlocks(cellFilterBlocks, counts, &workspace, orrimAlloc);
+  if (diffuse) {
+    takeBlocks(diffuseStartBlocks, counts, &workspace.diffuse, orrimAlloc);
+  }
   workspace.decorrelation.grow = orrimRealloc;
   runCellStateFilter(workspace, cellInputs, out, filtered);
   releaseBlocks(cellFilterBlocks, &workspace, orrimFree);
+  if (diffuse) {
+    releaseBlocks(diffuseStartBlocks, &workspace.diffuse, orrimFree);
+  }
   releaseDecorrelation(workspace.decorrelation, orrimFree);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "correlated_noise.h"
+#include "diffuse_start.h"
 #include "filter_types.h"
 #include "measurement_update.h"
 #include "state_space_model.h"
@@ -34,6 +35,24 @@ inline void recordFilteredState(const FilteredOutputs &filtered, const StateSpac
     for (uint64_t e = 0; e < m * m; ++e) {
       page[e] = state.P[e];
     }
+  }
+}
+
+// A period of the diffuse phase (diffuse_start.h): the prediction of x, P*
+// and P_inf, then the updates by the period's series, decorrelated where they
+// share noise; ends the phase after it when P_inf has become zero. Returns
+// the period's log-likelihood.
+double filterPeriodInDiffusePhase(const StateSpaceModel &model, FilterState state, FilterScratch scratch,
+                                  const double *y, uint64_t yStride, MissingTest isMissing,
+                                  Decorrelation &decorrelation, DiffuseStart &diffuse);
+
+// Copies x and, where P_inf is not zero, infinity in place of P's elements,
+// as a period of the diffuse phase left them.
+inline void recordDiffuseFilteredState(const FilteredOutputs &filtered, const StateSpaceModel &model,
+                                       const FilterState &state, const DiffuseStart &diffuse, uint64_t t) {
+  recordFilteredState(filtered, model, state, t);
+  if (filtered.covariances != nullptr) {
+    writeDiffuseCovariance(filtered.covariances + t * model.m * model.m, state.P, diffuse, model.m);
   }
 }
 

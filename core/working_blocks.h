@@ -22,6 +22,8 @@ enum BlockSize : uint8_t {
   triangleTDoubles,  // T lower triangles of m x m: m*(m+1)/2*T
   mnTDoubles,
   nnDoubles,
+  eightMDoubles,   // eight vectors of m
+  threeMMDoubles,  // three m x m matrices
   blockSizeCount
 };
 
@@ -31,7 +33,8 @@ using BlockCounts = std::array<uint64_t, blockSizeCount>;
 // How a TooLarge error names a size: "m*m doubles".
 inline constexpr const char *blockSizeText[blockSizeCount] = {
     "m doubles", "m*m doubles", "n doubles", "n*m doubles", "m*T doubles", "n*T doubles", "m*(m+1)/2*T doubles",
-    "m*n*T doubles", "n*n doubles"};
+    "m*n*T doubles", "n*n doubles", "8*m doubles",
+    "3*m*m doubles"};
 
 // `slot` is where the block's pointer lives in the module's workspace, its
 // offsetof: a plain struct of pointers, so that one table serves the loops

@@ -3,10 +3,11 @@
     y_t     = level_t + e_t,            e_t ~ N(0, sigma2_eps)
     level_t = level_{t-1} + eta_t,      eta_t ~ N(0, sigma2_eta)
 
-NaN in a series is a missing value. The level is diffuse before the first
-observed value, so that value only places it: the likelihood is that of the
-later observed values given the first, which is what a diffuse start gives
-exactly and does not depend on where the series lies or on its units.
+NaN in a series is a missing value. The level starts diffuse (P0 = +inf),
+which statefilter takes exactly: the first observed value only places it,
+and the likelihood does not depend on where the series lies or on its units.
+Its first observed value adds -log(2 pi)/2, the diffuse term of Durbin and
+Koopman and of statsmodels.
 
 Every fit takes the same steps from the same starting points, with sums in
 index order and scalar functions from the math module, so a series gets the
@@ -37,8 +38,8 @@ class FitFailed(RuntimeError):
 
 
 def local_level_loglikelihood(series, sigma2_eps, sigma2_eta):
-    """The log-likelihood of the observed values after the first."""
-    return loglikelihood_after_first(split_at_first(series), sigma2_eps, sigma2_eta)
+    """The log-likelihood of the series, its level diffuse at the start."""
+    return diffuse_loglikelihood(observed_series(series), sigma2_eps, sigma2_eta)
 
 
 def fit_local_level(series):
@@ -52,12 +53,12 @@ def fit_local_level(series):
     The limits q = 0 (a fixed level) and q = infinity (no observation noise)
     are candidates too, since a series may be likeliest under either.
     """
-    split = split_at_first(series)
-    check_fittable(split)
-    scale = change_scale(split.observed)
+    prepared = observed_series(series)
+    check_fittable(prepared)
+    scale = change_scale(prepared.observed)
 
     def profile(log_ratio):
-        return profile_loglikelihood(split, scale, log_ratio)[0]
+        return profile_loglikelihood(prepared, scale, log_ratio)[0]
 
     on_grid = [profile(log_ratio) for log_ratio in LOG_RATIO_GRID]
     step = LOG_RATIO_GRID[1] - LOG_RATIO_GRID[0]
@@ -78,8 +79,8 @@ def fit_local_level(series):
     highest, log_ratio = max(candidates, key=lambda candidate: candidate[0])
     if not math.isfinite(highest):
         raise FitFailed("the likelihood is not finite at any ratio of the variances")
-    _, sigma2_eps, sigma2_eta = profile_loglikelihood(split, scale, log_ratio)
-    loglikelihood = loglikelihood_after_first(split, sigma2_eps, sigma2_eta)
+    _, sigma2_eps, sigma2_eta = profile_loglikelihood(prepared, scale, log_ratio)
+    loglikelihood = diffuse_loglikelihood(prepared, sigma2_eps, sigma2_eta)
     if not (math.isfinite(sigma2_eps) and math.isfinite(sigma2_eta) and math.isfinite(loglikelihood)):
         raise FitFailed("the likelihood search ended on values that are not finite")
     return sigma2_eps, sigma2_eta, loglikelihood
@@ -91,54 +92,49 @@ def peaks(values):
             if (index == 0 or value > values[index - 1]) and (index + 1 == len(values) or value >= values[index + 1])]
 
 
-SplitSeries = collections.namedtuple("SplitSeries", "first rest observed")
+ObservedSeries = collections.namedtuple("ObservedSeries", "values observed")
 
 
-def split_at_first(series):
-    """The first observed value, which places the level; the periods after
-    it, as statefilter takes them; and every observed value."""
+def observed_series(series):
+    """The series as statefilter takes it, and its observed values."""
     values = np.array(series, dtype=np.float64).ravel()
-    observed = np.flatnonzero(~np.isnan(values))
-    if len(observed) == 0:
-        return SplitSeries(math.nan, values[:0], values[:0])
-    return SplitSeries(float(values[observed[0]]), values[observed[0] + 1:].copy(), values[observed])
+    return ObservedSeries(values, values[~np.isnan(values)])
 
 
-def check_fittable(split):
-    count = len(split.observed)
+def check_fittable(series):
+    count = len(series.observed)
     if count == 0:
         raise FitFailed("every value is missing")
-    if not np.all(np.isfinite(split.observed)):
+    if not np.all(np.isfinite(series.observed)):
         raise FitFailed("a value is infinite")
     if count < MINIMUM_OBSERVED:
         raise FitFailed(f"{count} observed values, fewer than {MINIMUM_OBSERVED}")
-    if np.all(split.observed == split.first):
+    if np.all(series.observed == series.observed[0]):
         raise FitFailed("every observed value is the same")
 
 
-def loglikelihood_after_first(split, sigma2_eps, sigma2_eta):
-    if len(split.observed) == 0:
+def diffuse_loglikelihood(series, sigma2_eps, sigma2_eta):
+    if len(series.observed) == 0:
         raise FitFailed("every value is missing")
     if not (sigma2_eps >= 0 and sigma2_eta >= 0 and sigma2_eps + sigma2_eta > 0):
         raise ValueError(f"variances must be non-negative and not both zero: {sigma2_eps!r}, {sigma2_eta!r}")
-    # The level after the first observed value is that value, uncertain by
-    # sigma2_eps; the filter adds sigma2_eta on the way to the next period.
-    per_period = statespace.statefilter(split.rest, 1.0, math.sqrt(sigma2_eta), 1.0, math.sqrt(sigma2_eps),
-                                        split.first, sigma2_eps, TOLERANCE)
+    per_period = statespace.statefilter(series.values, 1.0, math.sqrt(sigma2_eta), 1.0, math.sqrt(sigma2_eps), 0.0,
+                                        math.inf, TOLERANCE)
     return summed(per_period[:, 0])
 
 
-def profile_loglikelihood(split, scale, log_ratio):
+def profile_loglikelihood(series, scale, log_ratio):
     """The log-likelihood at the best variances whose ratio is q =
     exp(log_ratio), and those variances: (loglikelihood, sigma2_eps,
     sigma2_eta). log_ratio may be -inf or inf, the limits of q.
 
-    Multiplying both variances by 4 multiplies every innovation variance F by
-    exactly 4 and changes no innovation v, so the log-likelihoods of the two
-    tell the sums of log F and of v^2 / F apart, and with them the best
-    multiple of the variances.
+    Multiplying both variances by 4 multiplies every innovation variance F
+    after the first observed value by exactly 4 and changes no innovation v,
+    so the log-likelihoods of the two tell the sums of log F and of v^2 / F
+    apart, and with them the best multiple of the variances; the first
+    value's diffuse term is the same in both.
     """
-    used = len(split.observed) - 1
+    used = len(series.observed) - 1
     # Innovation variances near the scale of the changes, whatever q is.
     if log_ratio == math.inf:
         sigma2_eps, sigma2_eta = 0.0, scale
@@ -146,8 +142,8 @@ def profile_loglikelihood(split, scale, log_ratio):
         ratio = math.exp(log_ratio)
         sigma2_eps = scale / (1.0 + ratio)
         sigma2_eta = ratio * sigma2_eps
-    at_one = loglikelihood_after_first(split, sigma2_eps, sigma2_eta)
-    at_four = loglikelihood_after_first(split, 4.0 * sigma2_eps, 4.0 * sigma2_eta)
+    at_one = diffuse_loglikelihood(series, sigma2_eps, sigma2_eta)
+    at_four = diffuse_loglikelihood(series, 4.0 * sigma2_eps, 4.0 * sigma2_eta)
     squares = (0.5 * used * math.log(4.0) - (at_one - at_four)) / 0.375
     multiple = squares / used
     if not multiple > 0:

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -129,6 +130,33 @@ std::string dimensionsText(const std::vector<uint64_t> &dimensions) {
   return text.str();
 }
 
+// The m x m P0 of a call whose inputs hold it, m from the rows of A (or of
+// its first element, a cell A), and whether it breaks the rules of a
+// diffuse start: -inf anywhere, +inf off the diagonal, or +inf on it beside
+// a non-zero (or NaN) element of its row or column.
+bool breaksTheDiffuseStart(const GatewayContract &contract, const std::vector<const OrrimArray *> &inputs) {
+  size_t position = 0;
+  while (position < contract.gateway.inputs.size() &&
+         std::strstr(contract.gateway.inputs[position].name, "(P0)") == nullptr) {
+    ++position;
+  }
+  const OrrimArray *A = inputs.at(1);
+  const OrrimArray *firstA = orrimIsCell(A) ? orrimCellElement(A, 0) : A;
+  const uint64_t m = firstA != nullptr ? orrimRows(firstA) : 0;
+  const double *P0 = m > 0 ? orrimRealData(inputs.at(position)) : nullptr;
+  const double infinity = std::numeric_limits<double>::infinity();
+  for (uint64_t j = 0; j < m; ++j) {
+    for (uint64_t i = 0; i < m; ++i) {
+      const double value = P0[i + j * m];
+      const bool diffuseBeside = P0[i + i * m] == infinity || P0[j + j * m] == infinity;
+      if (value == -infinity || (i != j && (value == infinity || (diffuseBeside && value != 0.0)))) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
 // The first promise the call broke, or empty.
 std::string violationOf(const GatewayContract &contract, const DecodedCall &call,
                         const std::vector<const OrrimArray *> &handles, const orrim::CallResult &result,
@@ -142,7 +170,8 @@ std::string violationOf(const GatewayContract &contract, const DecodedCall &call
   if (result.failed) {
     const std::string &id = result.identifier;
     const bool moduleError = id == prefix + "NotEnoughInputs" || id == prefix + "InputTooSmall" ||
-                             id == prefix + "InputNotReal" || id == prefix + "TooLarge";
+                             id == prefix + "InputNotReal" || id == prefix + "TooLarge" ||
+                             id == prefix + "InvalidDiffuseStart";
     const bool hostError = id == "orrim:OutOfMemory" || id == "orrim:TooLarge";
     if (!moduleError && !hostError) {
       return "an identifier the module does not document: " + id;
@@ -158,6 +187,9 @@ std::string violationOf(const GatewayContract &contract, const DecodedCall &call
     }
     if (!result.outputs.empty()) {
       return "a failed call handed back outputs";
+    }
+    if (id == prefix + "InvalidDiffuseStart" && !breaksTheDiffuseStart(contract, handles)) {
+      return "a P0 that keeps the rules of a diffuse start refused with " + id;
     }
     // The module's own errors come from its checks, which run before it
     // creates or allocates anything.
@@ -202,6 +234,9 @@ std::string violationOf(const GatewayContract &contract, const DecodedCall &call
   }
   if (after.arraysLive != before.arraysLive + filled) {
     return "arrays other than the outputs left after the call";
+  }
+  if (breaksTheDiffuseStart(contract, handles)) {
+    return "a P0 that breaks the rules of a diffuse start accepted";
   }
   return contract.crossCheck != nullptr ? contract.crossCheck(handles, output) : "";
 }

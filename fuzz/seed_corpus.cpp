@@ -69,6 +69,9 @@ const std::vector<double> measurement{1.0, 0.5, 0.25, 1.0};
 const std::vector<double> innovation{0.75, 0.5, 0.25, 1.0};
 const std::vector<double> initialState{0.5, -0.5};
 const std::vector<double> initialCovariance{2.0, 0.5, 0.5, 1.0};
+// The second state diffuse; and a diffuse first state beside a covariance.
+const std::vector<double> diffuseCovariance{2.0, 0.0, 0.0, inf};
+const std::vector<double> brokenDiffuseCovariance{inf, 0.5, 0.5, 1.0};
 
 // Constant coefficients in statefilter's order from A on: A, B, C, D, x0, P0.
 void constantCoefficients(CallEncoder &call) {
@@ -111,6 +114,14 @@ std::vector<Seed> statefilterSeeds() {
     call.real({2, 2, 3}, pagesOf(measurement, 3)).real({2, 2, 3}, pagesOf(innovation, 3));
     call.matrix(2, 1, initialState).matrix(2, 2, initialCovariance).scalar(1e-8);
     seeds.add("ok", "paged-coefficients", std::move(call));
+  }
+  for (const bool broken : {false, true}) {
+    CallEncoder call(N, N, 3);
+    call.matrix(6, 2, model.Y).matrix(2, 2, transition).matrix(2, 2, loading).matrix(2, 2, measurement);
+    call.matrix(2, 2, innovation).matrix(2, 1, initialState);
+    call.matrix(2, 2, broken ? brokenDiffuseCovariance : diffuseCovariance).scalar(0.0);
+    seeds.add(broken ? "InvalidDiffuseStart" : "ok", broken ? "diffuse-state-beside-a-covariance" : "diffuse-start",
+              std::move(call));
   }
   {
     CallEncoder call(N, N, 0);
@@ -238,6 +249,17 @@ std::vector<Seed> cellstatefilterSeeds() {
     call.scalar(0.0);
     seeds.add("ok", "all-matrices", std::move(call));
   }
+  for (const bool broken : {false, true}) {
+    CallEncoder call(N, N, 3);
+    call.cell({4, 1}).real({1}, {1.0}).real({2}, {0.5, nan}).empty().real({3}, {1.0, -1.0, 2.0});
+    call.matrix(2, 2, transition).matrix(2, 2, loading);
+    call.cell({4, 1}).matrix(1, 2, {1.0, 0.5}).matrix(2, 2, measurement).matrix(0, 2, {}).matrix(3, 2, {1, 2, 3, 4, 5, 6});
+    call.cell({4, 1}).matrix(1, 1, {0.75}).matrix(2, 2, {0.5, 0.25, 0.5, 1.0}).matrix(0, 0, {});
+    call.matrix(3, 1, {1.0, 0.5, 0.25});
+    call.matrix(2, 1, initialState).matrix(2, 2, broken ? brokenDiffuseCovariance : diffuseCovariance).scalar(0.0);
+    seeds.add(broken ? "InvalidDiffuseStart" : "ok", broken ? "diffuse-state-beside-a-covariance" : "diffuse-start",
+              std::move(call));
+  }
   {
     CallEncoder call(N, N, 3);
     call.matrix(3, 2, twoSeries(3).Y).cell({1, 3});
@@ -356,6 +378,15 @@ std::vector<Seed> statesmootherSeeds() {
     afterA(call);
     call.empty().empty();
     seeds.add("ok", "paged-a-with-distinct-pages", std::move(call));
+  }
+  for (const bool broken : {false, true}) {
+    CallEncoder call(N, N, 2);
+    call.matrix(5, 2, model.Y).real({2, 2, 5}, pagesOf(transition, 5));
+    call.matrix(2, 2, loading).matrix(2, 2, measurement).matrix(2, 2, innovation);
+    call.matrix(2, 2, broken ? brokenDiffuseCovariance : diffuseCovariance).scalar(0.0).matrix(2, 1, initialState);
+    call.empty().empty();
+    seeds.add(broken ? "InvalidDiffuseStart" : "ok", broken ? "diffuse-state-beside-a-covariance" : "diffuse-start",
+              std::move(call));
   }
   {
     CallEncoder call(N, N, 2);

@@ -13,6 +13,10 @@ void runStateFilter(StateFilterWorkspace &workspace, const double *Y, const doub
   }
   preparePeriod(model, 0, filteringForms, true);
   initialiseState(workspace.state, x0, P0, model.m);
+  DiffuseStart &diffuse = workspace.diffuse;
+  if (diffuse.infinitePart != nullptr) {
+    startDiffusePhase(diffuse, workspace.state.P, model.m);
+  }
 
   // The prediction belongs to the first series: with no series the state is
   // never read again, and every period's sum is 0.0 either way, unless the
@@ -22,6 +26,14 @@ void runStateFilter(StateFilterWorkspace &workspace, const double *Y, const doub
   for (uint64_t t = 0; t < T; ++t) {
     if (changes) {
       preparePeriod(model, t, filteringForms);
+    }
+    if (diffuse.active) [[unlikely]] {
+      out[t] = filterPeriodInDiffusePhase(model, workspace.state, workspace.scratch, Y + t, T, isMissing,
+                                          workspace.decorrelation, diffuse);
+      if (filtered.wanted()) {
+        recordDiffuseFilteredState(filtered, model, workspace.state, diffuse, t);
+      }
+      continue;
     }
     out[t] = filterPeriod(model, workspace.state, workspace.scratch, Y + t, T, predict, isMissing,
                           workspace.decorrelation);

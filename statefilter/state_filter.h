@@ -18,6 +18,9 @@ struct StateFilterWorkspace {
   // Taken only in a period whose series share innovations; the caller sets
   // its grow and gives its blocks back.
   Decorrelation decorrelation;
+  // The diffuse part of the state; its blocks are taken by the caller, only
+  // when P0 marks a diffuse state, and null otherwise.
+  DiffuseStart diffuse;
 };
 
 // The ten working blocks, in the order the gateway takes and releases them.

@@ -22,6 +22,7 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
   for (const WorkingBlock &block : stateFilterBlocks) {
     checkedBytes(prefix, counts[block.size], blockSizeText[block.size]);
   }
+  const bool diffuse = requireValidDiffuseStart(prefix, statefilterInputs[6].name, orrimRealData(inputs[6]), m);
 
   double *out = createOutput(outputs, 0, {T, 1});
   const FilteredOutputs filtered = createFilteredOutputs(outputCount, outputs, T, m);
@@ -29,9 +30,15 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
   StateFilterWorkspace workspace{};
   workspace.model = checkedModel(checked, inputs, 7);
   takeBlocks(stateFilterBlocks, counts, &workspace, orrimAlloc);
+  if (diffuse) {
+    takeBlocks(diffuseStartBlocks, counts, &workspace.diffuse, orrimAlloc);
+  }
   workspace.decorrelation.grow = orrimRealloc;
   runStateFilter(workspace, orrimRealData(inputs[0]), orrimRealData(inputs[5]), orrimRealData(inputs[6]), out,
                  orrimIsNaN, filtered);
   releaseBlocks(stateFilterBlocks, &workspace, orrimFree);
+  if (diffuse) {
+    releaseBlocks(diffuseStartBlocks, &workspace.diffuse, orrimFree);
+  }
   releaseDecorrelation(workspace.decorrelation, orrimFree);
 }

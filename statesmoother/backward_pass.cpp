@@ -1,6 +1,7 @@
 #include "backward_pass.h"
 
 #include "dense_products.h"
+#include "diffuse_smoothing.h"
 #include "model_preparation.h"
 
 namespace {
@@ -75,7 +76,9 @@ template <bool withCovariances>
   double *r = workspace.smoothingCumulant;
   double *previous = workspace.scratch.stateCopy;
   const bool changes = changesByPeriod(model);
-  for (uint64_t t = T; t-- > 0;) {
+  // The periods of a diffuse phase take their own way back, after this one.
+  const uint64_t firstPeriod = workspace.diffuseRecords.periods;
+  for (uint64_t t = T; t-- > firstPeriod;) {
     if (t > 0) {
       prefetchPeriod(workspace, t - 1);
     }
@@ -158,5 +161,8 @@ void runBackwardPass(SmootherWorkspace &workspace, MissingTest isMissing,
     carryBack<true>(workspace, covariances, isMissing);
   } else {
     carryBack<false>(workspace, nullptr, isMissing);
+  }
+  if (workspace.diffuseRecords.periods > 0) {
+    carryBackThroughDiffusePhase(workspace, covariances, isMissing);
   }
 }

@@ -80,6 +80,53 @@ DecorrelatedSeries decorrelatedUpdate(PeriodUpdate &update, const StateSpaceMode
   return decorrelated;
 }
 
+// Room in the records of the diffuse phase for period t: the phase seldom
+// lasts more than a few periods, and the records grow with it.
+void makeRoomForDiffusePeriod(DiffusePhaseRecords &kept, uint64_t t, const StateSpaceModel &model) {
+  if (t < kept.capacity) {
+    return;
+  }
+  const uint64_t capacity = std::min(model.T, std::max<uint64_t>(2 * kept.capacity, 4));
+  const uint64_t m = model.m;
+  const uint64_t n = model.n;
+  // Within the smoother's own blocks, whose sizes the gateway checked: at
+  // most T periods.
+  kept.infiniteParts = static_cast<double *>(
+      kept.grow(kept.infiniteParts, capacity * lowerTriangleCount(m) * sizeof(double)));
+  kept.gainCorrections = static_cast<double *>(kept.grow(kept.gainCorrections, capacity * n * m * sizeof(double)));
+  kept.finiteTerms = static_cast<double *>(kept.grow(kept.finiteTerms, capacity * n * sizeof(double)));
+  kept.capacity = capacity;
+}
+
+// Period t of the diffuse phase, x and P* predicted and kept by the caller:
+// the prediction of P_inf, kept; the updates, each recorded, with what a
+// diffuse step leaves for the way back; the end of the phase.
+void filterAndRecordInDiffusePhase(SmootherWorkspace &workspace, uint64_t t, MissingTest isMissing,
+                                   double *reciprocalVariances) {
+  StateSpaceModel &model = workspace.model;
+  const uint64_t n = model.n;
+  const uint64_t m = model.m;
+  DiffuseStart &diffuse = workspace.diffuse;
+  DiffusePhaseRecords &kept = workspace.diffuseRecords;
+  predictInfinitePart(diffuse, model.period.transitionColumns, workspace.scratch.transitionTimesCov, m);
+  makeRoomForDiffusePeriod(kept, t, model);
+  storeLowerTriangle(kept.infiniteParts + t * lowerTriangleCount(m), diffuse.infinitePart, m);
+  PeriodUpdate update{&model.period, n, workspace.observationsByPeriod + t * n, isMissing,
+                      recordsOfPeriod(model, t, workspace, reciprocalVariances)};
+  DecorrelatedSeries decorrelated{};
+  if (model.period.sharedNoiseLoadings != nullptr) {
+    decorrelated = decorrelatedUpdate(update, model, workspace.decorrelation);
+    if (decorrelated.transformed) {
+      update.prepared = &decorrelated.period;
+    }
+  }
+  const DiffuseStepRecords steps{kept.gainCorrections + t * n * m, kept.finiteTerms + t * n};
+  updateInDiffusePhase(update.observations, 1, update.records.means, update.count, *update.prepared, model.tol, m,
+                       workspace.state, workspace.scratch, diffuse, update.isMissing, &update.records, &steps);
+  kept.periods = t + 1;
+  endDiffusePhaseWhenDone(diffuse, m);
+}
+
 // Compiled twice, like the way back: without the reciprocals the records
 // take no more than the means need.
 template <bool keepsReciprocals>
@@ -107,6 +154,10 @@ void filterAndRecord(SmootherWorkspace &workspace, MissingTest isMissing, double
     }
     // Every prediction leaves P exactly symmetric: its lower triangle is all of it.
     storeLowerTriangle(workspace.predictedCovariances + t * lowerTriangleCount(m), state.P, m);
+    if (workspace.diffuse.active) [[unlikely]] {
+      filterAndRecordInDiffusePhase(workspace, t, isMissing, reciprocalVariances);
+      continue;
+    }
     PeriodUpdate update{&prepared, n, workspace.observationsByPeriod + t * n, isMissing,
                         recordsOfPeriod(model, t, workspace, reciprocalVariances)};
     if (prepared.sharedNoiseLoadings != nullptr) [[unlikely]] {

@@ -14,6 +14,8 @@ BlockCounts smootherBlockCounts(uint64_t T, uint64_t n, uint64_t m, CountProduct
   counts[mnTDoubles] = multiply(counts[mTDoubles], n, "m*n*T");
   counts[mDoubles] = m;
   counts[nDoubles] = n;
+  counts[eightMDoubles] = multiply(m, 8, "8*m");
+  counts[threeMMDoubles] = multiply(counts[mmDoubles], 3, "3*m*m");
   return counts;
 }
 
@@ -42,6 +44,9 @@ void initialiseSmootherWorkspace(SmootherWorkspace &workspace, const double *Y, 
   transposeCopy(workspace.observationsByPeriod, Y, T, n);
   for (uint64_t e = 0; e < m * m; ++e) {
     workspace.state.P[e] = P0[e];
+  }
+  if (workspace.diffuse.infinitePart != nullptr) {
+    startDiffusePhase(workspace.diffuse, workspace.state.P, m);
   }
   // With no period nothing is ever computed, and a paged coefficient has no
   // page 0 to prepare from.

@@ -4,12 +4,48 @@
 #pragma once
 
 #include "correlated_noise.h"
+#include "diffuse_start.h"
 #include "filter_types.h"
 #include "state_space_model.h"
 #include "working_blocks.h"
 
 #include <cstddef>
 #include <cstdint>
+
+// What the way back keeps of the periods of a diffuse phase, grown as the
+// phase goes on: per period the lower triangle of the predicted P_inf, per
+// observation the K1 and the finite term of a diffuse step.
+struct DiffusePhaseRecords {
+  double *infiniteParts;    // lower triangles of m x m, one a period
+  double *gainCorrections;  // n vectors of m a period
+  double *finiteTerms;      // n a period
+  uint64_t periods;         // periods of the phase recorded
+  uint64_t capacity;        // periods there is room for
+  // orrimRealloc in the module: a null block is taken anew.
+  void *(*grow)(void *block, uint64_t bytes);
+};
+
+// The way back's own through the diffuse phase: r1, and with the
+// covariances N1 and N2 beside N0.
+struct DiffuseCarry {
+  double *laterCumulant;      // m: r1
+  double *vectors;            // 8 vectors of m scratch
+  double *firstInformation;   // m x m: N1, not symmetric
+  double *secondInformation;  // m x m: N2
+  double *matrices;           // 3 m x m scratch
+};
+
+// Taken, with the DiffuseStart, only when P0 marks a diffuse state; the last
+// three only when the covariances are asked for too.
+inline constexpr WorkingBlock diffuseCarryBlocks[] = {
+    {offsetof(DiffuseCarry, laterCumulant), mDoubles},
+    {offsetof(DiffuseCarry, vectors), eightMDoubles},
+};
+inline constexpr WorkingBlock diffuseInformationBlocks[] = {
+    {offsetof(DiffuseCarry, firstInformation), mmDoubles},
+    {offsetof(DiffuseCarry, secondInformation), mmDoubles},
+    {offsetof(DiffuseCarry, matrices), threeMMDoubles},
+};
 
 struct SmootherWorkspace {
   double *meanStates;            // m x T; column t is the noise-free state of period t
@@ -34,6 +70,12 @@ struct SmootherWorkspace {
   // formed again on the way back; taken only when such a period comes, and
   // given back by the gateway.
   Decorrelation decorrelation;
+  // A diffuse start: the diffuse part of the state on the way forward (null
+  // without one), what the way back keeps of the phase, and its own on the
+  // way back. Taken and given back by the gateway.
+  DiffuseStart diffuse;
+  DiffusePhaseRecords diffuseRecords;
+  DiffuseCarry diffuseCarry;
 };
 
 // The blocks in the order they are taken and released.
@@ -66,7 +108,8 @@ inline constexpr WorkingBlock smootherBlocks[] = {
 using CountProduct = uint64_t (*)(uint64_t a, uint64_t b, const char *what);
 
 // The double counts the smoother's blocks use, each product formed through
-// `multiply`: m*T, n*T, m*m, n*m, m*(m+1)/2, m*(m+1)/2*T, m*n*T in turn.
+// `multiply`: m*T, n*T, m*m, n*m, m*(m+1)/2, m*(m+1)/2*T, m*n*T, 8*m, 3*m*m
+// in turn.
 BlockCounts smootherBlockCounts(uint64_t T, uint64_t n, uint64_t m, CountProduct multiply);
 
 // The doubles of the lower triangle of an m x m matrix, diagonal included.
@@ -94,7 +137,8 @@ inline void restoreSymmetric(double *P, const double *triangle, uint64_t m) {
 
 // The contents the stages expect on entry: x, skipFlags and r zero, the
 // identity, Y regrouped by period, the coefficients of period 0 in their
-// working forms, and P = P0 (x0 enters through the mean path only). Y is T x n;
+// working forms, and P = P0 (x0 enters through the mean path only), split
+// into P* and P_inf when the workspace has a diffuse part. Y is T x n;
 // workspace.model must hold the sizes, coefficients and tol.
 void initialiseSmootherWorkspace(SmootherWorkspace &workspace, const double *Y, const double *P0);
 

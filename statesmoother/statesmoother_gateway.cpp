@@ -30,6 +30,19 @@ BlockCounts checkedBlockCounts(uint64_t T, uint64_t n, uint64_t m) {
   return counts;
 }
 
+// The blocks of a diffuse start, the records of its phase among them.
+void releaseDiffuseBlocks(SmootherWorkspace &workspace, bool covariancesWanted) {
+  releaseBlocks(diffuseStartBlocks, &workspace.diffuse, orrimFree);
+  releaseBlocks(diffuseCarryBlocks, &workspace.diffuseCarry, orrimFree);
+  if (covariancesWanted) {
+    releaseBlocks(diffuseInformationBlocks, &workspace.diffuseCarry, orrimFree);
+  }
+  DiffusePhaseRecords &kept = workspace.diffuseRecords;
+  for (double *block : {kept.infiniteParts, kept.gainCorrections, kept.finiteTerms}) {
+    orrimFree(block);
+  }
+}
+
 // An empty intercept stands for zeros.
 const double *interceptData(const OrrimArray *array) { return orrimIsEmpty(array) ? nullptr : orrimRealData(array); }
 
@@ -43,6 +56,7 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
   const CheckedInputs checked = checkGatewayInputs(statesmootherGateway, inputCount, inputs);
   const auto [T, n, m, k, h] = checked.sizes;
   const BlockCounts counts = checkedBlockCounts(T, n, m);
+  const bool diffuse = requireValidDiffuseStart(errorPrefix, statesmootherInputs[5].name, orrimRealData(inputs[5]), m);
   const OrrimArray *Y = inputs[0];
   const double *stateIntercept = interceptData(inputs[8]);
   const double *observationIntercept = interceptData(inputs[9]);
@@ -53,6 +67,11 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
   workspace.model = checkedModel(checked, inputs, 6);
   takeBlocks(smootherBlocks, counts, &workspace, orrimAlloc);
   workspace.decorrelation.grow = orrimRealloc;
+  workspace.diffuseRecords.grow = orrimRealloc;
+  if (diffuse) {
+    takeBlocks(diffuseStartBlocks, counts, &workspace.diffuse, orrimAlloc);
+    takeBlocks(diffuseCarryBlocks, counts, &workspace.diffuseCarry, orrimAlloc);
+  }
   // The covariances only when the caller asks for them: a caller of the
   // means pays for nothing more.
   const bool covariancesWanted = outputCount >= 2;
@@ -61,6 +80,9 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
     covariances.out = createOutput(outputs, 1, {m, m, T});
     takeBlocks(smoothedCovarianceBlocks, counts, &covariances, orrimAlloc);
     clearInformation(covariances.information, m);
+    if (diffuse) {
+      takeBlocks(diffuseInformationBlocks, counts, &workspace.diffuseCarry, orrimAlloc);
+    }
   }
 
   // With neither a state nor a series every period is empty and so are the
@@ -79,4 +101,7 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
     releaseBlocks(smoothedCovarianceBlocks, &covariances, orrimFree);
   }
   releaseDecorrelation(workspace.decorrelation, orrimFree);
+  if (diffuse) {
+    releaseDiffuseBlocks(workspace, covariancesWanted);
+  }
 }

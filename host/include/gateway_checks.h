@@ -49,6 +49,14 @@ inline uint64_t checkedBytes(const char *prefix, uint64_t doubles, const char *w
   return checkedProduct(prefix, doubles, sizeof(double), what);
 }
 
+// P0 (m x m, column-major) marks a state as diffuse by +Inf on its diagonal,
+// its row and column otherwise zero. Ends the call with
+// `<prefix>InvalidDiffuseStart`, naming the input `name` and the state or
+// element, for -Inf anywhere, +Inf off the diagonal, or a diffuse state with
+// a non-zero (or NaN) element beside it; NaN elsewhere is left to the
+// arithmetic. Returns whether a state is diffuse.
+bool requireValidDiffuseStart(const char *prefix, const char *name, const double *P0, uint64_t m);
+
 // Creates the real array of the given dimensions in outputs[slot] and returns
 // its data.
 double *createOutput(OrrimArray *outputs[], int slot, std::initializer_list<uint64_t> dimensions);

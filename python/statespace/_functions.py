@@ -38,6 +38,9 @@ def statefilter(Y, A, B, C, D, x0, P0, tol, return_states=False):
     ``x0`` (m values) and ``P0`` (m x m) are the mean and covariance of the
     state one step *before* the first period, x_{-1}; so ``A`` of period t
     carries period t-1 into t, and period 0 starts by predicting from ``x0``.
+    ``np.inf`` on the diagonal of ``P0`` (its row and column otherwise zero)
+    starts that state diffuse, taken by the exact diffuse recursions; the
+    filtered covariances are then infinite where the state is still diffuse.
     The series of a period are taken one at a time; where their noises are
     correlated (rows of D_t that load on one innovation), they are first
     decorrelated through H = L Delta L', so the likelihood is that of the
@@ -91,8 +94,10 @@ def statesmoother(Y, A, B, C, D, P0, tol, x0, stateIntercept=None, observationIn
         y_t = C_t x_t     + o_t + D_t e_t,     e_t ~ N(0, I_h)
 
     ``x0`` (m values) and ``P0`` (m x m) describe the state one step *before*
-    the first period, x_{-1}; ``A`` of period t carries period t-1 into t.
-    Note the argument order: ``P0`` and ``tol`` come before ``x0``.
+    the first period, x_{-1}; ``A`` of period t carries period t-1 into t;
+    ``np.inf`` on the diagonal of ``P0`` starts that state diffuse, as in
+    ``statefilter``. Note the argument order: ``P0`` and ``tol`` come before
+    ``x0``.
 
     Shapes: ``Y`` is T x n (NaN = missing); ``A``, ``B``, ``C``, ``D`` as in
     ``statefilter``, one matrix or a 3-D array of T pages. ``stateIntercept``

@@ -40,7 +40,8 @@ class Model:
 
 
 def random_model(seed, periods=20, series=2, states=3, state_shocks=2, observation_shocks=2,
-                 paged="", missing=0.0, intercepts=False, silent_last_series=False, independent_noise=False):
+                 paged="", missing=0.0, intercepts=False, silent_last_series=False, independent_noise=False,
+                 diffuse=0):
     """A random model whose observations are simulated from it.
 
     `paged` names the coefficients that change by period (e.g. "AC");
@@ -49,7 +50,8 @@ def random_model(seed, periods=20, series=2, states=3, state_shocks=2, observati
     zero rows of C and D: its innovation variance is 0, so at tol >= 0 it is
     passed over in every period. Every series loads on every innovation, so
     their noises are correlated, unless `independent_noise` keeps column l of
-    D in row l mod n alone (the same draws).
+    D in row l mod n alone (the same draws). The last `diffuse` states start
+    diffuse: +inf on their diagonal of P0, zeros beside it.
     """
     rng = np.random.default_rng(seed)
     T, n, m, k, h = periods, series, states, state_shocks, observation_shocks
@@ -76,6 +78,10 @@ def random_model(seed, periods=20, series=2, states=3, state_shocks=2, observati
         observationIntercept=rng.normal(size=(n, T)) if intercepts else None,
     )
     model.Y = _simulate(model, rng)
+    if diffuse:
+        model.P0[m - diffuse:, :] = 0.0
+        model.P0[:, m - diffuse:] = 0.0
+        model.P0[range(m - diffuse, m), range(m - diffuse, m)] = np.inf
     if missing > 0:
         model.Y[rng.random(size=(T, n)) < missing] = np.nan
         model.Y[T // 2, :] = np.nan

@@ -138,10 +138,11 @@ def test_fit_finds_the_highest_peak_when_the_grid_misses_it():
     fine_grid = np.arange(-20.0, 20.0001, 0.05).tolist() + [-math.inf, math.inf]
     grid_misses_the_peak = 0
     for values in series:
-        split = local_level_fit.split_at_first(values)
-        scale = local_level_fit.change_scale(split.observed)
-        on_fine_grid = max(local_level_fit.profile_loglikelihood(split, scale, log_ratio)[0] for log_ratio in fine_grid)
-        on_grid = max(local_level_fit.profile_loglikelihood(split, scale, log_ratio)[0]
+        prepared = local_level_fit.observed_series(values)
+        scale = local_level_fit.change_scale(prepared.observed)
+        on_fine_grid = max(local_level_fit.profile_loglikelihood(prepared, scale, log_ratio)[0]
+                           for log_ratio in fine_grid)
+        on_grid = max(local_level_fit.profile_loglikelihood(prepared, scale, log_ratio)[0]
                       for log_ratio in local_level_fit.LOG_RATIO_GRID)
         _, _, loglikelihood = local_level_fit.fit_local_level(values)
         assert loglikelihood >= on_fine_grid - 1e-9 * abs(on_fine_grid)

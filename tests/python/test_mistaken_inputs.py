@@ -256,6 +256,29 @@ class TestMistakesTheModuleRefuses:
                 else:
                     assert shape == result_shape(module, arguments), name
 
+    @pytest.mark.parametrize("change, mentions", [
+        (((1, 1), -np.inf), "-Inf at (1, 1)"),
+        (((0, 1), np.inf), "+Inf at (0, 1) (from 0), off the diagonal"),
+        (((2, 2), np.inf, (0, 2), 0.5), "state 2 (from 0) as diffuse with +Inf on its diagonal, but holds 0.5 at (0, 2)"),
+        (((2, 2), np.inf, (2, 1), -0.25), "but holds -0.25 at (2, 1)"),
+        (((0, 0), np.inf, (1, 0), np.nan), "but holds nan at (1, 0)"),
+    ], ids=["minus-infinity", "plus-infinity-off-the-diagonal", "diffuse-beside-its-column",
+            "diffuse-beside-its-row", "diffuse-beside-nan"])
+    def test_a_diffuse_start_that_is_not_one(self, module, change, mentions):
+        arguments = model_arguments(module, 29, states=3, diffuse=1)
+        position = ARGUMENT_NAMES[module].index("P0")
+        P0 = np.array(arguments[position])
+        for place, value in zip(change[::2], change[1::2]):
+            P0[place] = value
+        arguments[position] = P0
+        allocations = statespace.host_counters()["allocations"]
+        with pytest.raises(statespace.OrrimError) as raised:
+            run(module, arguments)
+        assert raised.value.identifier == ERROR_PREFIX[module] + "InvalidDiffuseStart"
+        message = str(raised.value)
+        assert message.startswith(f"Input {position + 1} (P0) ") and mentions in message, message
+        assert statespace.host_counters()["allocations"] == allocations, "a block was taken"
+
     def test_observations_given_transposed(self, module):
         arguments = model_arguments(module, 28, periods=12, states=3)
         arguments[0] = np.array(arguments[0]).T

@@ -258,8 +258,9 @@ class TestStatesmoother:
 KERNEL_PATHS = ("reference", "portable", "avx2", "avx512")
 
 # Each module on models from one state to more than the vectorised paths
-# keep in registers, every output it gives (the uncertainty ones too),
-# printed as the hex of the results' bits, or the error.
+# keep in registers, with correlated noise, known or diffuse at the start,
+# every output it gives (the uncertainty ones too), printed as the hex of the
+# results' bits, or the error.
 CALLS_ON_EVERY_SIZE = textwrap.dedent("""
     import numpy as np
     import statespace
@@ -267,9 +268,9 @@ CALLS_ON_EVERY_SIZE = textwrap.dedent("""
     from random_models import module_arguments, random_model
     results = []
     try:
-        for states in (1, 5, 20, 70):
+        for states, diffuse in [(size, diffuse) for size in (1, 5, 20, 70) for diffuse in (0, min(size, 3))]:
             model = random_model(states, periods=12, series=3, states=states, paged="AC", missing=0.2,
-                                 intercepts=True)
+                                 intercepts=True, diffuse=diffuse)
             for module in ("statefilter", "cellstatefilter", "statesmoother"):
                 outputs = statespace.call(module, *module_arguments(module, model),
                                           outputs=MODULE_OUTPUT_COUNTS[module])

@@ -32,6 +32,14 @@ def test_fit_lands_on_the_published_estimates():
 
 
 @requires_module("statefilter")
+def test_loglikelihood_at_the_published_estimates():
+    # KFAS prints -632.5456: it leaves out -log(2 pi)/2 for the diffuse first flow.
+    _, flows = nile_example.load_nile()
+    loglikelihood = nile_example.local_level_loglikelihood(flows, 15099.0, 1469.1)
+    assert loglikelihood + 0.5 * np.log(2 * np.pi) == pytest.approx(-632.5456, abs=5e-5)
+
+
+@requires_module("statefilter")
 @requires_module("statesmoother")
 def test_report_and_plot(tmp_path, capsys):
     output = tmp_path / "nile.png"

@@ -12,7 +12,7 @@ import statespace
 from host_support import requires_module
 from random_models import random_model
 from random_models import module_arguments
-from statsmodels_reference import (reference_filtered_states, reference_loglikelihood,
+from statsmodels_reference import (reference_diffuse_periods, reference_filtered_states, reference_loglikelihood,
                                    reference_smoothed_covariances, reference_smoothed_states)
 
 RELATIVE = 1e-9
@@ -126,3 +126,123 @@ def test_statesmoother_smoothed_states_and_covariances(seed, arguments):
     means, covariances = statespace.statesmoother(*module_arguments("statesmoother", model), return_covariances=True)
     np.testing.assert_array_equal(means, ours)
     assert_close_in_every_period(covariances, reference_smoothed_covariances(model), relative, shares_shocks(model))
+
+
+# Diffuse starts: the last `diffuse` states start with +inf on P0's diagonal.
+# A model whose F_inf is neither clearly zero nor clearly positive would test
+# the rule, not the recursions: the random loadings keep every F_inf of these
+# models far from both. statsmodels' exact diffuse smoother takes coefficients
+# that change within its diffuse phase wrongly (its known start agrees with
+# ours, and our diffuse results are the limit of our known start, which
+# test_paged_coefficients_in_the_diffuse_phase_are_the_limit_of_a_known_start
+# checks), so the paged coefficients here change only after the phase.
+DIFFUSE_CASES = {
+    "all-diffuse": dict(diffuse=3),
+    "known-and-diffuse": dict(diffuse=2, states=4, series=2),
+    "one-diffuse-of-five": dict(diffuse=1, states=5, series=3, missing=0.2),
+    "paged": dict(diffuse=3, paged="ABCD"),
+    "missing": dict(diffuse=2, missing=0.25),
+    "one-series": dict(diffuse=3, series=1, states=4),
+    "independent-noise": dict(diffuse=2, independent_noise=True),
+    "shared-shocks": dict(diffuse=2, series=3, observation_shocks=2, state_shocks=3),
+}
+
+
+def diffuse_model(seed, **arguments):
+    """A random diffuse model, its paged coefficients constant through the
+    first four periods, and x0 zero where statsmodels' diffuse states start."""
+    model = random_model(seed, **arguments)
+    for letter in arguments.get("paged", ""):
+        pages = getattr(model, letter)
+        pages[:, :, 1:4] = pages[:, :, :1]
+    model.x0[len(model.x0) - arguments["diffuse"]:] = 0.0
+    return model
+
+
+def diffuse_cases(suffix="", **extra):
+    return [pytest.param(seed, {**arguments, **extra}, id=name + suffix)
+            for seed, (name, arguments) in enumerate(DIFFUSE_CASES.items(), start=300)]
+
+
+@requires_module("statefilter")
+@pytest.mark.parametrize("seed, arguments", diffuse_cases())
+def test_statefilter_with_a_diffuse_start(seed, arguments):
+    model = diffuse_model(seed, **arguments)
+    relative = tolerance(model)
+    loglik, means, covariances = statespace.statefilter(*module_arguments("statefilter", model), return_states=True)
+    assert_relatively_close(loglik[:, 0], reference_loglikelihood(model), relative)
+    expected_means, expected_covariances = reference_filtered_states(model)
+    assert_close_in_every_period(means, expected_means, relative)
+    # In the diffuse phase statsmodels gives P* alone, where ours is infinite
+    # in the directions still diffuse.
+    # Its phase counts the period in which the last diffuse direction is
+    # seen, after which ours gives P* too.
+    phase = reference_diffuse_periods(model) - 1
+    assert np.all(np.isinf(covariances[:phase]).any(axis=(1, 2)))
+    assert np.all(np.isfinite(covariances[phase:]))
+    assert_close_in_every_period(covariances[phase:], expected_covariances[phase:], relative, shares_shocks(model))
+    # The diffuse states' x0 makes no difference once they are seen.
+    model.x0[len(model.x0) - arguments["diffuse"]:] = [5.0, -3.0, 1.0, 2.0][:arguments["diffuse"]]
+    moved = statespace.statefilter(*module_arguments("statefilter", model))
+    assert_relatively_close(moved[:, 0], loglik[:, 0], 1e-9)
+
+
+@requires_module("cellstatefilter")
+@pytest.mark.parametrize("seed, arguments", diffuse_cases(series=2))
+def test_cellstatefilter_with_a_diffuse_start(seed, arguments):
+    model = diffuse_model(seed, **arguments)
+    Y, A, B, C, D = cell_form(model, np.random.default_rng(seed))
+    loglik = statespace.cellstatefilter(Y, A, B, C, D, model.x0, model.P0, 0.0)
+    assert_relatively_close(loglik[:, 0], reference_loglikelihood(model), tolerance(model))
+
+
+@requires_module("statesmoother")
+@pytest.mark.parametrize("seed, arguments", diffuse_cases() + diffuse_cases("-intercepts", intercepts=True))
+def test_statesmoother_with_a_diffuse_start(seed, arguments):
+    model = diffuse_model(seed, **arguments)
+    relative = tolerance(model)
+    means, covariances = statespace.statesmoother(*module_arguments("statesmoother", model), return_covariances=True)
+    assert_close_in_every_period(means, reference_smoothed_states(model), relative)
+    assert_close_in_every_period(covariances, reference_smoothed_covariances(model), relative, shares_shocks(model))
+
+
+@requires_module("statesmoother")
+@pytest.mark.parametrize("paged", ["A", "D", "ABCD"])
+def test_paged_coefficients_in_the_diffuse_phase_are_the_limit_of_a_known_start(paged):
+    """With P0 = kappa on the diffuse states the smoother differs from the
+    exact diffuse one by O(1/kappa): ten times kappa, a tenth of the difference."""
+    model = random_model(321, diffuse=3, paged=paged, missing=0.1)
+    exact = statespace.statesmoother(*module_arguments("statesmoother", model), return_covariances=True)
+    differences = []
+    for kappa in (1e3, 1e4):
+        known = random_model(321, diffuse=3, paged=paged, missing=0.1)
+        known.P0[np.isinf(known.P0)] = kappa
+        approximate = statespace.statesmoother(*module_arguments("statesmoother", known), return_covariances=True)
+        differences.append([np.max(np.abs(a - e)) for a, e in zip(approximate, exact)])
+    for larger, smaller in zip(*differences):
+        assert 7 < larger / smaller < 14, differences
+
+
+@requires_module("statefilter")
+@requires_module("statesmoother")
+def test_a_state_no_observation_sees_stays_diffuse_and_leaves_the_others_as_they_are():
+    """A cycle at frequency pi whose second component never enters the
+    observation: that component keeps an infinite variance, filtered and
+    smoothed, and the first is what the model without the second gives."""
+    rng = np.random.default_rng(330)
+    Y = rng.normal(size=(12, 1))
+    Y[4] = np.nan
+    model = (Y, -np.eye(2), 0.5 * np.eye(2), np.array([[1.0, 0.0]]), np.ones((1, 1)))
+    alone = (Y, -np.eye(1), 0.5 * np.eye(1), np.ones((1, 1)), np.ones((1, 1)))
+    x0, P0 = np.array([0.3, -0.7]), np.diag([np.inf, np.inf])
+    loglik, means, covariances = statespace.statefilter(*model, x0, P0, 0.0, return_states=True)
+    smoothed, smoothed_covariances = statespace.statesmoother(*model, P0, 0.0, x0, return_covariances=True)
+    expected = statespace.statefilter(*alone, x0[:1], np.array([[np.inf]]), 0.0, return_states=True)
+    expected_smoothed = statespace.statesmoother(*alone, np.array([[np.inf]]), 0.0, x0[:1], return_covariances=True)
+    np.testing.assert_array_equal(loglik, expected[0])
+    for kept, seen in ((covariances, expected[2]), (smoothed_covariances, expected_smoothed[1])):
+        assert np.all(kept[:, 1, 1] == np.inf) and not np.isnan(kept).any()
+        assert_relatively_close(kept[:, 0, 0], seen[:, 0, 0])
+    assert_relatively_close(smoothed[:, 0], expected_smoothed[0][:, 0])
+    # Unseen, the second component only follows its start.
+    np.testing.assert_array_equal(smoothed[:, 1], -0.7 * (-1.0) ** np.arange(1, 13))
