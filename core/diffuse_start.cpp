@@ -16,18 +16,6 @@ namespace {
 
 double magnitude(double value) { return value < 0.0 ? -value : value; }
 
-// A variance at or below zero drops its row and column; a NaN one is kept.
-void clearNonPositiveVariancesOf(double *P, uint64_t m) {
-  for (uint64_t i = 0; i < m; ++i) {
-    if (P[i + i * m] <= 0.0) {
-      for (uint64_t l = 0; l < m; ++l) {
-        P[l + i * m] = 0.0;
-        P[i + l * m] = 0.0;
-      }
-    }
-  }
-}
-
 // out_i = sum over q of M(q, i)*c_q, q ascending, for the symmetric M: the
 // sum of w = P*c' in the update of a known start.
 void symmetricTimesRow(double *out, const double *M, const double *c, uint64_t m) {
@@ -88,8 +76,8 @@ DiffuseStep takeDiffuseStep(double innovationStart, double infiniteVariance, con
       P[i + l * m] = finite;
     }
   }
-  clearNonPositiveVariancesOf(Pinf, m);
-  clearNonPositiveVariancesOf(P, m);
+  clearNonPositiveVariances(Pinf, m);
+  clearNonPositiveVariances(P, m);
   return DiffuseStep{v, reciprocal, finiteVariance};
 }
 

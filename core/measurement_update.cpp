@@ -4,12 +4,6 @@
 
 #include <algorithm>
 
-namespace {
-
-// A variance that rounding drove to zero or below drops its state until the
-// next prediction; a NaN variance fails the test and is kept. Clearing one
-// state never touches what another's test reads, so the order is free.
-// Returns whether a state was cleared.
 bool clearNonPositiveVariances(double *P, uint64_t m) {
   bool cleared = false;
   for (uint64_t i = 0; i < m; ++i) {
@@ -23,8 +17,6 @@ bool clearNonPositiveVariances(double *P, uint64_t m) {
   }
   return cleared;
 }
-
-}  // namespace
 
 void downdateCovarianceVectorised(double *P, const double *covTimesRow, const double *gain, uint64_t m) {
   denseKernels().symmetricDowndate(P, covTimesRow, gain, m);

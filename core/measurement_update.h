@@ -17,6 +17,13 @@
 // computed logarithm would differ in the last bits.
 inline constexpr double logTwoPi = 1.837877066409345;
 
+// A variance that rounding drove to zero or below drops its state until the
+// next prediction: its row and column of the m x m P are zeroed. A NaN
+// variance fails the test and is kept. Clearing one state never touches what
+// another's test reads, so the order is free. Returns whether a state was
+// cleared.
+bool clearNonPositiveVariances(double *P, uint64_t m);
+
 // The correction of P by a used observation on the kernel path, for the sizes
 // it vectorises, with the clearing of non-positive variances.
 void downdateCovarianceVectorised(double *P, const double *covTimesRow, const double *gain, uint64_t m);

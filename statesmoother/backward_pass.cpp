@@ -53,17 +53,6 @@ uint64_t outgoingPeriod(const StateSpaceModel &model, uint64_t t) { return t + 1
 
 // Compiled twice: without the covariances, the way back of the means is the
 // same code as if they did not exist.
-// The measurement rows the forward pass took in period t, whose series may
-// share noise: the decorrelated ones, formed again with its own
-// expressions, when their noise covariance is not diagonal; else the
-// period's own.
-const double *rowsTakenInPeriod(SmootherWorkspace &workspace, uint64_t t, MissingTest isMissing) {
-  const StateSpaceModel &model = workspace.model;
-  const PeriodSeries series{model.period, model.n, model.h,   model.m, workspace.observationsByPeriod + t * model.n,
-                            1,            nullptr, isMissing, true,    measurementStaysTheSame(model)};
-  return decorrelateSeries(series, workspace.decorrelation).period.measurementRows;
-}
-
 template <bool withCovariances>
 [[gnu::noinline]] void carryBack(SmootherWorkspace &workspace, const SmoothedCovarianceWorkspace *covariances,
                                  MissingTest isMissing) {
@@ -89,9 +78,7 @@ template <bool withCovariances>
       preparePeriod(model, outgoingPeriod(model, t), transitionRowsForm);
       preparePeriod(model, t, measurementForm | observationNoiseForm);
     }
-    const double *measurementRows = model.period.sharedNoiseLoadings == nullptr
-                                        ? model.period.measurementRows
-                                        : rowsTakenInPeriod(workspace, t, isMissing);
+    const double *measurementRows = measurementRowsTaken(workspace, t, isMissing);
     for (uint64_t j = n; j-- > 0;) {
       const uint64_t o = t * n + j;
       const double *measurementRow = measurementRows + j * m;

@@ -223,18 +223,6 @@ void writeDiffuseSmoothedCovariance(double *page, const double *P, const double 
     for (uint64_t l = 0; l < i; ++l) page[l * m + i] = page[i * m + l];
 }
 
-// The measurement rows the forward pass took in period t: its own, or the
-// decorrelated ones, formed again with its own expressions.
-const double *rowsOfPeriod(SmootherWorkspace &workspace, uint64_t t, MissingTest isMissing) {
-  const StateSpaceModel &model = workspace.model;
-  if (model.period.sharedNoiseLoadings == nullptr) {
-    return model.period.measurementRows;
-  }
-  const PeriodSeries series{model.period, model.n, model.h,   model.m, workspace.observationsByPeriod + t * model.n,
-                            1,            nullptr, isMissing, true,    measurementStaysTheSame(model)};
-  return decorrelateSeries(series, workspace.decorrelation).period.measurementRows;
-}
-
 }  // namespace
 
 void carryBackThroughDiffusePhase(SmootherWorkspace &workspace, const SmoothedCovarianceWorkspace *covariances,
@@ -273,7 +261,7 @@ void carryBackThroughDiffusePhase(SmootherWorkspace &workspace, const SmoothedCo
         informationThroughTransition(carry.secondInformation, A, covariances->product, m);
       }
     }
-    const double *rows = rowsOfPeriod(workspace, t, isMissing);
+    const double *rows = measurementRowsTaken(workspace, t, isMissing);
     for (uint64_t j = n; j-- > 0;) {
       const uint64_t o = t * n + j;
       const double flag = workspace.skipFlags[o];

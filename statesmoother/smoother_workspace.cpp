@@ -56,3 +56,10 @@ void initialiseSmootherWorkspace(SmootherWorkspace &workspace, const double *Y, 
   // A's rows as well as its columns: the way back reads both.
   preparePeriod(model, 0, transitionRowsForm | filteringForms, true);
 }
+
+const double *decorrelatedRowsTaken(SmootherWorkspace &workspace, uint64_t t, MissingTest isMissing) {
+  const StateSpaceModel &model = workspace.model;
+  const PeriodSeries series{model.period, model.n, model.h,   model.m, workspace.observationsByPeriod + t * model.n,
+                            1,            nullptr, isMissing, true,    measurementStaysTheSame(model)};
+  return decorrelateSeries(series, workspace.decorrelation).period.measurementRows;
+}

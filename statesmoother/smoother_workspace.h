@@ -142,5 +142,17 @@ inline void restoreSymmetric(double *P, const double *triangle, uint64_t m) {
 // workspace.model must hold the sizes, coefficients and tol.
 void initialiseSmootherWorkspace(SmootherWorkspace &workspace, const double *Y, const double *P0);
 
+// The measurement rows the forward pass took in period t, as the way back
+// reads them after preparing the period: the period's own, or, where its
+// series share noise, the decorrelated ones, formed again with the forward
+// pass's own expressions (isMissing must be the forward pass's). Inline:
+// asked once a period, and a period without shared noise costs a test.
+const double *decorrelatedRowsTaken(SmootherWorkspace &workspace, uint64_t t, MissingTest isMissing);
+inline const double *measurementRowsTaken(SmootherWorkspace &workspace, uint64_t t, MissingTest isMissing) {
+  const PreparedModel &period = workspace.model.period;
+  return period.sharedNoiseLoadings == nullptr ? period.measurementRows
+                                               : decorrelatedRowsTaken(workspace, t, isMissing);
+}
+
 // Hands a block back to whoever gave it: orrimFree in the module.
 using BlockRelease = void (*)(void *);
