@@ -50,7 +50,7 @@ void requireOnePerPeriod(const PeriodInput &input, const char *name, uint64_t T)
   }
 }
 
-[[noreturn, gnu::cold, gnu::noinline]] void raiseElementNotReal(const InputPlace &place, const OrrimArray *element) {
+[[noreturn, gnu::cold, gnu::noinline]] void raiseElementNotReal(InputPlace place, const OrrimArray *element) {
   requireRealArray(prefix, element, PlaceText(place, false).text);
   __builtin_unreachable();
 }
@@ -66,7 +66,7 @@ PeriodArray periodArray(const PeriodInput &source, const char *name, uint64_t t,
   if (!isCell(source)) {
     return {arrayOf(source), {name}};
   }
-  const InputPlace place{name, true, t};
+  const InputPlace place{name, t};
   if (T == 0 && orrimIsEmpty(arrayOf(source))) {
     return {nullptr, place};
   }

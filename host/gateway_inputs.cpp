@@ -28,6 +28,9 @@ struct GivenShape {
 inline GivenShape givenShape(const OrrimArray *array) {
   const uint64_t *extent = orrimDimensions(array);
   uint64_t dimensions = orrimDimensionCount(array);
+  if (dimensions <= 2) {
+    return {extent[0], extent[1], extent[1], extent[0] * extent[1], 2};
+  }
   while (dimensions > 2 && extent[dimensions - 1] == 1) {
     --dimensions;
   }
@@ -131,7 +134,27 @@ void describeWanted(char *text, size_t room, const WantedShape &shape) {
   raiseGatewayError(prefix, "InputShape", "%s is %s; it must be one value.", name, DimensionsText(array).text);
 }
 
-inline bool checkMatrixShape(const char *prefix, const InputPlace &place, const OrrimArray *array,
+// What a matrix check found, for the error it ends the call with: a shape
+// beyond a 64-bit count, too few elements, or enough in another shape.
+[[noreturn, gnu::cold, gnu::noinline]] void raiseMatrixFault(const char *prefix, const InputPlace &place,
+                                                             const OrrimArray *array, const WantedShape &shape,
+                                                             bool paged) {
+  uint64_t page = 0;
+  if (__builtin_mul_overflow(shape.rows, shape.columns, &page)) {
+    raiseShapeOverflow(prefix, place, shape, false, shape.rows, shape.columns);
+  }
+  uint64_t needed = page;
+  if (paged && __builtin_mul_overflow(page, shape.periods, &needed)) {
+    raiseShapeOverflow(prefix, place, shape, true, page, shape.periods);
+  }
+  const uint64_t held = givenShape(array).elements;
+  if (held < needed) {
+    raiseTooSmall(prefix, place, held, needed, shape, paged);
+  }
+  raiseShape(prefix, place, array, shape);
+}
+
+inline bool checkMatrixShape(const char *prefix, InputPlace place, const OrrimArray *array,
                              ModelSize rowsSize, ModelSize columnsSize, bool pageable, KnownSizes &sizes,
                              const char *otherForm) {
   const GivenShape given = givenShape(array);
@@ -149,31 +172,22 @@ inline bool checkMatrixShape(const char *prefix, const InputPlace &place, const 
   }
   const uint64_t columns = sizes[columnsSize];
   const uint64_t periods = sizes[ModelSize::T];
-  const auto wanted = [&] {
-    return WantedShape{rowsSize, columnsSize, rows,     columns, rowsGiven && rowsSize != columnsSize,
-                       columnsGiven, pageable, periods, otherForm};
-  };
 
   uint64_t needed = 0;
-  if (__builtin_mul_overflow(rows, columns, &needed)) {
-    raiseShapeOverflow(prefix, place, wanted(), false, rows, columns);
-  }
+  bool overflows = __builtin_mul_overflow(rows, columns, &needed);
   if (paged) {
-    const uint64_t page = needed;
-    if (__builtin_mul_overflow(page, periods, &needed)) {
-      raiseShapeOverflow(prefix, place, wanted(), true, page, periods);
-    }
-  }
-  if (given.elements < needed) {
-    raiseTooSmall(prefix, place, given.elements, needed, wanted(), paged);
+    overflows |= __builtin_mul_overflow(needed, periods, &needed);
   }
   // Pages past the T-th are not read. A shape of one row or one column may
   // come the other way round: the same numbers, read the same.
   const bool exact = given.rows == rows && givenColumnCount == columns;
   const bool turned = (rows == 1 || columns == 1) && given.rows == columns && givenColumnCount == rows;
   const bool fits = given.dimensions == (paged ? 3u : 2u) && (exact || turned);
-  if (!fits && (given.elements != 0 || needed != 0)) {
-    raiseShape(prefix, place, array, wanted());
+  if (overflows || given.elements < needed || (!fits && (given.elements != 0 || needed != 0))) {
+    raiseMatrixFault(prefix, place, array,
+                     {rowsSize, columnsSize, rows, columns, rowsGiven && rowsSize != columnsSize, columnsGiven,
+                      pageable, periods, otherForm},
+                     paged);
   }
   return paged;
 }
@@ -203,6 +217,12 @@ inline bool checkInput(const char *prefix, const GatewayInput &input, const Orri
   return false;
 }
 
+[[noreturn, gnu::cold, gnu::noinline]] void raiseNotReal(const char *prefix, const OrrimArray *array,
+                                                         const char *name) {
+  requireRealArray(prefix, array, name);
+  __builtin_unreachable();
+}
+
 // Inline in both callers: checkGatewayInputs runs on every call of a model
 // fitted thousands of times.
 inline void requirePresent(const GatewayDescription &gateway, int32_t inputCount, const OrrimArray *const inputs[]) {
@@ -211,9 +231,12 @@ inline void requirePresent(const GatewayDescription &gateway, int32_t inputCount
   }
   for (size_t position = 0; position < gateway.inputs.size(); ++position) {
     const GatewayInput &input = gateway.inputs[position];
+    const OrrimArray *array = inputs[position];
     if (input.rule != InputRule::matrixOrCell) {
-      requireRealArray(gateway.errorPrefix, inputs[position], input.name);
-    } else if (inputs[position] == nullptr) {
+      if (array == nullptr || orrimIsCell(array)) {
+        raiseNotReal(gateway.errorPrefix, array, input.name);
+      }
+    } else if (array == nullptr) {
       raiseGatewayError(gateway.errorPrefix, "InputNotReal", "%s is missing; it must be a real array or a cell array.",
                         input.name);
     }
@@ -233,7 +256,7 @@ DimensionsText::DimensionsText(const OrrimArray *array) {
 }
 
 PlaceText::PlaceText(const InputPlace &place, bool insideSentence) {
-  if (place.cellElement) {
+  if (place.isCellElement()) {
     std::snprintf(text, sizeof text, "The cell of period t = %" PRIu64 " in %c%s", place.period,
                   std::tolower(static_cast<unsigned char>(place.name[0])), place.name + 1);
   } else {
@@ -249,7 +272,7 @@ void requireGatewayInputsPresent(const GatewayDescription &gateway, int32_t inpu
   requirePresent(gateway, inputCount, inputs);
 }
 
-bool requireMatrixShape(const char *prefix, const InputPlace &place, const OrrimArray *array, ModelSize rows,
+bool requireMatrixShape(const char *prefix, InputPlace place, const OrrimArray *array, ModelSize rows,
                         ModelSize columns, bool pageable, KnownSizes &sizes, const char *otherForm) {
   return checkMatrixShape(prefix, place, array, rows, columns, pageable, sizes, otherForm);
 }

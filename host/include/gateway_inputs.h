@@ -77,11 +77,12 @@ struct KnownSizes {
 };
 
 // The input an error names: its entry's name, or the element of period t of
-// a cell array input.
+// a cell array input. Two words, passed in registers.
 struct InputPlace {
+  static constexpr uint64_t wholeInput = ~uint64_t{0};
   const char *name;
-  bool cellElement = false;
-  uint64_t period = 0;
+  uint64_t period = wholeInput;  // of a cell array's element
+  bool isCellElement() const { return period != wholeInput; }
 };
 
 // The sizes a matrix gives beside a size already known, its number of rows
@@ -119,7 +120,7 @@ bool requireGatewayInput(const GatewayDescription &gateway, size_t position, con
 // one array in any place: rows x columns, or pages of it when `pageable`,
 // giving the sizes it names first. `otherForm`, when not null, ends the
 // wanted shape of an error (", or a cell array of one per period").
-bool requireMatrixShape(const char *prefix, const InputPlace &place, const OrrimArray *array, ModelSize rows,
+bool requireMatrixShape(const char *prefix, InputPlace place, const OrrimArray *array, ModelSize rows,
                         ModelSize columns, bool pageable, KnownSizes &sizes, const char *otherForm = nullptr);
 
 // The texts of an error, made only when it is raised. An array's
