@@ -125,13 +125,16 @@ std::vector<Seed> statefilterSeeds() {
     call.matrix(1, 2, initialState).matrix(2, 2, initialCovariance).real({1, 1, 1}, {0.0});
     seeds.add("ok", "four-dimensional-a-row-x0-and-three-dimensional-tol", std::move(call));
   }
-  {
+  // The two-series model with a paged B of these dimensions, every value 0.5.
+  const auto withPagedB = [&](const std::vector<uint64_t> &dimensions) {
     CallEncoder call(N, N);
-    call.matrix(6, 2, model.Y).matrix(2, 2, transition).real({2, 1, 8}, std::vector<double>(16, 0.5));
+    call.matrix(6, 2, model.Y).matrix(2, 2, transition);
+    call.real(dimensions, std::vector<double>(dimensions[0] * dimensions[1] * dimensions[2], 0.5));
     call.matrix(2, 2, measurement).matrix(2, 2, innovation).matrix(2, 1, initialState);
     call.matrix(2, 2, initialCovariance).scalar(0.0);
-    seeds.add("ok", "paged-b-with-pages-past-the-periods", std::move(call));
-  }
+    return call;
+  };
+  seeds.add("ok", "paged-b-with-pages-past-the-periods", withPagedB({2, 1, 8}));
   {
     CallEncoder call(N, N);
     call.matrix(6, 2, model.Y).matrix(2, 2, transition).matrix(2, 2, loading).matrix(2, 2, measurement);
@@ -191,13 +194,7 @@ std::vector<Seed> statefilterSeeds() {
     call.matrix(2, 2, initialCovariance).scalar(0.0);
     seeds.add("InputTooSmall", "paged-c-one-page-short", std::move(call));
   }
-  {
-    CallEncoder call(N, N);
-    call.matrix(6, 2, model.Y).matrix(2, 2, transition).real({1, 2, 6}, std::vector<double>(12, 0.5));
-    call.matrix(2, 2, measurement).matrix(2, 2, innovation).matrix(2, 1, initialState);
-    call.matrix(2, 2, initialCovariance).scalar(0.0);
-    seeds.add("InputTooSmall", "paged-b-with-one-row-for-two-states", std::move(call));
-  }
+  seeds.add("InputTooSmall", "paged-b-with-one-row-for-two-states", withPagedB({1, 2, 6}));
   {
     CallEncoder call(N, N);
     call.matrix(6, 2, model.Y).cell({2, 1}).matrix(2, 2, transition).matrix(2, 2, transition);
