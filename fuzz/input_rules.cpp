@@ -42,15 +42,21 @@ void judgeMatrix(Judgement &judgement, const OrrimArray *array, ModelSize rowsSi
   for (size_t d = 2; !paged && d < dimensions.size(); ++d) {
     givenColumns *= dimensions[d];
   }
+  // A size the matrix gives beside a known one: where the known one does not
+  // match, the matrix may be the wanted row or column the other way round.
+  const auto besideKnown = [](uint64_t known, uint64_t matching, uint64_t other) {
+    if (matching != known && known == 1 && other == 1) return matching;  // a row as a column
+    if (matching != known && matching == 1 && other == known) return uint64_t{1};  // a column as a row
+    return other;
+  };
   GivenSizes &sizes = judgement.sizes;
   if (!sizes.of(rowsSize)) {
-    const bool rowGivenAsColumn = sizes.of(columnsSize) == uint64_t{1} && givenRows == 1;
-    sizes.set(rowsSize, rowGivenAsColumn ? givenColumns : givenRows);
+    const std::optional<uint64_t> known = sizes.of(columnsSize);
+    sizes.set(rowsSize, known ? besideKnown(*known, givenColumns, givenRows) : givenRows);
   }
   const uint64_t rows = *sizes.of(rowsSize);
   if (!sizes.of(columnsSize)) {
-    const bool columnGivenAsRow = rows == 1 && givenColumns == 1;
-    sizes.set(columnsSize, columnGivenAsRow ? givenRows : givenColumns);
+    sizes.set(columnsSize, besideKnown(rows, givenRows, givenColumns));
   }
   const uint64_t columns = *sizes.of(columnsSize);
 

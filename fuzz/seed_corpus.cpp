@@ -194,7 +194,8 @@ std::vector<Seed> statefilterSeeds() {
     call.matrix(2, 2, initialCovariance).scalar(0.0);
     seeds.add("InputTooSmall", "paged-c-one-page-short", std::move(call));
   }
-  seeds.add("InputTooSmall", "paged-b-with-one-row-for-two-states", withPagedB({1, 2, 6}));
+  seeds.add("InputTooSmall", "paged-b-with-one-row-for-two-states", withPagedB({1, 3, 6}));
+  seeds.add("ok", "paged-b-of-one-column-given-as-rows", withPagedB({1, 2, 6}));
   {
     CallEncoder call(N, N);
     call.matrix(6, 2, model.Y).cell({2, 1}).matrix(2, 2, transition).matrix(2, 2, transition);

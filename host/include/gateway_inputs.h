@@ -85,14 +85,21 @@ struct InputPlace {
   bool isCellElement() const { return period != wholeInput; }
 };
 
-// The sizes a matrix gives beside a size already known, its number of rows
-// or of columns: its own, unless the known one is 1 and the matrix is the
-// same numbers the other way round.
+// The size a matrix gives beside a size already known, its number of rows
+// or of columns: its own, unless it is a shape of one row or one column
+// given the other way round. With 2 rows known, a 1 x 2 matrix is the column
+// 2 x 1; with 1 row known, a 3 x 1 matrix is the row 1 x 3.
 inline uint64_t givenColumns(uint64_t rows, uint64_t columns, uint64_t knownRows) {
-  return knownRows == 1 && rows != 1 && columns == 1 ? rows : columns;
+  if (rows == knownRows) return columns;
+  if (knownRows == 1 && columns == 1) return rows;
+  if (rows == 1 && columns == knownRows) return 1;
+  return columns;
 }
 inline uint64_t givenRows(uint64_t rows, uint64_t columns, uint64_t knownColumns) {
-  return knownColumns == 1 && columns != 1 && rows == 1 ? columns : rows;
+  if (columns == knownColumns) return rows;
+  if (knownColumns == 1 && rows == 1) return columns;
+  if (columns == 1 && rows == knownColumns) return 1;
+  return rows;
 }
 
 // The input count, then every input present and real (or a cell array where

@@ -91,7 +91,7 @@ std::vector<BadInput> badInputs() {
       {"an A matrix with fewer than m*m values", 1, [](const PeriodicModel &) { return zeros(2, 1); }, tooSmall,
        {}},
       {"a B element with fewer rows than states", 2,
-       [](const PeriodicModel &model) { return cellReplacing(model.B, twos, twos, 0, zeros(1, 2)); }, tooSmall,
+       [](const PeriodicModel &model) { return cellReplacing(model.B, twos, twos, 0, zeros(1, 3)); }, tooSmall,
        {"period t = 0"}},
       {"a C element with fewer columns than states", 3,
        [](const PeriodicModel &model) { return cellReplacing(model.C, model.series, twos, 1, zeros(3, 1)); },

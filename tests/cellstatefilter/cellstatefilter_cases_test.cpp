@@ -186,14 +186,17 @@ TEST(CellStateFilterCases, ShapesCallersMayRelyOn) {
   }
 
   // The same numbers in other forms: observations as rows, measurement
-  // matrices with a trailing dimension of one, x0 as a row.
+  // matrices with a trailing dimension of one, the one series of period 3
+  // as a column, x0 as a row.
   std::vector<orrim::ArrayPtr> inputs = cell_testing::cellFilterInputs(model, InputForms{});
   inputs[0] = cell_testing::periodCell(model.y, std::vector<uint64_t>(6, 1), model.series);
-  orrim::ArrayPtr trailingOne = orrim::createCell({6, 1});
+  orrim::ArrayPtr otherForms = orrim::createCell({6, 1});
   for (uint64_t t = 0; t < 6; ++t) {
-    orrim::setCellElement(trailingOne.get(), t, orrim::createReal({model.series[t], 2, 1}, model.C[t]));
+    const std::vector<uint64_t> dimensions =
+        model.series[t] == 1 ? std::vector<uint64_t>{2, 1} : std::vector<uint64_t>{model.series[t], 2, 1};
+    orrim::setCellElement(otherForms.get(), t, orrim::createReal(dimensions, model.C[t]));
   }
-  inputs[3] = std::move(trailingOne);
+  inputs[3] = std::move(otherForms);
   inputs[5] = orrim::createReal({1, 2}, model.x0);
   EXPECT_TRUE(bitIdentical(expected, cell_testing::run(cell_testing::cellStateFilter(), inputs)));
 

@@ -126,6 +126,12 @@ TEST(StatefilterShapes, BenignFormsGiveTheBitsOfTheExactForms) {
     inputs.D = realArray({1, 3}, {1, 0.25, 2});
     return inputs;
   };
+  // T = 2, n = 3, m = 2, k = h = 1: B and D of one column.
+  const auto oneColumn = [] {
+    return Inputs{realArray({2, 3}, {1, 2, notANumber, 0.5, -1, 3}), realArray({2, 2}, {0.5, 0.1, 0, 0.4}),
+                  realArray({2, 1}, {1, 0.5}), realArray({3, 2}, {1, 0, 1, 0, 1, 1}), realArray({3, 1}, {1, 2, 0.5}),
+                  realArray({2, 1}, {0, 1}), realArray({2, 2}, {1, 0, 0, 1}), scalar(0)};
+  };
   const auto constantA = [&] {
     Inputs inputs = oneState();
     inputs.A = scalar(0.5);
@@ -147,6 +153,11 @@ TEST(StatefilterShapes, BenignFormsGiveTheBitsOfTheExactForms) {
       {"C of one row as a column", model, [](Inputs &in) { in.C = realArray({2, 1}, {1, 0.5}); }},
       {"D of one row as a column", model, [](Inputs &in) { in.D = realArray({2, 1}, {0.75, 0.25}); }},
       {"B of one row as a column", oneState, [](Inputs &in) { in.B = realArray({2, 1}, {1, 0.5}); }},
+      {"B and D of one column as rows", oneColumn,
+       [](Inputs &in) {
+         in.B = realArray({1, 2}, {1, 0.5});
+         in.D = realArray({1, 3}, {1, 2, 0.5});
+       }},
       {"paged D of one row given as columns", oneState,
        [](Inputs &in) { in.D = realArray({3, 1, 2}, {1, 0.25, 2, 1, 0.25, 2}); }},
       {"A with two pages more than periods", model, [&](Inputs &in) { in.A = withExtraPages(in.A.get(), 2); }},

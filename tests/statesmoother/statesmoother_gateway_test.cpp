@@ -147,7 +147,7 @@ TEST(StatesmootherErrors, WrongShapesAreRefusedBeforeAnythingIsTaken) {
   } cases[] = {
       {2, {2, 1}, tooSmall, "at least 4"},
       {2, {2, 2, 2}, tooSmall, "4 pages"},
-      {3, {1, 2}, tooSmall, "m x k = 2 x 2"},
+      {3, {1, 3}, tooSmall, "m x k = 2 x 3"},
       {4, {3, 1}, tooSmall, "at least 6"},
       {4, {3, 2, 3}, tooSmall, "4 pages"},
       {5, {2, 1}, tooSmall, "at least 3"},
