@@ -1,26 +1,29 @@
 // The filter reads every input on trust, period by period, so every shape it
 // relies on is checked here, in one pass over the cell elements, before the
-// output or any working block exists.
+// output or any working block exists. Each period's matrices must have the
+// exact shapes of that period: m x m for A, m rows for B, m columns for C,
+// whose rows are the period's series, as many rows for D and as many
+// observations in Y. One matrix serves every period, so a matrix Y or D
+// holds the series count fixed.
 #include "cell_filter_inputs.h"
 #include "gateway_checks.h"
 #include "gateway_inputs.h"
 
-#include <cctype>
 #include <cinttypes>
-#include <cstdarg>
-#include <cstdio>
 
 namespace {
 
 constexpr const char *prefix = cellstatefilterGateway.errorPrefix;
-constexpr const char *nameOfY = cellstatefilterInputs[0].name;
-constexpr const char *nameOfA = cellstatefilterInputs[1].name;
-constexpr const char *nameOfB = cellstatefilterInputs[2].name;
-constexpr const char *nameOfC = cellstatefilterInputs[3].name;
-constexpr const char *nameOfD = cellstatefilterInputs[4].name;
-constexpr const char *nameOfX0 = cellstatefilterInputs[5].name;
-constexpr const char *nameOfP0 = cellstatefilterInputs[6].name;
-constexpr const char *nameOfTol = cellstatefilterInputs[7].name;
+constexpr const GatewayInput &entryOfY = cellstatefilterInputs[0];
+constexpr const GatewayInput &entryOfA = cellstatefilterInputs[1];
+constexpr const GatewayInput &entryOfB = cellstatefilterInputs[2];
+constexpr const GatewayInput &entryOfC = cellstatefilterInputs[3];
+constexpr const GatewayInput &entryOfD = cellstatefilterInputs[4];
+constexpr const char *nameOfC = entryOfC.name;
+
+// What a matrix in place of a cell array could also have been.
+constexpr const char *orCellOfMatrices = ", or a cell array with a matrix for each period";
+constexpr const char *orCellOfObservations = ", or a cell array with the observations of each period";
 
 PeriodInput inputOf(const OrrimArray *array) {
   PeriodInput input;
@@ -28,9 +31,6 @@ PeriodInput inputOf(const OrrimArray *array) {
   input.form = orrimIsCell(array) ? InputForm::cell : InputForm::constant;
   return input;
 }
-
-// For a name used inside a sentence.
-void lowerFirst(char *text) { text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0]))); }
 
 uint64_t elementsOf(const OrrimArray *array) {
   return orrimIsEmpty(array) ? 0 : orrimRows(array) * orrimColumns(array);
@@ -50,110 +50,105 @@ void requireOnePerPeriod(const PeriodInput &input, const char *name, uint64_t T)
   }
 }
 
-// The matrix that serves period t, with the name an error gives it. Null only
+[[noreturn, gnu::cold, gnu::noinline]] void raiseElementNotReal(InputPlace place, const OrrimArray *element) {
+  requireRealArray(prefix, element, PlaceText(place, false).text);
+  __builtin_unreachable();
+}
+
+// The matrix that serves period t, and where an error puts it. Null only
 // when there is no period and a cell array has no element to start from.
-struct NamedMatrix {
+struct PeriodArray {
   const OrrimArray *array;
-  char name[96];
+  InputPlace place;
 };
 
-NamedMatrix periodMatrix(const PeriodInput &source, const char *inputName, uint64_t t, uint64_t T) {
-  NamedMatrix result{};
+PeriodArray periodArray(const PeriodInput &source, const char *name, uint64_t t, uint64_t T) {
   if (!isCell(source)) {
-    result.array = arrayOf(source);
-    std::snprintf(result.name, sizeof result.name, "%s", inputName);
-    return result;
+    return {arrayOf(source), {name}};
   }
-  char input[32];
-  std::snprintf(input, sizeof input, "%s", inputName);
-  lowerFirst(input);
-  std::snprintf(result.name, sizeof result.name, "The cell of period t = %" PRIu64 " in %s", t, input);
+  const InputPlace place{name, t};
   if (T == 0 && orrimIsEmpty(arrayOf(source))) {
-    return result;
+    return {nullptr, place};
   }
-  result.array = orrimCellElement(arrayOf(source), t);
-  requireRealArray(prefix, result.array, result.name);
-  return result;
+  const OrrimArray *element = orrimCellElement(arrayOf(source), t);
+  if (element == nullptr || orrimIsCell(element)) {
+    raiseElementNotReal(place, element);
+  }
+  return {element, place};
 }
 
-// Requires a*b elements of the matrix; `product` names a*b for an overflow
-// error, the detail says where a and b come from.
-__attribute__((format(printf, 5, 6))) void requireProduct(const NamedMatrix &matrix, uint64_t a, uint64_t b,
-                                                          const char *product, const char *detailFormat, ...) {
-  char subject[sizeof matrix.name];
-  std::snprintf(subject, sizeof subject, "%s", matrix.name);
-  lowerFirst(subject);
-  char what[160];
-  std::snprintf(what, sizeof what, "%s of %s", product, subject);
-  const uint64_t needed = checkedProduct(prefix, a, b, what);
-  char detail[160];
-  va_list arguments;
-  va_start(arguments, detailFormat);
-  std::vsnprintf(detail, sizeof detail, detailFormat, arguments);
-  va_end(arguments);
-  requireElements(prefix, matrix.array, matrix.name, needed, detail);
+// Period t's matrix of a coefficient against its entry's shape, giving the
+// sizes it names first; with no element to start from, the next input that
+// names them gives them (0 when none does).
+void requireCoefficient(const PeriodInput &input, const GatewayInput &entry, uint64_t t, uint64_t T,
+                        KnownSizes &sizes) {
+  const PeriodArray matrix = periodArray(input, entry.name, t, T);
+  if (matrix.array == nullptr) {
+    return;
+  }
+  requireMatrixShape(prefix, matrix.place, matrix.array, entry.rows, entry.columns, false, sizes,
+                     isCell(input) ? nullptr : orCellOfMatrices);
 }
 
-// Checks what period t reads (t = 0 also stands for the start-up, which
-// reads period 0's matrices even when there is no period) and returns its
-// series count.
-uint64_t checkPeriod(const CellFilterInputs &inputs, const CellFilterSizes &sizes, uint64_t t) {
-  const uint64_t m = sizes.m;
-  const bool first = t == 0;
-  if (first || isCell(inputs.A)) {
-    const NamedMatrix A = periodMatrix(inputs.A, nameOfA, t, sizes.T);
-    if (A.array != nullptr) {
-      requireProduct(A, m, m, "m*m", "m*m with m = %" PRIu64, m);
+// One matrix Y or D, fitted to the series of period 0, in a later period
+// with another series count.
+[[noreturn, gnu::cold, gnu::noinline]] void raiseOneMatrixForChangingSeries(const GatewayInput &entry,
+                                                                            const OrrimArray *array, bool tooFew,
+                                                                            uint64_t firstSeries, uint64_t t,
+                                                                            uint64_t n, const char *mustBe) {
+  raiseGatewayError(prefix, tooFew ? "InputTooSmall" : "InputShape",
+                    "%s is one matrix of %s, for the %" PRIu64 " series of period t = 0; period t = %" PRIu64
+                    " has %" PRIu64 " series (the rows of %s), so it must be a cell array %s.",
+                    entry.name, DimensionsText(array).text, firstSeries, t, n, PlaceText({nameOfC}, true).text,
+                    mustBe);
+}
+
+// Checks what period t reads, after period 0's coefficients (which also
+// serve the start-up, even when there is no period), and returns its series
+// count. `sizes` holds m and T, and the n, k and h of the period before.
+uint64_t checkPeriod(const CellFilterInputs &inputs, const CellFilterSizes &first, KnownSizes &sizes, uint64_t t) {
+  const uint64_t T = first.T;
+  if (t > 0) {
+    if (isCell(inputs.A)) {
+      requireCoefficient(inputs.A, entryOfA, t, T, sizes);
+    }
+    if (isCell(inputs.B)) {
+      sizes.forget(ModelSize::k);
+      requireCoefficient(inputs.B, entryOfB, t, T, sizes);
+    }
+    if (isCell(inputs.C)) {
+      sizes.forget(ModelSize::n);
+      requireCoefficient(inputs.C, entryOfC, t, T, sizes);
+    }
+    const uint64_t n = sizes[ModelSize::n];
+    if (isCell(inputs.D)) {
+      sizes.forget(ModelSize::h);
+      requireCoefficient(inputs.D, entryOfD, t, T, sizes);
+    } else if (n != first.firstSeries) {
+      // One D matrix gives the noise variances once, for the series of
+      // period 0, which another count would not read right.
+      const OrrimArray *D = arrayOf(inputs.D);
+      uint64_t needed = 0;
+      const bool tooFew = __builtin_mul_overflow(n, first.firstInnovations, &needed) || elementsOf(D) < needed;
+      raiseOneMatrixForChangingSeries(entryOfD, D, tooFew, first.firstSeries, t, n, "with a matrix for each period");
+    }
+    if (!isCell(inputs.Y) && n != first.firstSeries) {
+      const OrrimArray *Y = arrayOf(inputs.Y);
+      raiseOneMatrixForChangingSeries(entryOfY, Y, orrimColumns(Y) < n, first.firstSeries, t, n,
+                                      "with the observations of each period");
     }
   }
-  if (first || isCell(inputs.B)) {
-    const NamedMatrix B = periodMatrix(inputs.B, nameOfB, t, sizes.T);
-    if (B.array != nullptr) {
-      const uint64_t k = orrimColumns(B.array);
-      requireProduct(B, m, k, "m*k", "m*k with m = %" PRIu64 " and k = %" PRIu64 ", its columns", m, k);
+  if (t < T) {
+    if (isCell(inputs.Y)) {
+      // The period's observations, as a column or a row.
+      const PeriodArray Y = periodArray(inputs.Y, entryOfY.name, t, T);
+      requireMatrixShape(prefix, Y.place, Y.array, ModelSize::n, ModelSize::one, false, sizes);
+    } else if (t == 0) {
+      requireMatrixShape(prefix, {entryOfY.name}, arrayOf(inputs.Y), ModelSize::T, ModelSize::n, false, sizes,
+                         orCellOfObservations);
     }
   }
-  uint64_t n = sizes.firstSeries;
-  if (first || isCell(inputs.C)) {
-    const NamedMatrix C = periodMatrix(inputs.C, nameOfC, t, sizes.T);
-    if (C.array != nullptr) {
-      n = orrimRows(C.array);
-      requireProduct(C, n, m, "n*m", "n*m with n = %" PRIu64 ", its rows, and m = %" PRIu64, n, m);
-    }
-  }
-  if (first || isCell(inputs.D)) {
-    const NamedMatrix D = periodMatrix(inputs.D, nameOfD, t, sizes.T);
-    if (D.array != nullptr) {
-      const uint64_t h = orrimColumns(D.array);
-      requireProduct(D, n, h, "n*h",
-                     "n*h with n = %" PRIu64 ", the series of period t = %" PRIu64 ", and h = %" PRIu64 ", its columns",
-                     n, t, h);
-    }
-  } else if (n > sizes.firstSeries) {
-    // One D matrix is turned into noise variances once, for the series of
-    // period 0; a later period with more series would read variances that
-    // were never formed.
-    raiseGatewayError(prefix, "InputTooSmall",
-                      "%s is one matrix, which gives the noise of the %" PRIu64
-                      " series of period t = 0; period t = %" PRIu64 " has %" PRIu64
-                      " series, so D must be a cell array with a matrix for each period.",
-                      nameOfD, sizes.firstSeries, t, n);
-  }
-  if (t >= sizes.T) {
-    return n;
-  }
-  if (isCell(inputs.Y)) {
-    const NamedMatrix Y = periodMatrix(inputs.Y, nameOfY, t, sizes.T);
-    char detail[96];
-    std::snprintf(detail, sizeof detail, "the %" PRIu64 " series of period t = %" PRIu64, n, t);
-    requireElements(prefix, Y.array, Y.name, n, detail);
-  } else if (orrimColumns(arrayOf(inputs.Y)) < n) {
-    raiseGatewayError(prefix, "InputTooSmall",
-                      "%s has %" PRIu64 " columns; period t = %" PRIu64 " has %" PRIu64
-                      " series (the rows of input 4 (C)), so it must have at least %" PRIu64 ".",
-                      nameOfY, orrimColumns(arrayOf(inputs.Y)), t, n, n);
-  }
-  return n;
+  return sizes[ModelSize::n];
 }
 
 }  // namespace
@@ -175,29 +170,26 @@ CellFilterInputs readCellFilterInputs(int32_t inputCount, const OrrimArray *cons
 CellFilterSizes checkCellFilterInputs(const CellFilterInputs &inputs) {
   CellFilterSizes sizes{};
   sizes.T = orrimRows(arrayOf(inputs.Y));
-  requireOnePerPeriod(inputs.Y, nameOfY, sizes.T);
-  requireOnePerPeriod(inputs.A, nameOfA, sizes.T);
-  requireOnePerPeriod(inputs.B, nameOfB, sizes.T);
-  requireOnePerPeriod(inputs.C, nameOfC, sizes.T);
-  requireOnePerPeriod(inputs.D, nameOfD, sizes.T);
+  requireOnePerPeriod(inputs.Y, entryOfY.name, sizes.T);
+  requireOnePerPeriod(inputs.A, entryOfA.name, sizes.T);
+  requireOnePerPeriod(inputs.B, entryOfB.name, sizes.T);
+  requireOnePerPeriod(inputs.C, entryOfC.name, sizes.T);
+  requireOnePerPeriod(inputs.D, entryOfD.name, sizes.T);
 
-  const NamedMatrix A = periodMatrix(inputs.A, nameOfA, 0, sizes.T);
-  const NamedMatrix B = periodMatrix(inputs.B, nameOfB, 0, sizes.T);
-  const NamedMatrix C = periodMatrix(inputs.C, nameOfC, 0, sizes.T);
-  const NamedMatrix D = periodMatrix(inputs.D, nameOfD, 0, sizes.T);
-  sizes.m = A.array != nullptr ? orrimRows(A.array) : 0;
-  sizes.firstDisturbances = B.array != nullptr ? orrimColumns(B.array) : 0;
-  sizes.firstSeries = C.array != nullptr ? orrimRows(C.array) : 0;
-  sizes.firstInnovations = D.array != nullptr ? orrimColumns(D.array) : 0;
-
-  const uint64_t m = sizes.m;
-  const uint64_t mm = checkedProduct(prefix, m, m, "m*m of input 2 (A)");
-  char detail[96];
-  std::snprintf(detail, sizeof detail, "m = %" PRIu64 ", the rows of input 2 (A)", m);
-  requireElements(prefix, inputs.x0, nameOfX0, m, detail);
-  std::snprintf(detail, sizeof detail, "m*m with m = %" PRIu64, m);
-  requireElements(prefix, inputs.P0, nameOfP0, mm, detail);
-  requireElements(prefix, inputs.tol, nameOfTol, 1, "one value");
+  // Period 0 gives m, and the first k, n and h.
+  KnownSizes known;
+  known.give(ModelSize::T, sizes.T);
+  requireCoefficient(inputs.A, entryOfA, 0, sizes.T, known);
+  requireCoefficient(inputs.B, entryOfB, 0, sizes.T, known);
+  requireCoefficient(inputs.C, entryOfC, 0, sizes.T, known);
+  requireCoefficient(inputs.D, entryOfD, 0, sizes.T, known);
+  requireGatewayInput(cellstatefilterGateway, 5, inputs.x0, known);
+  requireGatewayInput(cellstatefilterGateway, 6, inputs.P0, known);
+  requireGatewayInput(cellstatefilterGateway, 7, inputs.tol, known);
+  sizes.m = known[ModelSize::m];
+  sizes.firstDisturbances = known[ModelSize::k];
+  sizes.firstSeries = known[ModelSize::n];
+  sizes.firstInnovations = known[ModelSize::h];
 
   sizes.mostSeries = sizes.firstSeries;
   // Without a cell array every period reads what period 0 reads, so period 0
@@ -206,13 +198,14 @@ CellFilterSizes checkCellFilterInputs(const CellFilterInputs &inputs) {
   const bool anyCell = isCell(inputs.Y) || isCell(inputs.A) || isCell(inputs.B) || isCell(inputs.C) || isCell(inputs.D);
   const uint64_t periodsRead = (sizes.T == 0 || !anyCell) ? 1 : sizes.T;
   for (uint64_t t = 0; t < periodsRead; ++t) {
-    const uint64_t n = checkPeriod(inputs, sizes, t);
+    const uint64_t n = checkPeriod(inputs, sizes, known, t);
     sizes.mostSeries = n > sizes.mostSeries ? n : sizes.mostSeries;
   }
 
   // The largest the series buffers can grow to; never less than one row.
+  const uint64_t m = sizes.m;
   const uint64_t seriesRoom = sizes.mostSeries > 0 ? sizes.mostSeries : 1;
-  checkedBytes(prefix, mm, "m*m doubles");
+  checkedBytes(prefix, checkedProduct(prefix, m, m, "m*m"), "m*m doubles");
   checkedBytes(prefix, checkedProduct(prefix, seriesRoom, m, "n*m"), "n*m doubles");
   checkedBytes(prefix, seriesRoom, "n doubles");
   return sizes;

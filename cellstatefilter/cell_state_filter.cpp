@@ -9,24 +9,13 @@ double *grownTo(double *block, uint64_t doubles) {
 }
 
 // Every grown element is written by the period that needs it before it is
-// read, so only the room matters here.
-void growSeriesBuffers(CellFilterWorkspace &workspace, uint64_t seriesCount, bool matrixY) {
+// read, so only the room matters here. A matrix Y holds the series count of
+// period 0 in every period (the checks see to it), so its row never grows.
+void growSeriesBuffers(CellFilterWorkspace &workspace, uint64_t seriesCount) {
   PreparedModel &period = workspace.model.period;
   period.measurementRows = grownTo(period.measurementRows, seriesCount * workspace.model.m);
   period.observationNoiseVar = grownTo(period.observationNoiseVar, seriesCount);
-  if (matrixY) {
-    workspace.observationRow = grownTo(workspace.observationRow, seriesCount);
-  }
   workspace.seriesCapacity = seriesCount;
-}
-
-// A coefficient's matrix of period t, a cell array's element with its own shape.
-PeriodMatrix matrixOfPeriod(const PeriodInput &input, uint64_t t) {
-  if (!isCell(input)) {
-    return pageOfPeriod(input, t);
-  }
-  const OrrimArray *element = orrimCellElement(arrayOf(input), t);
-  return {orrimRealData(element), orrimRows(element), orrimColumns(element)};
 }
 
 // One matrix for every period, of the sizes of period 0.
@@ -68,8 +57,26 @@ void runCellStateFilter(CellFilterWorkspace &workspace, const CellFilterInputs &
   const double *matrixY = isCell(inputs.Y) ? nullptr : orrimRealData(arrayOf(inputs.Y));
   const auto makeRoomForSeries = [&](uint64_t n) {
     if (n > workspace.seriesCapacity) {
-      growSeriesBuffers(workspace, n, matrixY != nullptr);
+      growSeriesBuffers(workspace, n);
     }
+  };
+  // A coefficient's matrix of period t; a cell array's element in the shape
+  // its checks read it in: beside m rows for A and B, m columns for C and
+  // the period's series as the rows of D, a shape of one row or one column
+  // may have come the other way round.
+  const auto matrixOfPeriod = [&model](const PeriodInput &input, uint64_t t) -> PeriodMatrix {
+    if (!isCell(input)) {
+      return pageOfPeriod(input, t);
+    }
+    const OrrimArray *element = orrimCellElement(arrayOf(input), t);
+    const double *data = orrimRealData(element);
+    const uint64_t rows = orrimRows(element);
+    const uint64_t columns = orrimColumns(element);
+    if (&input == &model.C) {
+      return {data, givenRows(rows, columns, model.m), model.m};
+    }
+    const uint64_t knownRows = &input == &model.D ? model.n : model.m;
+    return {data, knownRows, givenColumns(rows, columns, knownRows)};
   };
   prepareCoefficients(model, 0, filteringForms, true, matrixOfPeriod, makeRoomForSeries);
   initialiseState(workspace.state, orrimRealData(inputs.x0), orrimRealData(inputs.P0), model.m);
@@ -83,9 +90,7 @@ void runCellStateFilter(CellFilterWorkspace &workspace, const CellFilterInputs &
     if (changes) {
       prepareCoefficients(model, t, filteringForms, false, matrixOfPeriod, makeRoomForSeries);
     }
-    // Row t of a matrix Y is copied only once the period's series count is
-    // known: copied with the count of the period before, a period with more
-    // series would read values another period left in the row.
+    // Row t of a matrix Y, one value per series.
     const double *observations = workspace.observationRow;
     if (matrixY != nullptr) {
       for (uint64_t j = 0; j < model.n; ++j) {

@@ -12,9 +12,9 @@
 #include <cstddef>
 #include <cstdint>
 
-// The series buffers (measurementRows, observationNoiseVar and
-// observationRow) have room for seriesCapacity series and grow with
-// orrimRealloc when a period has more.
+// The series buffers (measurementRows and observationNoiseVar) have room for
+// seriesCapacity series and grow with orrimRealloc when a period has more;
+// observationRow holds the series of every period of a matrix Y.
 struct CellFilterWorkspace {
   StateSpaceModel model;
   double *observationRow;  // row t of a matrix Y

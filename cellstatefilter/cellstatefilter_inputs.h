@@ -10,14 +10,14 @@
 #include <iterator>
 
 inline constexpr GatewayInput cellstatefilterInputs[] = {
-    {"Input 1 (Y)", InputRule::matrixOrCell, ModelSize::T, ModelSize::n, false},
-    {"Input 2 (A)", InputRule::matrixOrCell, ModelSize::m, ModelSize::m, false},
-    {"Input 3 (B)", InputRule::matrixOrCell, ModelSize::m, ModelSize::k, false},
-    {"Input 4 (C)", InputRule::matrixOrCell, ModelSize::n, ModelSize::m, false},
-    {"Input 5 (D)", InputRule::matrixOrCell, ModelSize::n, ModelSize::h, false},
-    {"Input 6 (x0)", InputRule::matrix, ModelSize::m, ModelSize::one, false},
-    {"Input 7 (P0)", InputRule::matrix, ModelSize::m, ModelSize::m, false},
-    {"Input 8 (tol)", InputRule::oneValue, ModelSize::one, ModelSize::one, false},
+    {"Input 1 (Y)", InputRule::matrixOrCell, ModelSize::T, ModelSize::n},
+    {"Input 2 (A)", InputRule::matrixOrCell, ModelSize::m, ModelSize::m},
+    {"Input 3 (B)", InputRule::matrixOrCell, ModelSize::m, ModelSize::k},
+    {"Input 4 (C)", InputRule::matrixOrCell, ModelSize::n, ModelSize::m},
+    {"Input 5 (D)", InputRule::matrixOrCell, ModelSize::n, ModelSize::h},
+    {"Input 6 (x0)", InputRule::matrix, ModelSize::m, ModelSize::one},
+    {"Input 7 (P0)", InputRule::matrix, ModelSize::m, ModelSize::m},
+    {"Input 8 (tol)", InputRule::oneValue, ModelSize::one, ModelSize::one},
 };
 static_assert(std::size(cellstatefilterInputs) <= maxGatewayInputs);
 

@@ -15,36 +15,12 @@
 namespace fuzzing {
 namespace {
 
-uint64_t rowsOf(const OrrimArray *array) { return array != nullptr ? orrimRows(array) : ~uint64_t{0}; }
+// The filters: the log-likelihood of each period, then the filtered states
+// after each period, T x m and m x m x T.
+std::vector<std::vector<uint64_t>> filterOutputs(uint64_t T, uint64_t m) { return {{T, 1}, {T, m}, {m, m, T}}; }
 
-std::vector<uint64_t> periodsByOne(const std::vector<const OrrimArray *> &inputs) {
-  return {rowsOf(inputs.at(0)), 1};
-}
-
-// T from the rows of Y, m from the rows of A.
-std::vector<uint64_t> periodsByStates(const std::vector<const OrrimArray *> &inputs) {
-  return {rowsOf(inputs.at(0)), rowsOf(inputs.at(1))};
-}
-
-// The filters' states after each period: T x m and m x m x T, m from the
-// rows of A, or of its first element when A is a cell array (none when that
-// is empty: with no period, an empty cell array serves).
-std::vector<std::vector<uint64_t>> filteredStates(const std::vector<const OrrimArray *> &inputs,
-                                                  const OrrimArray *first) {
-  const uint64_t T = orrimRows(first);
-  const OrrimArray *A = inputs.at(1);
-  const OrrimArray *firstA = orrimIsCell(A) ? orrimCellElement(A, 0) : A;
-  const uint64_t m = firstA != nullptr ? orrimRows(firstA) : 0;
-  return {{T, m}, {m, m, T}};
-}
-
-// The smoothed covariances: m x m x T, from the T x m means.
-std::vector<std::vector<uint64_t>> smoothedCovariances(const std::vector<const OrrimArray *> & /*inputs*/,
-                                                       const OrrimArray *first) {
-  const uint64_t T = orrimRows(first);
-  const uint64_t m = orrimColumns(first);
-  return {{m, m, T}};
-}
+// The smoother: the smoothed means, then their covariances.
+std::vector<std::vector<uint64_t>> smootherOutputs(uint64_t T, uint64_t m) { return {{T, m}, {m, m, T}}; }
 
 const orrim::Module &loaded(const std::string &path);
 
@@ -69,7 +45,7 @@ bool sameBits(const OrrimArray *a, const OrrimArray *b) {
 std::string agreesWithStatefilter(const std::vector<const OrrimArray *> &inputs, const OrrimArray *output) {
   for (size_t position = 0; position < inputs.size(); ++position) {
     if (inputs[position] == nullptr || orrimIsCell(inputs[position]) ||
-        (position >= 1 && position <= 4 && orrimDimensionCount(inputs[position]) == 3)) {
+        (position >= 1 && position <= 4 && countedDimensions(inputs[position]).size() == 3)) {
       return "";
     }
   }
@@ -130,56 +106,46 @@ std::string dimensionsText(const std::vector<uint64_t> &dimensions) {
   return text.str();
 }
 
-// The m x m P0 of a call whose inputs hold it, m from the rows of A (or of
-// its first element, a cell A), and whether it breaks the rules of a
-// diffuse start: -inf anywhere, +inf off the diagonal, or +inf on it beside
-// a non-zero (or NaN) element of its row or column.
-bool breaksTheDiffuseStart(const GatewayContract &contract, const std::vector<const OrrimArray *> &inputs) {
-  size_t position = 0;
-  while (position < contract.gateway.inputs.size() &&
-         std::strstr(contract.gateway.inputs[position].name, "(P0)") == nullptr) {
-    ++position;
+std::string faultsText(const std::set<std::string> &faults) {
+  std::string text;
+  for (const std::string &fault : faults) {
+    text += (text.empty() ? "" : " or ") + fault;
   }
-  const OrrimArray *A = inputs.at(1);
-  const OrrimArray *firstA = orrimIsCell(A) ? orrimCellElement(A, 0) : A;
-  const uint64_t m = firstA != nullptr ? orrimRows(firstA) : 0;
-  const double *P0 = m > 0 ? orrimRealData(inputs.at(position)) : nullptr;
-  const double infinity = std::numeric_limits<double>::infinity();
-  for (uint64_t j = 0; j < m; ++j) {
-    for (uint64_t i = 0; i < m; ++i) {
-      const double value = P0[i + j * m];
-      const bool diffuseBeside = P0[i + i * m] == infinity || P0[j + j * m] == infinity;
-      if (value == -infinity || (i != j && (value == infinity || (diffuseBeside && value != 0.0)))) {
-        return true;
-      }
-    }
-  }
-  return false;
+  return text;
 }
 
 // The first promise the call broke, or empty.
 std::string violationOf(const GatewayContract &contract, const DecodedCall &call,
                         const std::vector<const OrrimArray *> &handles, const orrim::CallResult &result,
                         const orrim::Counters &before, const orrim::Counters &after) {
-  const int32_t inputCount = static_cast<int32_t>(handles.size());
-  const bool wrongCount = inputCount != inputCountOf(contract);
+  const RuleVerdict verdict = contract.judge(contract.gateway, handles);
+  const bool refused = !verdict.faults.empty();
   const std::string prefix = contract.gateway.errorPrefix;
   if (after.blocksLive != before.blocksLive || after.bytesLive != before.bytesLive) {
     return "blocks left allocated after the call";
   }
   if (result.failed) {
     const std::string &id = result.identifier;
-    const bool moduleError = id == prefix + "NotEnoughInputs" || id == prefix + "InputTooSmall" ||
-                             id == prefix + "InputNotReal" || id == prefix + "TooLarge" ||
-                             id == prefix + "InvalidDiffuseStart";
+    const std::string suffix = id.rfind(prefix, 0) == 0 ? id.substr(prefix.size()) : "";
+    const bool inputError = suffix == "NotEnoughInputs" || suffix == "InputNotReal" || suffix == "InputTooSmall" ||
+                            suffix == "InputShape" || suffix == "InvalidDiffuseStart";
+    const bool moduleError = inputError || suffix == "TooLarge";
     const bool hostError = id == "orrim:OutOfMemory" || id == "orrim:TooLarge";
     if (!moduleError && !hostError) {
       return "an identifier the module does not document: " + id;
     }
-    if (wrongCount != (id == prefix + "NotEnoughInputs")) {
-      return wrongCount ? "a wrong input count gave " + id : "the right input count gave " + id;
+    if (!refused && inputError) {
+      return "a call the input rules accept was refused with " + id;
     }
-    if (wrongCount && result.message != contract.gateway.countMessage) {
+    if (refused && moduleError && verdict.faults.count(suffix) == 0) {
+      return "the input rules find " + faultsText(verdict.faults) + ", and the call ended with " + id;
+    }
+    // The host's own bookkeeping may run out before the module runs; nothing
+    // else may come before the checks.
+    if (refused && hostError && !(id == "orrim:OutOfMemory" && call.memoryLimit != 0)) {
+      return "a call the input rules refuse (" + faultsText(verdict.faults) + ") ended with " + id;
+    }
+    if (suffix == "NotEnoughInputs" && result.message != contract.gateway.countMessage) {
       return "the input count error has the message \"" + result.message + "\"";
     }
     if (result.message.empty() || result.message.find('\n') != std::string::npos) {
@@ -188,9 +154,6 @@ std::string violationOf(const GatewayContract &contract, const DecodedCall &call
     if (!result.outputs.empty()) {
       return "a failed call handed back outputs";
     }
-    if (id == prefix + "InvalidDiffuseStart" && !breaksTheDiffuseStart(contract, handles)) {
-      return "a P0 that keeps the rules of a diffuse start refused with " + id;
-    }
     // The module's own errors come from its checks, which run before it
     // creates or allocates anything.
     if (moduleError && (after.allocations != before.allocations || after.blocksReclaimed != before.blocksReclaimed)) {
@@ -198,36 +161,29 @@ std::string violationOf(const GatewayContract &contract, const DecodedCall &call
     }
     return "";
   }
-  if (wrongCount) {
-    return "a call with " + std::to_string(inputCount) + " inputs succeeded";
+  if (refused) {
+    return "a call the input rules refuse (" + faultsText(verdict.faults) + ") succeeded";
   }
   const size_t slots = static_cast<size_t>(call.outputCount == 0 ? 1 : call.outputCount);
   if (result.outputs.size() != slots || result.outputs[0] == nullptr) {
     return "no output in the first slot";
   }
-  const OrrimArray *output = result.outputs[0].get();
   // Slots past those the module fills stay empty.
-  const std::vector<std::vector<uint64_t>> more = contract.moreOutputDimensions(handles, output);
-  uint64_t filled = 1;
-  for (size_t slot = 1; slot < slots; ++slot) {
-    const OrrimArray *extra = result.outputs[slot].get();
-    if (slot > more.size()) {
-      if (extra != nullptr) return "an output in slot " + std::to_string(slot);
+  const std::vector<std::vector<uint64_t>> expected = contract.outputDimensions(verdict.T, verdict.m);
+  uint64_t filled = 0;
+  for (size_t slot = 0; slot < slots; ++slot) {
+    const OrrimArray *output = result.outputs[slot].get();
+    if (slot >= expected.size()) {
+      if (output != nullptr) return "an output in slot " + std::to_string(slot);
       continue;
     }
-    if (extra == nullptr) return "no output in slot " + std::to_string(slot);
-    if (orrim::dimensions(extra) != more[slot - 1]) {
-      return "an output in slot " + std::to_string(slot) + " of " + dimensionsText(orrim::dimensions(extra)) +
-             ", not " + dimensionsText(more[slot - 1]);
+    if (output == nullptr) return "no output in slot " + std::to_string(slot);
+    if (orrimIsCell(output)) return "the output in slot " + std::to_string(slot) + " is a cell array";
+    if (orrim::dimensions(output) != expected[slot]) {
+      return "an output in slot " + std::to_string(slot) + " of " + dimensionsText(orrim::dimensions(output)) +
+             ", not " + dimensionsText(expected[slot]);
     }
     ++filled;
-  }
-  if (orrimIsCell(output)) {
-    return "the output is a cell array";
-  }
-  const std::vector<uint64_t> expected = contract.outputDimensions(handles);
-  if (orrim::dimensions(output) != expected) {
-    return "an output of " + dimensionsText(orrim::dimensions(output)) + ", not " + dimensionsText(expected);
   }
   if (after.blocksReclaimed != before.blocksReclaimed) {
     return "the host had to reclaim blocks the module did not free";
@@ -235,29 +191,26 @@ std::string violationOf(const GatewayContract &contract, const DecodedCall &call
   if (after.arraysLive != before.arraysLive + filled) {
     return "arrays other than the outputs left after the call";
   }
-  if (breaksTheDiffuseStart(contract, handles)) {
-    return "a P0 that breaks the rules of a diffuse start accepted";
-  }
-  return contract.crossCheck != nullptr ? contract.crossCheck(handles, output) : "";
+  return contract.crossCheck != nullptr ? contract.crossCheck(handles, result.outputs[0].get()) : "";
 }
 
 }  // namespace
 
 const GatewayContract &statefilterContract() {
-  static const GatewayContract contract{"statefilter", STATEFILTER_MODULE, statefilterGateway, periodsByOne, nullptr,
-                                        filteredStates};
+  static const GatewayContract contract{"statefilter", STATEFILTER_MODULE, statefilterGateway, judgeTableCall,
+                                        filterOutputs, nullptr};
   return contract;
 }
 
 const GatewayContract &cellstatefilterContract() {
-  static const GatewayContract contract{"cellstatefilter", CELLSTATEFILTER_MODULE, cellstatefilterGateway, periodsByOne,
-                                        agreesWithStatefilter, filteredStates};
+  static const GatewayContract contract{"cellstatefilter", CELLSTATEFILTER_MODULE, cellstatefilterGateway,
+                                        judgeCellFilterCall, filterOutputs, agreesWithStatefilter};
   return contract;
 }
 
 const GatewayContract &statesmootherContract() {
-  static const GatewayContract contract{"statesmoother", STATESMOOTHER_MODULE, statesmootherGateway, periodsByStates,
-                                        nullptr, smoothedCovariances};
+  static const GatewayContract contract{"statesmoother", STATESMOOTHER_MODULE, statesmootherGateway, judgeTableCall,
+                                        smootherOutputs, nullptr};
   return contract;
 }
 

@@ -1,10 +1,12 @@
 // What every call of a module's gateway must keep, whatever its inputs: an
-// output of the module's shape or one of its documented errors, inputs left
-// as they were, and nothing left behind in the host.
+// output of the module's shape when its input rules accept the call, one of
+// the errors of its faults when they refuse it, inputs left as they were,
+// and nothing left behind in the host.
 #pragma once
 
 #include "fuzz_input.h"
 #include "gateway_inputs.h"
+#include "input_rules.h"
 #include "orrim_host.hpp"
 
 #include <cstdint>
@@ -19,17 +21,16 @@ struct GatewayContract {
   // The module's own table: its inputs, its error prefix and the message of
   // a wrong input count.
   const GatewayDescription &gateway;
-  // The dimensions of the output of a call that succeeds, from the sizes the
-  // module reads (the inputs are all present then).
-  std::vector<uint64_t> (*outputDimensions)(const std::vector<const OrrimArray *> &inputs);
+  // What the module's input rules say of a call: its faults, and the sizes T
+  // and m its inputs give.
+  RuleVerdict (*judge)(const GatewayDescription &gateway, const std::vector<const OrrimArray *> &inputs);
+  // The dimensions of the outputs of a call that succeeds, slot by slot, from
+  // T and m: the first, then those a caller asking for more gets (the
+  // filtered states and covariances, or the smoothed covariances).
+  std::vector<std::vector<uint64_t>> (*outputDimensions)(uint64_t T, uint64_t m);
   // For a call that succeeded: what else its output must agree with; empty
   // when it does. May be null.
   std::string (*crossCheck)(const std::vector<const OrrimArray *> &inputs, const OrrimArray *output);
-  // The outputs after the first that a call asking for them gets: the
-  // filtered states and covariances, or the smoothed covariances. Given the
-  // inputs and the first output, the dimensions of slot 1, 2, ...
-  std::vector<std::vector<uint64_t>> (*moreOutputDimensions)(const std::vector<const OrrimArray *> &inputs,
-                                                             const OrrimArray *first);
 };
 
 inline int32_t inputCountOf(const GatewayContract &contract) {

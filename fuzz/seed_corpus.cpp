@@ -133,8 +133,37 @@ std::vector<Seed> statefilterSeeds() {
     CallEncoder call(N, N);
     call.matrix(6, 2, model.Y).real({2, 2, 1, 1}, transition);
     call.matrix(2, 2, loading).matrix(2, 2, measurement).matrix(2, 2, innovation);
-    call.real({4}, {0.5, -0.5, 9.0, 9.0}).matrix(2, 2, initialCovariance).scalar(0.0);
-    seeds.add("ok", "four-dimensional-a-and-long-x0", std::move(call));
+    call.matrix(1, 2, initialState).matrix(2, 2, initialCovariance).real({1, 1, 1}, {0.0});
+    seeds.add("ok", "four-dimensional-a-row-x0-and-three-dimensional-tol", std::move(call));
+  }
+  // The two-series model with a paged B of these dimensions, every value 0.5.
+  const auto withPagedB = [&](const std::vector<uint64_t> &dimensions) {
+    CallEncoder call(N, N);
+    call.matrix(6, 2, model.Y).matrix(2, 2, transition);
+    call.real(dimensions, std::vector<double>(dimensions[0] * dimensions[1] * dimensions[2], 0.5));
+    call.matrix(2, 2, measurement).matrix(2, 2, innovation).matrix(2, 1, initialState);
+    call.matrix(2, 2, initialCovariance).scalar(0.0);
+    return call;
+  };
+  seeds.add("ok", "paged-b-with-pages-past-the-periods", withPagedB({2, 1, 8}));
+  {
+    CallEncoder call(N, N);
+    call.matrix(6, 2, model.Y).matrix(2, 2, transition).matrix(2, 2, loading).matrix(2, 2, measurement);
+    call.matrix(2, 2, innovation).real({4}, {0.5, -0.5, 9.0, 9.0}).matrix(2, 2, initialCovariance).scalar(0.0);
+    seeds.add("InputShape", "long-x0", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(6, 2, model.Y).matrix(2, 2, transition).matrix(2, 2, loading).matrix(1, 4, measurement);
+    call.matrix(2, 2, innovation).matrix(2, 1, initialState).matrix(2, 2, initialCovariance).scalar(0.0);
+    seeds.add("InputShape", "c-of-one-row", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.real({6, 1, 2}, model.Y);
+    constantCoefficients(call);
+    call.matrix(2, 1, {0.0, 1.0});
+    seeds.add("InputShape", "three-dimensional-y-and-two-tols", std::move(call));
   }
   {
     CallEncoder call(N, N);
@@ -176,13 +205,8 @@ std::vector<Seed> statefilterSeeds() {
     call.matrix(2, 2, initialCovariance).scalar(0.0);
     seeds.add("InputTooSmall", "paged-c-one-page-short", std::move(call));
   }
-  {
-    CallEncoder call(N, N);
-    call.matrix(6, 2, model.Y).matrix(2, 2, transition).real({1, 2, 6}, std::vector<double>(12, 0.5));
-    call.matrix(2, 2, measurement).matrix(2, 2, innovation).matrix(2, 1, initialState);
-    call.matrix(2, 2, initialCovariance).scalar(0.0);
-    seeds.add("InputTooSmall", "paged-b-with-one-row-for-two-states", std::move(call));
-  }
+  seeds.add("InputTooSmall", "paged-b-with-one-row-for-two-states", withPagedB({1, 3, 6}));
+  seeds.add("ok", "paged-b-of-one-column-given-as-rows", withPagedB({1, 2, 6}));
   {
     CallEncoder call(N, N);
     call.matrix(6, 2, model.Y).cell({2, 1}).matrix(2, 2, transition).matrix(2, 2, transition);
@@ -312,10 +336,36 @@ std::vector<Seed> cellstatefilterSeeds() {
   }
   {
     CallEncoder call(N, N);
-    call.matrix(2, 2, {1.0, 2.0, 1.0, 2.0}).scalar(0.9).scalar(0.5);
+    call.matrix(2, 1, {1.0, 2.0}).scalar(0.9).scalar(0.5);
     call.cell({2, 1}).matrix(1, 1, {1.0}).matrix(2, 1, {1.0, 1.0});
     call.scalar(1.0).scalar(0.0).scalar(1.0).scalar(0.0);
     seeds.add("InputTooSmall", "one-d-matrix-for-more-series", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(2, 2, {1.0, 2.0, 1.0, 2.0}).scalar(0.9).scalar(0.5);
+    call.cell({2, 1}).matrix(1, 1, {1.0}).matrix(2, 1, {1.0, 1.0});
+    call.cell({2, 1}).matrix(1, 1, {1.0}).matrix(2, 1, {1.0, 1.0}).scalar(0.0).scalar(1.0).scalar(0.0);
+    seeds.add("InputShape", "matrix-y-wider-than-the-first-period", std::move(call));
+  }
+  {
+    // Two states: each period's C given as m x n.
+    CallEncoder call(N, N);
+    call.cell({2, 1}).real({3}, {1.0, 0.5, 2.0}).real({3}, {nan, 1.0, 0.0}).matrix(2, 2, transition);
+    call.matrix(2, 1, {0.5, 0.5}).cell({2, 1}).matrix(2, 3, std::vector<double>(6, 0.5));
+    call.matrix(2, 3, std::vector<double>(6, 0.25)).matrix(3, 1, {1.0, 1.0, 1.0});
+    call.matrix(2, 1, initialState).matrix(2, 2, initialCovariance).scalar(0.0);
+    seeds.add("InputShape", "cell-c-transposed", std::move(call));
+  }
+  {
+    // One state: C rows and B columns, the other way round.
+    CallEncoder call(N, N);
+    call.cell({2, 1}).real({2}, {1.0, 0.5}).real({1}, {2.0}).scalar(0.9);
+    call.cell({2, 1}).matrix(2, 1, {0.5, 0.25}).matrix(3, 1, {0.5, 0.25, 1.0});
+    call.cell({2, 1}).matrix(1, 2, {1.0, 0.5}).matrix(1, 1, {1.0});
+    call.cell({2, 1}).matrix(2, 1, {1.0, 0.5}).matrix(2, 1, {0.75, 0.25});
+    call.scalar(0.0).scalar(1.0).scalar(0.0);
+    seeds.add("ok", "one-state-cells-the-other-way-round", std::move(call));
   }
   {
     CallEncoder call(9, N);
@@ -393,8 +443,22 @@ std::vector<Seed> statesmootherSeeds() {
     call.matrix(5, 2, model.Y).matrix(2, 2, transition).real({2, 2, 5}, pagesOf(loading, 5));
     call.real({2, 2, 5}, pagesOf(measurement, 5)).real({2, 1, 5}, {0.5, 0.5, 0.25, 1.0, 0.5, 0.5, 1.0, 0.25, 0.5, 0.5});
     call.matrix(2, 2, initialCovariance).scalar(1e-8).matrix(2, 1, initialState);
+    call.matrix(2, 5, {0.1, 0.2, 0.3, 0.4, 0.5, 0.0, 0.0, 0.0, 0.0, 0.0}).empty();
+    seeds.add("ok", "paged-b-c-d-and-an-intercept", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(5, 2, model.Y).matrix(2, 2, transition);
+    afterA(call);
     call.matrix(5, 2, {0.1, 0.2, 0.3, 0.4, 0.5, 0.0, 0.0, 0.0, 0.0, 0.0}).empty();
-    seeds.add("ok", "paged-b-c-d-and-a-t-by-m-intercept", std::move(call));
+    seeds.add("InputShape", "t-by-m-state-intercept", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(5, 2, model.Y).real({2, 2, 5, 2}, std::vector<double>(40, 0.25));
+    afterA(call);
+    call.empty().empty();
+    seeds.add("InputShape", "four-dimensional-a", std::move(call));
   }
   {
     CallEncoder call(N, N, 0);

@@ -147,6 +147,8 @@ uint64_t orrimColumns(const OrrimArray *array) { return array->columnCount; }
 
 uint64_t orrimDimensionCount(const OrrimArray *array) { return array->dimensions.size(); }
 
+const uint64_t *orrimDimensions(const OrrimArray *array) { return array->dimensions.data(); }
+
 double *orrimRealData(const OrrimArray *array) { return array->isCell ? nullptr : array->data; }
 
 double orrimScalar(const OrrimArray *array) {

@@ -44,15 +44,6 @@ void raiseSizeOverflow(const char *prefix, const char *what, uint64_t a, uint64_
                     b);
 }
 
-void requireElements(const char *prefix, const OrrimArray *array, const char *name, uint64_t needed,
-                     const char *requirement) {
-  requireRealArray(prefix, array, name);
-  const uint64_t held = heldElements(array);
-  if (held < needed) {
-    raiseInputTooSmall(prefix, name, held, needed, requirement);
-  }
-}
-
 double *createOutput(OrrimArray *outputs[], int slot, std::initializer_list<uint64_t> dimensions) {
   outputs[slot] = orrimCreateRealArray(dimensions.size(), dimensions.begin(), orrimReal);
   return orrimRealData(outputs[slot]);

@@ -8,14 +8,14 @@
 #include <iterator>
 
 inline constexpr GatewayInput statefilterInputs[] = {
-    {"Input 1 (Y)", InputRule::givesSizes, ModelSize::T, ModelSize::n, false},
-    {"Input 2 (A)", InputRule::matrix, ModelSize::m, ModelSize::m, true},
-    {"Input 3 (B)", InputRule::matrix, ModelSize::m, ModelSize::k, true},
-    {"Input 4 (C)", InputRule::matrix, ModelSize::n, ModelSize::m, true},
-    {"Input 5 (D)", InputRule::matrix, ModelSize::n, ModelSize::h, true},
-    {"Input 6 (x0)", InputRule::matrix, ModelSize::m, ModelSize::one, false},
-    {"Input 7 (P0)", InputRule::matrix, ModelSize::m, ModelSize::m, false},
-    {"Input 8 (tol)", InputRule::oneValue, ModelSize::one, ModelSize::one, false},
+    {"Input 1 (Y)", InputRule::matrix, ModelSize::T, ModelSize::n},
+    {"Input 2 (A)", InputRule::matrixOrPages, ModelSize::m, ModelSize::m},
+    {"Input 3 (B)", InputRule::matrixOrPages, ModelSize::m, ModelSize::k},
+    {"Input 4 (C)", InputRule::matrixOrPages, ModelSize::n, ModelSize::m},
+    {"Input 5 (D)", InputRule::matrixOrPages, ModelSize::n, ModelSize::h},
+    {"Input 6 (x0)", InputRule::matrix, ModelSize::m, ModelSize::one},
+    {"Input 7 (P0)", InputRule::matrix, ModelSize::m, ModelSize::m},
+    {"Input 8 (tol)", InputRule::oneValue, ModelSize::one, ModelSize::one},
 };
 static_assert(std::size(statefilterInputs) <= maxGatewayInputs);
 

@@ -8,16 +8,16 @@
 #include <iterator>
 
 inline constexpr GatewayInput statesmootherInputs[] = {
-    {"Input 1 (Y)", InputRule::matrix, ModelSize::T, ModelSize::n, false},
-    {"Input 2 (A)", InputRule::matrix, ModelSize::m, ModelSize::m, true},
-    {"Input 3 (B)", InputRule::matrix, ModelSize::m, ModelSize::k, true},
-    {"Input 4 (C)", InputRule::matrix, ModelSize::n, ModelSize::m, true},
-    {"Input 5 (D)", InputRule::matrix, ModelSize::n, ModelSize::h, true},
-    {"Input 6 (P0)", InputRule::matrix, ModelSize::m, ModelSize::m, false},
-    {"Input 7 (tol)", InputRule::oneValue, ModelSize::one, ModelSize::one, false},
-    {"Input 8 (x0)", InputRule::matrix, ModelSize::m, ModelSize::one, false},
-    {"Input 9 (stateIntercept)", InputRule::perPeriodOrEmpty, ModelSize::m, ModelSize::T, false},
-    {"Input 10 (observationIntercept)", InputRule::perPeriodOrEmpty, ModelSize::n, ModelSize::T, false},
+    {"Input 1 (Y)", InputRule::matrix, ModelSize::T, ModelSize::n},
+    {"Input 2 (A)", InputRule::matrixOrPages, ModelSize::m, ModelSize::m},
+    {"Input 3 (B)", InputRule::matrixOrPages, ModelSize::m, ModelSize::k},
+    {"Input 4 (C)", InputRule::matrixOrPages, ModelSize::n, ModelSize::m},
+    {"Input 5 (D)", InputRule::matrixOrPages, ModelSize::n, ModelSize::h},
+    {"Input 6 (P0)", InputRule::matrix, ModelSize::m, ModelSize::m},
+    {"Input 7 (tol)", InputRule::oneValue, ModelSize::one, ModelSize::one},
+    {"Input 8 (x0)", InputRule::matrix, ModelSize::m, ModelSize::one},
+    {"Input 9 (stateIntercept)", InputRule::perPeriodOrEmpty, ModelSize::m, ModelSize::T},
+    {"Input 10 (observationIntercept)", InputRule::perPeriodOrEmpty, ModelSize::n, ModelSize::T},
 };
 static_assert(std::size(statesmootherInputs) <= maxGatewayInputs);
 

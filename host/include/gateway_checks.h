@@ -1,7 +1,8 @@
-// Checks a gateway makes before it creates anything: every input is a real
-// array holding at least what the sizes address, and no size product
-// overflows. Each failure ends the call with `<prefix>InputNotReal`,
-// `<prefix>InputTooSmall` or `<prefix>TooLarge` and a one-line message.
+// Checks a gateway makes before it creates anything, beside the shapes of
+// its inputs (gateway_inputs.h): every input is a real array, the kernel
+// path runs, and no size product overflows. Each failure ends the call with
+// `<prefix>InputNotReal`, `<prefix>InputTooSmall` or `<prefix>TooLarge` (or
+// orrim:KernelPathUnavailable) and a one-line message.
 #pragma once
 
 #include "orrim.h"
@@ -17,15 +18,6 @@ void requireRunnableKernelPath();
 
 // `name` says which input, as the user would: "Input 1 (A)".
 void requireRealArray(const char *prefix, const OrrimArray *array, const char *name);
-
-// `requirement` says where the count comes from, e.g. "m*m with m = 3".
-void requireElements(const char *prefix, const OrrimArray *array, const char *name, uint64_t needed,
-                     const char *requirement);
-
-// The elements an array holds: none when empty, else rows times columns.
-inline uint64_t heldElements(const OrrimArray *array) {
-  return orrimIsEmpty(array) ? 0 : orrimRows(array) * orrimColumns(array);
-}
 
 // The InputTooSmall error: `name` holds `held` elements and must hold `needed`.
 [[noreturn]] void raiseInputTooSmall(const char *prefix, const char *name, uint64_t held, uint64_t needed,

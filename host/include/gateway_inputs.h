@@ -9,15 +9,29 @@
 #include <span>
 
 // The sizes an input's shape is given in: T periods, n series, m states, k
-// state disturbances, h observation disturbances, or 1.
+// state disturbances, h observation disturbances, or 1. A size made of
+// others (the rows of a block of variates, say) would be one more entry,
+// known once the sizes it is made of are.
 enum class ModelSize : uint8_t { T, n, m, k, h, one };
+inline constexpr int modelSizeCount = 6;
 
+// What an input must be. Shapes are exact, in the rows and columns of the
+// input's entry: the first input of a table whose shape names a size gives
+// it (T and n are the rows and columns of Y, m the rows of A, k and h the
+// columns of B and D, or of their pages), and every later input is held to
+// it. The same numbers in another form are the same input: a shape of one
+// row or one column may be given the other way round, trailing dimensions
+// of one do not count (an r x c x 1 array is an r x c matrix), and an array
+// without elements fits any shape without elements (x0 when m = 0).
 enum class InputRule : uint8_t {
-  givesSizes,        // read for its sizes only, so it holds them by construction
-  matrix,            // rows x columns, or one such page per period when paged
-  oneValue,          // at least one element
-  perPeriodOrEmpty,  // rows x T, or empty for zeros
-  matrixOrCell,      // a real array or a cell array of one matrix per period;
+  matrix,            // rows x columns
+  matrixOrPages,     // rows x columns for every period, or rows x columns x p
+                     // with p >= T pages, page t for period t (later pages
+                     // are not read)
+  oneValue,          // exactly one element
+  perPeriodOrEmpty,  // rows x T, column t for period t; or empty, for zeros
+  matrixOrCell,      // rows x columns, or a cell array of at least T
+                     // elements, element t of its own shape for period t;
                      // the module checks what each period reads
 };
 
@@ -26,7 +40,6 @@ struct GatewayInput {
   InputRule rule;
   ModelSize rows;
   ModelSize columns;
-  bool pageable;  // given with exactly three dimensions, one page per period
 };
 
 struct GatewayDescription {
@@ -45,8 +58,49 @@ inline constexpr int maxGatewayInputs = 16;
 
 struct CheckedInputs {
   ModelSizes sizes;
-  bool paged[maxGatewayInputs];  // by position: a pageable input given with one page per period
+  bool paged[maxGatewayInputs];  // by position: an input given with one page per period
 };
+
+// The sizes as the checks of one call learn them, by ModelSize.
+struct KnownSizes {
+  uint64_t value[modelSizeCount] = {0, 0, 0, 0, 0, 1};
+  bool known[modelSizeCount] = {false, false, false, false, false, true};
+
+  uint64_t operator[](ModelSize size) const { return value[static_cast<int>(size)]; }
+  void give(ModelSize size, uint64_t given) {
+    value[static_cast<int>(size)] = given;
+    known[static_cast<int>(size)] = true;
+  }
+  // A size that the next matrix gives anew, as a cell array's element does
+  // for its period.
+  void forget(ModelSize size) { known[static_cast<int>(size)] = false; }
+};
+
+// The input an error names: its entry's name, or the element of period t of
+// a cell array input. Two words, passed in registers.
+struct InputPlace {
+  static constexpr uint64_t wholeInput = ~uint64_t{0};
+  const char *name;
+  uint64_t period = wholeInput;  // of a cell array's element
+  bool isCellElement() const { return period != wholeInput; }
+};
+
+// The size a matrix gives beside a size already known, its number of rows
+// or of columns: its own, unless it is a shape of one row or one column
+// given the other way round. With 2 rows known, a 1 x 2 matrix is the column
+// 2 x 1; with 1 row known, a 3 x 1 matrix is the row 1 x 3.
+inline uint64_t givenColumns(uint64_t rows, uint64_t columns, uint64_t knownRows) {
+  if (rows == knownRows) return columns;
+  if (knownRows == 1 && columns == 1) return rows;
+  if (rows == 1 && columns == knownRows) return 1;
+  return columns;
+}
+inline uint64_t givenRows(uint64_t rows, uint64_t columns, uint64_t knownColumns) {
+  if (columns == knownColumns) return rows;
+  if (knownColumns == 1 && rows == 1) return columns;
+  if (columns == 1 && rows == knownColumns) return 1;
+  return rows;
+}
 
 // The input count, then every input present and real (or a cell array where
 // the table allows one), in position order. Ends the call with
@@ -54,8 +108,38 @@ struct CheckedInputs {
 void requireGatewayInputsPresent(const GatewayDescription &gateway, int32_t inputCount,
                                  const OrrimArray *const inputs[]);
 
-// requireGatewayInputsPresent, then the sizes, then every input against its
-// rule in position order; the first input that does not hold what its shape
-// addresses ends the call with `<prefix>InputTooSmall` or `<prefix>TooLarge`.
+// requireGatewayInputsPresent, then every input against its rule in
+// position order (requireGatewayInput). The sizes are those the inputs gave.
 CheckedInputs checkGatewayInputs(const GatewayDescription &gateway, int32_t inputCount,
                                  const OrrimArray *const inputs[]);
+
+// Input `position` of the table against its rule (a matrixOrCell input is
+// left to its module), with the sizes known so far, which it may add to.
+// Returns whether it was given with one page per period. The first fault
+// ends the call: `<prefix>InputTooSmall` for fewer elements than the shape
+// holds, `<prefix>InputShape` for enough in another shape, `<prefix>TooLarge`
+// for a shape beyond a 64-bit count; the messages name the input and give
+// the shape given and the shape wanted, in sizes and in numbers.
+bool requireGatewayInput(const GatewayDescription &gateway, size_t position, const OrrimArray *array,
+                         KnownSizes &sizes);
+
+// What requireGatewayInput checks a matrix or matrixOrPages input with, for
+// one array in any place: rows x columns, or pages of it when `pageable`,
+// giving the sizes it names first. `otherForm`, when not null, ends the
+// wanted shape of an error (", or a cell array of one per period").
+bool requireMatrixShape(const char *prefix, InputPlace place, const OrrimArray *array, ModelSize rows,
+                        ModelSize columns, bool pageable, KnownSizes &sizes, const char *otherForm = nullptr);
+
+// The texts of an error, made only when it is raised. An array's
+// dimensions: "2 x 3 x 4".
+struct DimensionsText {
+  char text[128];
+  explicit DimensionsText(const OrrimArray *array);
+};
+
+// Where an input is: "Input 4 (C)", or "The cell of period t = 1 in input 4
+// (C)"; with a small first letter when it stands inside a sentence.
+struct PlaceText {
+  char text[160];
+  PlaceText(const InputPlace &place, bool insideSentence);
+};

@@ -34,6 +34,10 @@ uint64_t orrimRows(const OrrimArray *array);
 /* The product of all dimensions after the first. */
 uint64_t orrimColumns(const OrrimArray *array);
 uint64_t orrimDimensionCount(const OrrimArray *array);
+/* The orrimDimensionCount sizes of the array, the first dimension first
+ * (at least two). Trailing dimensions of one may or may not be there: an
+ * r x c x 1 array is an r x c matrix. */
+const uint64_t *orrimDimensions(const OrrimArray *array);
 /* The first double of a real array; null for a cell array. */
 double *orrimRealData(const OrrimArray *array);
 /* The first element of a real array; 0.0 for an empty or cell array. */

@@ -49,8 +49,12 @@ def statefilter(Y, A, B, C, D, x0, P0, tol, return_states=False):
     Shapes: ``Y`` is T x n, one row per period, NaN for a missing value.
     ``A`` (m x m), ``B`` (m x k), ``C`` (n x m) and ``D`` (n x h) are each one
     matrix for all periods, or a 3-D array with page ``[:, :, t]`` for period
-    t (m x m x T, ...). ``tol`` is a scalar: an observation whose innovation
-    variance is not above it is passed over.
+    t (m x m x T, ...; pages past the T-th are not read). ``tol`` is a
+    scalar: an observation whose innovation variance is not above it is
+    passed over. Shapes are exact; a 1-D array also stands for a shape of one
+    row (C of one series, B of one state). A wrong shape raises
+    ``statespace.OrrimError`` with identifier "tarv:ssm:kfc:InputShape" and a
+    message that names the argument (README, Input shapes).
 
     Returns a float64 array of shape (T, 1): element t is the sum of the
     log-likelihood terms of period t (0.0 when nothing was used). With
@@ -76,7 +80,9 @@ def cellstatefilter(Y, A, B, C, D, x0, P0, tol, return_states=False):
     (NaN = missing), and a list ``D`` gives n_t rows in period t. A 3-D array
     is not read as pages here. T is the length of a list ``Y`` or the row
     count of a matrix ``Y``; ``x0`` (m values), ``P0`` (m x m), ``tol`` and
-    ``return_states`` are as in ``statefilter``.
+    ``return_states`` are as in ``statefilter``. Each period's matrices must
+    have that period's exact shapes, and a matrix ``Y`` or ``D`` serves one
+    series count in every period.
     """
     inputs = (Y, A, B, C, D, x0, P0, tol)
     if return_states:
@@ -103,6 +109,7 @@ def statesmoother(Y, A, B, C, D, P0, tol, x0, stateIntercept=None, observationIn
     ``statefilter``, one matrix or a 3-D array of T pages. ``stateIntercept``
     s is m x T (column t for period t) and ``observationIntercept`` o is
     n x T; None means zeros. ``tol`` is the cutoff on the innovation variance.
+    Shapes are exact, as in ``statefilter``.
 
     Returns a float64 array of shape (T, m): row t is E[x_t | all of Y].
     With ``return_covariances=True``, a tuple ``(means, covariances)`` adds

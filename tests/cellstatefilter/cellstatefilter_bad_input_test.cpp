@@ -1,6 +1,6 @@
-// Inputs that would make the filter read or write outside a block: each is
-// refused before anything is created, with an error that names the input and
-// the period, and leaves no block behind.
+// Inputs that would make the filter read outside a block, or read a value as
+// another: each is refused before anything is created, with an error that
+// names the input and the period, and leaves no block behind.
 #include "cell_test_model.h"
 #include "cellstatefilter_inputs.h"
 #include "host_testing.h"
@@ -54,6 +54,7 @@ const std::string prefix = cellstatefilterGateway.errorPrefix;
 const std::string tooSmall = prefix + "InputTooSmall";
 const std::string notReal = prefix + "InputNotReal";
 const std::string tooLarge = prefix + "TooLarge";
+const std::string shape = prefix + "InputShape";
 
 std::vector<BadInput> badInputs() {
   return {
@@ -83,14 +84,14 @@ std::vector<BadInput> badInputs() {
       {"one D matrix with fewer than n*h values for a later period", 4,
        [](const PeriodicModel &) { return zeros(2, 1); }, tooSmall, {"period t = 1"}},
       {"one D matrix without columns for a period with more series", 4,
-       [](const PeriodicModel &) { return zeros(2, 0); }, tooSmall, {"period t = 1"}},
+       [](const PeriodicModel &) { return zeros(2, 0); }, shape, {"period t = 1", "3 series"}},
       {"an A element with fewer than m*m values", 1,
        [](const PeriodicModel &model) { return cellReplacing(model.A, twos, twos, 2, zeros(2, 1)); }, tooSmall,
        {"period t = 2"}},
       {"an A matrix with fewer than m*m values", 1, [](const PeriodicModel &) { return zeros(2, 1); }, tooSmall,
        {}},
       {"a B element with fewer rows than states", 2,
-       [](const PeriodicModel &model) { return cellReplacing(model.B, twos, twos, 0, zeros(1, 2)); }, tooSmall,
+       [](const PeriodicModel &model) { return cellReplacing(model.B, twos, twos, 0, zeros(1, 3)); }, tooSmall,
        {"period t = 0"}},
       {"a C element with fewer columns than states", 3,
        [](const PeriodicModel &model) { return cellReplacing(model.C, model.series, twos, 1, zeros(3, 1)); },
@@ -99,6 +100,31 @@ std::vector<BadInput> badInputs() {
       {"a P0 with fewer than m*m values", 6, [](const PeriodicModel &) { return zeros(3, 1); }, tooSmall,
        {}},
       {"an empty tol", 7, [](const PeriodicModel &) { return zeros(0, 0); }, tooSmall, {}},
+      {"a cell C with every period's matrix transposed", 3,
+       [](const PeriodicModel &model) {
+         return cell_testing::periodCell(model.C, twos, model.series);
+       },
+       shape, {"period t = 1", "is 2 x 3; it must be n x m = n x 2."}},
+      {"a cell Y element with more values than series", 0,
+       [](const PeriodicModel &model) { return cellReplacing(model.y, model.series, ones, 1, zeros(4, 1)); },
+       shape, {"period t = 1", "n x 1 = 3 x 1 (or 1 x 3)"}},
+      {"a matrix Y wide enough for every period", 0, [](const PeriodicModel &) { return zeros(3, 3); }, shape,
+       {"is 3 x 3; it must be T x n = 3 x 2, or a cell array"}},
+      {"an A element of four values in one row", 1,
+       [](const PeriodicModel &model) { return cellReplacing(model.A, twos, twos, 1, zeros(1, 4)); }, shape,
+       {"period t = 1", "m x m = 2 x 2"}},
+      {"an A matrix with one page per period", 1,
+       [](const PeriodicModel &) { return orrim::createReal({2, 2, 3}); }, shape,
+       {"is 2 x 2 x 3", "or a cell array with a matrix for each period"}},
+      {"a B element with more rows than states", 2,
+       [](const PeriodicModel &model) { return cellReplacing(model.B, twos, twos, 2, zeros(3, 2)); }, shape,
+       {"period t = 2", "m x k = 2 x k"}},
+      {"a D element with more rows than series", 4,
+       [](const PeriodicModel &model) { return cellReplacing(model.D, model.series, model.series, 2, zeros(2, 2)); },
+       shape, {"period t = 2", "n x h = 1 x h"}},
+      {"an x0 longer than m", 5, [](const PeriodicModel &) { return zeros(3, 1); }, shape, {"m x 1 = 2 x 1"}},
+      {"a P0 of 3 x 3", 6, [](const PeriodicModel &) { return zeros(3, 3); }, shape, {"m x m = 2 x 2"}},
+      {"a tol of two values", 7, [](const PeriodicModel &) { return zeros(1, 2); }, shape, {"one value"}},
       {"an x0 given as a cell array", 5, [](const PeriodicModel &) { return orrim::createCell({2, 1}); }, notReal,
        {}},
       {"an m*m that overflows", 1, [](const PeriodicModel &) { return zeros(uint64_t{1} << 32, 0); }, tooLarge,

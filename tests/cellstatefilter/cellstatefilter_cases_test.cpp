@@ -78,15 +78,6 @@ TEST(CellStateFilterCases, SeriesCountsTwoFiveThreeGrowOnceToFive) {
   EXPECT_TRUE(bitIdentical(expected, cell_testing::run(cell_testing::cellStateFilter(), cells)));
   EXPECT_EQ(orrim::counters().allocations, 11u);
   EXPECT_EQ(orrim::counters().reallocations, 2u);
-
-  // A matrix Y wide enough for every period: its row buffer grows with them.
-  InputForms matrixY;
-  matrixY.cellY = false;
-  matrixY.yColumns = 5;
-  const std::vector<orrim::ArrayPtr> withMatrixY = cell_testing::cellFilterInputs(model, matrixY);
-  orrim::resetCounters();
-  EXPECT_TRUE(bitIdentical(expected, cell_testing::run(cell_testing::cellStateFilter(), withMatrixY)));
-  EXPECT_EQ(orrim::counters().reallocations, 3u);
 }
 
 TEST(CellStateFilterCases, FirstPeriodWithoutSeriesStartsWithRoomForOne) {
@@ -117,16 +108,32 @@ TEST(CellStateFilterCases, AllMissingPeriodEqualsPeriodWithoutSeries) {
   EXPECT_TRUE(bitIdentical({0.0}, {allMissing[1]}));
 }
 
-// A matrix Y read with counts 3, 1, 3: period 2 must see its own row, not
-// values left over from the copy of another period.
-TEST(CellStateFilterCases, MatrixYPeriodReadsItsOwnRow) {
-  const PeriodicModel model = cell_testing::modelWithSeries({3, 1, 3}, 1);
-  InputForms matrixY;
-  matrixY.cellY = false;
-  matrixY.yColumns = 3;
-  EXPECT_TRUE(bitIdentical(
-      cell_testing::run(cell_testing::stateFilter(), cell_testing::paddedStateFilterInputs(model)),
-      cell_testing::run(cell_testing::cellStateFilter(), cell_testing::cellFilterInputs(model, matrixY))));
+// One matrix Y or D serves every period, so it holds the series count of
+// period 0 fixed: with counts 3, 1, 3 each is refused naming period 1 (a
+// matrix wide enough for every period would be read in part), and with
+// counts 3, 3, 3 it gives the bits of the cell arrays.
+TEST(CellStateFilterCases, OneMatrixYOrDHoldsTheSeriesCountFixed) {
+  const std::string shape = std::string(cellstatefilterGateway.errorPrefix) + "InputShape";
+  const PeriodicModel changing = cell_testing::modelWithSeries({3, 1, 3}, 1);
+  for (const bool matrixD : {false, true}) {
+    InputForms forms;
+    forms.cellY = matrixD;
+    forms.cellD = !matrixD;
+    forms.yColumns = 3;
+    const std::string message = testing_support::expectError(
+        cell_testing::cellStateFilter(), testing_support::handles(cell_testing::cellFilterInputs(changing, forms)),
+        shape);
+    EXPECT_EQ(message.rfind(cellstatefilterInputs[matrixD ? 4 : 0].name, 0), 0u) << message;
+    EXPECT_NE(message.find("period t = 1 has 1 series"), std::string::npos) << message;
+  }
+  const PeriodicModel fixed = cell_testing::modelWithSeries({3, 3, 3}, 1);
+  const std::vector<double> expected =
+      cell_testing::run(cell_testing::cellStateFilter(), cell_testing::cellFilterInputs(fixed, InputForms{}));
+  InputForms matrices;
+  matrices.cellY = matrices.cellD = false;
+  matrices.yColumns = 3;
+  EXPECT_TRUE(bitIdentical(expected, cell_testing::run(cell_testing::cellStateFilter(),
+                                                       cell_testing::cellFilterInputs(fixed, matrices))));
 }
 
 TEST(CellStateFilterCases, NoPeriodGivesAnEmptyColumn) {
@@ -178,25 +185,46 @@ TEST(CellStateFilterCases, ShapesCallersMayRelyOn) {
     EXPECT_TRUE(bitIdentical(expected, cell_testing::run(cell_testing::cellStateFilter(), inputs)));
   }
 
-  // Cell Y elements with more values than the period's series.
+  // The same numbers in other forms: observations as rows, measurement
+  // matrices with a trailing dimension of one, the one series of period 3
+  // as a column, x0 as a row.
   std::vector<orrim::ArrayPtr> inputs = cell_testing::cellFilterInputs(model, InputForms{});
-  cell_testing::PeriodMatrices padded = model.y;
-  for (std::vector<double> &period : padded) {
-    period.push_back(7.0);
-    period.push_back(missing);
+  inputs[0] = cell_testing::periodCell(model.y, std::vector<uint64_t>(6, 1), model.series);
+  orrim::ArrayPtr otherForms = orrim::createCell({6, 1});
+  for (uint64_t t = 0; t < 6; ++t) {
+    const std::vector<uint64_t> dimensions =
+        model.series[t] == 1 ? std::vector<uint64_t>{2, 1} : std::vector<uint64_t>{model.series[t], 2, 1};
+    orrim::setCellElement(otherForms.get(), t, orrim::createReal(dimensions, model.C[t]));
   }
-  std::vector<uint64_t> longerRows = model.series;
-  for (uint64_t &rows : longerRows) {
-    rows += 2;
-  }
-  inputs[0] = cell_testing::periodCell(padded, longerRows, std::vector<uint64_t>(6, 1));
+  inputs[3] = std::move(otherForms);
+  inputs[5] = orrim::createReal({1, 2}, model.x0);
   EXPECT_TRUE(bitIdentical(expected, cell_testing::run(cell_testing::cellStateFilter(), inputs)));
 
-  // One D matrix for periods with no more series than the first: the
-  // identity, whose noise variances, all ones, are every cell element's.
-  inputs = cell_testing::cellFilterInputs(model, InputForms{});
-  inputs[4] = orrim::createReal({3, 3}, {1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0});
-  EXPECT_TRUE(bitIdentical(expected, cell_testing::run(cell_testing::cellStateFilter(), inputs)));
+  // With one state, a cell C of rows and a cell B of columns; with one series
+  // in a period, its D as a column.
+  const auto oneState = [](bool turned) {
+    std::vector<orrim::ArrayPtr> local = localLevelCase({{3.0, 1.0}, {2.0}, {missing, 0.5, 1.5}});
+    const std::vector<std::vector<double>> loadings = {{1.0, 0.5}, {0.25, 2.0, 0.75}, {0.5, 1.0}};
+    const std::vector<std::vector<double>> shocks = {{1.0, 0.5}, {0.75, 0.25}, {2.0, 0.5, 0.125}};
+    std::vector<orrim::ArrayPtr> B, C, D;
+    for (uint64_t t = 0; t < 3; ++t) {
+      const uint64_t series = t == 1 ? 1 : t == 0 ? 2 : 3;
+      const uint64_t k = loadings[t].size();
+      const uint64_t h = t == 1 ? 2 : 1;
+      std::vector<double> rowOfC(series, t == 1 ? 1.5 : 1.0);
+      B.push_back(orrim::createReal(turned ? std::vector<uint64_t>{k, 1} : std::vector<uint64_t>{1, k}, loadings[t]));
+      C.push_back(orrim::createReal(turned ? std::vector<uint64_t>{1, series} : std::vector<uint64_t>{series, 1}, rowOfC));
+      std::vector<double> noise(shocks[t].begin(), shocks[t].begin() + static_cast<std::ptrdiff_t>(series * h));
+      D.push_back(orrim::createReal(turned && t == 1 ? std::vector<uint64_t>{h, 1} : std::vector<uint64_t>{series, h},
+                                    noise));
+    }
+    local[2] = testing_support::cellColumn(std::move(B));
+    local[3] = testing_support::cellColumn(std::move(C));
+    local[4] = testing_support::cellColumn(std::move(D));
+    return local;
+  };
+  EXPECT_TRUE(bitIdentical(cell_testing::run(cell_testing::cellStateFilter(), oneState(false)),
+                           cell_testing::run(cell_testing::cellStateFilter(), oneState(true))));
 
   // A one-row cell Y: its rows, 1, are the periods.
   inputs = cell_testing::cellFilterInputs(model, InputForms{});

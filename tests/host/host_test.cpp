@@ -111,14 +111,14 @@ TEST(HostMemory, BlocksStartOnACacheLine) {
 TEST(HostArrays, SizesOfArraysOfEveryShape) {
   struct Case {
     std::vector<uint64_t> dimensions;
-    std::vector<double> expected;  // rows, columns, dimensions, empty, cell, scalar
+    std::vector<double> expected;  // rows, columns, dimension count, empty, cell, scalar, each dimension
   };
   const Case cases[] = {
-      {{2, 3, 4}, {2, 12, 3, 0, 0, 0}},
-      {{5}, {5, 1, 2, 0, 0, 0}},
-      {{0, 3}, {0, 3, 2, 1, 0, 0}},
-      {{2, 1, 1, 3}, {2, 3, 4, 0, 0, 0}},
-      {{3, 0, 7}, {3, 0, 3, 1, 0, 0}},
+      {{2, 3, 4}, {2, 12, 3, 0, 0, 0, 2, 3, 4}},
+      {{5}, {5, 1, 2, 0, 0, 0, 5, 1}},
+      {{0, 3}, {0, 3, 2, 1, 0, 0, 0, 3}},
+      {{2, 1, 1, 3}, {2, 3, 4, 0, 0, 0, 2, 1, 1, 3}},
+      {{3, 0, 7}, {3, 0, 3, 1, 0, 0, 3, 0, 7}},
   };
   for (const Case &test : cases) {
     std::vector<orrim::ArrayPtr> arguments;
@@ -130,7 +130,7 @@ TEST(HostArrays, SizesOfArraysOfEveryShape) {
   std::vector<orrim::ArrayPtr> cell;
   cell.push_back(orrim::createCell({2, 2}));
   orrim::CallResult result = runScenario(5, std::move(cell));
-  EXPECT_EQ(valuesOf(result.outputs[0].get()), (std::vector<double>{2, 2, 2, 0, 1, 0}));
+  EXPECT_EQ(valuesOf(result.outputs[0].get()), (std::vector<double>{2, 2, 2, 0, 1, 0, 2, 2}));
 }
 
 TEST(HostArrays, CellElementsByLinearIndexWithUnsetAndOutOfRangeAsNull) {

@@ -64,11 +64,14 @@ extern "C" void orrimGateway(int32_t, OrrimArray *outputs[], int32_t inputCount,
       return;
     }
     case describeArray: {
+      // Then each of its dimensions.
       const OrrimArray *array = inputs[1];
-      const double facts[6] = {static_cast<double>(orrimRows(array)), static_cast<double>(orrimColumns(array)),
-                               static_cast<double>(orrimDimensionCount(array)), orrimIsEmpty(array) ? 1.0 : 0.0,
-                               orrimIsCell(array) ? 1.0 : 0.0, orrimScalar(array)};
-      outputs[0] = rowOf(facts, 6);
+      double facts[16] = {static_cast<double>(orrimRows(array)), static_cast<double>(orrimColumns(array)),
+                          static_cast<double>(orrimDimensionCount(array)), orrimIsEmpty(array) ? 1.0 : 0.0,
+                          orrimIsCell(array) ? 1.0 : 0.0, orrimScalar(array)};
+      const uint64_t count = orrimDimensionCount(array) < 10 ? orrimDimensionCount(array) : 10;
+      for (uint64_t d = 0; d < count; ++d) facts[6 + d] = static_cast<double>(orrimDimensions(array)[d]);
+      outputs[0] = rowOf(facts, 6 + count);
       return;
     }
     case createAnOrphan:

@@ -282,15 +282,60 @@ class TestMistakesTheModuleRefuses:
     def test_observations_given_transposed(self, module):
         arguments = model_arguments(module, 28, periods=12, states=3)
         arguments[0] = np.array(arguments[0]).T
-        if module == "cellstatefilter":
-            # Its series count comes from C; a matrix Y only needs as many
-            # columns, so the two rows of Y.T are two periods.
-            assert run(module, arguments).shape == (2, 1)
-            return
         with pytest.raises(statespace.OrrimError) as raised:
             run(module, arguments)
+        if module == "cellstatefilter":
+            # Its series count comes from C: the two rows of Y.T are two
+            # periods, and their 12 values are not the 2 series of C.
+            assert raised.value.identifier == ERROR_PREFIX[module] + "InputShape"
+            assert str(raised.value).startswith("Input 1 (Y) is 2 x 12; it must be T x n = 2 x 2"), str(raised.value)
+            return
         assert raised.value.identifier == ERROR_PREFIX[module] + "InputTooSmall"
         assert "Input 4 (C)" in str(raised.value) and "12 x 3" in str(raised.value), str(raised.value)
+
+    def test_wrong_shapes_with_enough_values_are_refused(self, module):
+        # T = 30, n = 3, m = 2, k = h = 2, as a new user might get them wrong.
+        names = ARGUMENT_NAMES[module]
+        cells = module == "cellstatefilter"
+        model = random_model(29, periods=30, series=3, states=2, intercepts=module == "statesmoother")
+        mistakes = [
+            ("C", [C.T for C in model_arguments(module, 29, periods=30, series=3, states=2)[3]] if cells else model.C.T,
+             "is 2 x 3; it must be n x m = " + ("n x 2." if cells else "3 x 2 (one page), or n x m x T = 3 x 2 x 30.")),
+            ("C", np.ones((4, 4)), "is 4 x 4;"),
+            ("P0", np.eye(3), "is 3 x 3; it must be m x m = 2 x 2."),
+            ("B", np.ones((3, 2)), "is 3 x 2; it must be m x k = 2 x k"),
+            ("x0", np.zeros(3), "is 3 x 1; it must be m x 1 = 2 x 1 (or 1 x 2)."),
+            ("tol", np.zeros(2), "is 2 x 1; it must be one value."),
+        ]
+        if not cells:
+            mistakes.append(("A", np.stack([model.A] * 30, axis=2)[:, :, :, np.newaxis].repeat(2, axis=3),
+                             "is 2 x 2 x 30 x 2;"))
+        if module == "statesmoother":
+            mistakes.append(("stateIntercept", model.stateIntercept.T, "is 30 x 2; it must be m x T = 2 x 30, or empty."))
+            mistakes.append(("observationIntercept", model.observationIntercept.T, "is 30 x 3;"))
+        for name, value, says in mistakes:
+            arguments = model_arguments(module, 29, periods=30, series=3, states=2)
+            if module == "statesmoother":
+                arguments[8:10] = [model.stateIntercept, model.observationIntercept]
+            run(module, arguments)
+            arguments[names.index(name)] = value
+            with pytest.raises(statespace.OrrimError) as raised:
+                run(module, arguments)
+            message = str(raised.value)
+            assert raised.value.identifier == ERROR_PREFIX[module] + "InputShape", (name, message)
+            assert f"nput {names.index(name) + 1} ({name})" in message and says in message, (name, message)
+
+    def test_one_row_given_as_a_vector_is_read_whole(self, module):
+        # m = 1, n = 1: B (1 x k) and D (1 x h) from 1-D arrays, which arrive
+        # as columns, and C (1 x m) likewise; the same bits as the rows.
+        model = random_model(30, periods=12, series=1, states=1, state_shocks=3, observation_shocks=2)
+        rows = module_arguments(module, model)
+        vectors = list(rows)
+        for name in ("B", "C", "D"):
+            vectors[ARGUMENT_NAMES[module].index(name)] = getattr(model, name).ravel()
+        if module == "cellstatefilter":
+            vectors[4] = [model.D.ravel()] * model.periods  # a cell of columns
+        np.testing.assert_array_equal(run(module, vectors), run(module, rows))
 
 
 class TestPeriodCountsNoMemoryHolds:

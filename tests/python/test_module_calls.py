@@ -97,16 +97,19 @@ class TestStatefilter:
         for result in (as_integers, as_vector, as_scalars):
             np.testing.assert_array_equal(result, reference)
 
-    def test_three_d_coefficient_is_paged_and_four_d_is_one_matrix(self):
+    def test_three_d_coefficient_is_paged_and_a_fourth_dimension_must_be_one(self):
         model = random_model(5, paged="A")
         paged = statespace.statefilter(*filter_inputs(model))
         inputs = filter_inputs(model)
         inputs[1] = model.A[:, :, :, np.newaxis]
-        not_paged = statespace.statefilter(*inputs)
+        np.testing.assert_array_equal(statespace.statefilter(*inputs), paged)
         inputs[1] = model.A[:, :, 0]
-        first_page_only = statespace.statefilter(*inputs)
-        np.testing.assert_array_equal(not_paged, first_page_only)
-        assert not np.array_equal(paged, first_page_only)
+        assert not np.array_equal(paged, statespace.statefilter(*inputs))
+        inputs[1] = np.stack([model.A, model.A], axis=3)
+        with pytest.raises(statespace.OrrimError) as raised:
+            statespace.statefilter(*inputs)
+        assert raised.value.identifier == "tarv:ssm:kfc:InputShape"
+        assert str(raised.value).startswith("Input 2 (A) is 3 x 3 x 20 x 2;"), str(raised.value)
 
     def test_by_name_and_by_path_are_the_same_module(self):
         inputs = filter_inputs(random_model(6))

@@ -4,6 +4,7 @@
 #include "statefilter_inputs.h"
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <string>
 
@@ -106,64 +107,148 @@ TEST(StatefilterShapes, OutputIsCreatedWhateverTheOutputCount) {
   EXPECT_DOUBLE_EQ(valuesOf(result.outputs[2].get())[0], 2.0 / 3.0);
 }
 
-TEST(StatefilterShapes, FourDimensionalCoefficientIsOneMatrixAndLongerInputsAreTruncated) {
-  // A as 1 x 1 x 1 x 1 is one matrix; x0 with extra values uses the first m.
-  Inputs fourD{realArray({2, 1}, {3, 1}), realArray({1, 1, 1, 1}, {0.5}), scalar(1), scalar(1), scalar(1),
-               realArray({3, 1}, {2, 99, 99}), scalar(4), scalar(0)};
-  Inputs plain = twoPeriodModel(0.5, 0.5, 3, 1);
-  EXPECT_TRUE(bitIdentical(run(plain), run(fourD)));
-}
-
-TEST(StatefilterShapes, PagedDisturbanceWidthIsTruncatedAndThreeDimensionalYCountsSeries) {
-  // B of 1 x 3 x 2 seen by a T = 2 call as pages of width k = 1 (3 columns /
-  // 2, truncated): page t starts at element t*m*k, so pages are 1.0 and 2.0.
-  Inputs truncated{realArray({2, 1}, {3, 1}), scalar(0.5), realArray({1, 3, 1}, {1.0, 2.0, 7.0}), scalar(1),
-                   scalar(1), scalar(2), scalar(4), scalar(0)};
-  Inputs twoPages{realArray({2, 1}, {3, 1}), scalar(0.5), realArray({1, 1, 2}, {1.0, 2.0}), scalar(1), scalar(1),
-                  scalar(2), scalar(4), scalar(0)};
-  EXPECT_TRUE(bitIdentical(run(twoPages), run(truncated)));
-
-  // Y of 2 x 1 x 2 has n = 2 series.
-  Inputs threeDY{realArray({2, 1, 2}, {3, 1, 2, notANumber}), scalar(0.5), scalar(1), realArray({2, 1}, {1, 0.5}),
-                 realArray({2, 1}, {1, 2}), scalar(2), scalar(4), scalar(0)};
-  Inputs twoDY = {realArray({2, 2}, {3, 1, 2, notANumber}), scalar(0.5), scalar(1), realArray({2, 1}, {1, 0.5}),
-                  realArray({2, 1}, {1, 2}), scalar(2), scalar(4), scalar(0)};
-  EXPECT_TRUE(bitIdentical(run(twoDY), run(threeDY)));
+// The same numbers in another form give the bits of the exact form: a shape
+// of one row or one column the other way round, trailing dimensions of one,
+// and pages past the T-th, which are not read.
+TEST(StatefilterShapes, BenignFormsGiveTheBitsOfTheExactForms) {
+  // T = 3, n = 1, m = 2, k = 2, h = 2; A and B paged.
+  const auto model = [] {
+    return Inputs{realArray({3, 1}, {1.5, notANumber, -0.5}),
+                  realArray({2, 2, 3}, {0.5, 0.1, 0, 0.4, 0.6, 0, 0.2, 0.3, 0.7, 0.1, -0.1, 0.2}),
+                  realArray({2, 2, 3}, {1, 0.5, 0, 1, 0.8, 0.1, 0.2, 0.9, 1.2, 0, 0.3, 0.7}),
+                  realArray({1, 2}, {1, 0.5}), realArray({1, 2}, {0.75, 0.25}), realArray({2, 1}, {1, -1}),
+                  realArray({2, 2}, {2, 0.5, 0.5, 1}), scalar(0)};
+  };
+  // m = n = 1, T = 2, k = 2, h = 3: B and D of one row.
+  const auto oneState = [] {
+    Inputs inputs = twoPeriodModel(0.5, 0.9, 3, 1);
+    inputs.B = realArray({1, 2}, {1, 0.5});
+    inputs.D = realArray({1, 3}, {1, 0.25, 2});
+    return inputs;
+  };
+  // T = 2, n = 3, m = 2, k = h = 1: B and D of one column.
+  const auto oneColumn = [] {
+    return Inputs{realArray({2, 3}, {1, 2, notANumber, 0.5, -1, 3}), realArray({2, 2}, {0.5, 0.1, 0, 0.4}),
+                  realArray({2, 1}, {1, 0.5}), realArray({3, 2}, {1, 0, 1, 0, 1, 1}), realArray({3, 1}, {1, 2, 0.5}),
+                  realArray({2, 1}, {0, 1}), realArray({2, 2}, {1, 0, 0, 1}), scalar(0)};
+  };
+  const auto constantA = [&] {
+    Inputs inputs = oneState();
+    inputs.A = scalar(0.5);
+    return inputs;
+  };
+  const std::vector<double> extraPage(4, notANumber);
+  const auto withExtraPages = [&](const OrrimArray *paged, uint64_t pages) {
+    std::vector<double> values = valuesOf(paged);
+    for (uint64_t p = 0; p < pages; ++p) values.insert(values.end(), extraPage.begin(), extraPage.end());
+    return realArray({2, 2, 3 + pages}, values);
+  };
+  struct Case {
+    const char *what;
+    std::function<Inputs()> exact;
+    std::function<void(Inputs &)> benign;
+  };
+  const Case cases[] = {
+      {"x0 as a row", model, [](Inputs &in) { in.x0 = realArray({1, 2}, {1, -1}); }},
+      {"C of one row as a column", model, [](Inputs &in) { in.C = realArray({2, 1}, {1, 0.5}); }},
+      {"D of one row as a column", model, [](Inputs &in) { in.D = realArray({2, 1}, {0.75, 0.25}); }},
+      {"B of one row as a column", oneState, [](Inputs &in) { in.B = realArray({2, 1}, {1, 0.5}); }},
+      {"B and D of one column as rows", oneColumn,
+       [](Inputs &in) {
+         in.B = realArray({1, 2}, {1, 0.5});
+         in.D = realArray({1, 3}, {1, 2, 0.5});
+       }},
+      {"paged D of one row given as columns", oneState,
+       [](Inputs &in) { in.D = realArray({3, 1, 2}, {1, 0.25, 2, 1, 0.25, 2}); }},
+      {"A with two pages more than periods", model, [&](Inputs &in) { in.A = withExtraPages(in.A.get(), 2); }},
+      {"B with three pages more than periods (k = 2, not 9 / 3)", model,
+       [&](Inputs &in) { in.B = withExtraPages(in.B.get(), 3); }},
+      {"paged A with a fourth dimension of one", model,
+       [](Inputs &in) { in.A = realArray({2, 2, 3, 1}, valuesOf(in.A.get())); }},
+      {"P0, tol and Y with trailing dimensions of one", model,
+       [](Inputs &in) {
+         in.P0 = realArray({2, 2, 1}, valuesOf(in.P0.get()));
+         in.tol = realArray({1, 1, 1, 1}, {0});
+         in.Y = realArray({3, 1, 1}, valuesOf(in.Y.get()));
+       }},
+      {"one page as r x c x 1: one matrix for every period", constantA,
+       [](Inputs &in) {
+         in.A = realArray({1, 1, 1}, {0.5});
+         in.C = realArray({1, 1, 1, 1}, {1});
+       }},
+  };
+  for (const Case &test : cases) {
+    SCOPED_TRACE(test.what);
+    Inputs benign = test.exact();
+    test.benign(benign);
+    const std::vector<double> expected = run(test.exact());
+    ASSERT_FALSE(expected.empty());
+    EXPECT_TRUE(bitIdentical(expected, run(benign)));
+  }
 }
 
 TEST(StatefilterErrors, WrongInputCountRaisesTheModuleError) {
   expectInputCountRefused(statefilter(), statefilterGateway, twoPeriodModel(0.5, 2.0, 3, 1).list());
 }
 
-TEST(StatefilterErrors, InputsSmallerThanTheSizesAddressAreRejected) {
-  // m = 2 from A; every other input is made one element too short in turn.
+// Each input in each kind of mistake, paged and not: too few elements keep
+// their error, enough of them in another shape are refused as such, and the
+// message names the input, the shape given and the shape wanted.
+TEST(StatefilterErrors, WrongShapesAreRefusedBeforeAnythingIsTaken) {
+  // T = 3, n = 3, m = 2, k = 1, h = 1.
   auto model = [] {
-    return Inputs{realArray({3, 2}, {1, 2, 3, 4, 5, 6}), realArray({2, 2}, {0.5, 0, 0, 0.5}),
-                  realArray({2, 1}, {1, 1}), realArray({2, 2}, {1, 0, 0, 1}), realArray({2, 1}, {1, 1}),
+    return Inputs{realArray({3, 3}, {1, 2, 3, 4, 5, 6, 7, 8, 9}), realArray({2, 2}, {0.5, 0, 0, 0.5}),
+                  realArray({2, 1}, {1, 1}), realArray({3, 2}, {1, 0, 1, 0, 1, 1}), realArray({3, 1}, {1, 1, 1}),
                   realArray({2, 1}, {0, 0}), realArray({2, 2}, {1, 0, 0, 1}), scalar(0)};
   };
   ASSERT_FALSE(callChecked(statefilter(), model().list()).failed);
+  const auto filled = [](std::vector<uint64_t> dimensions) {
+    uint64_t count = 1;
+    for (uint64_t d : dimensions) count *= d;
+    return realArray(dimensions, std::vector<double>(count, 0.5));
+  };
 
   struct Case {
     size_t position;  // 0-based, of the input the error names
-    void (*shorten)(Inputs &);
+    std::vector<uint64_t> dimensions;
+    const char *identifier;
+    const char *mentions;  // beyond the input's name
   };
   const Case cases[] = {
-      {2, [](Inputs &in) { in.B = realArray({1, 1}, {1}); }},
-      {3, [](Inputs &in) { in.C = realArray({2, 1}, {1, 0}); }},
-      {4, [](Inputs &in) { in.D = realArray({1, 1}, {1}); }},
-      {5, [](Inputs &in) { in.x0 = scalar(0); }},
-      {6, [](Inputs &in) { in.P0 = realArray({3, 1}, {1, 0, 0}); }},
-      {7, [](Inputs &in) { in.tol = realArray({0, 0}, {}); }},
-      {1, [](Inputs &in) { in.A = realArray({2, 1}, {0.5, 0}); }},
-      {1, [](Inputs &in) { in.A = realArray({2, 2, 2}, {0.5, 0, 0, 0.5, 0.5, 0, 0, 0.5}); }},  // 2 of 3 pages
-      {3, [](Inputs &in) { in.C = realArray({2, 2, 1}, {1, 0, 0, 1}); }},  // paged, 1 of 3 pages
+      {2, {1, 1}, "InputTooSmall", "(m x k = 2 x 1)"},
+      {3, {3, 1}, "InputTooSmall", "at least 6"},
+      {4, {2, 1}, "InputTooSmall", "at least 3"},
+      {5, {1, 1}, "InputTooSmall", "at least 2"},
+      {6, {3, 1}, "InputTooSmall", "at least 4"},
+      {7, {0, 0}, "InputTooSmall", "one value"},
+      {1, {2, 1}, "InputTooSmall", "at least 4"},
+      {1, {2, 2, 2}, "InputTooSmall", "3 pages"},
+      {3, {3, 2, 2}, "InputTooSmall", "3 pages"},
+      {0, {3, 1, 3}, "InputShape", "is 3 x 1 x 3; it must be T x n"},
+      {1, {2, 3}, "InputShape", "is 2 x 3; it must be m x m = 2 x 2 (one page), or m x m x T = 2 x 2 x 3."},
+      {1, {2, 2, 3, 2}, "InputShape", "is 2 x 2 x 3 x 2;"},
+      {2, {3, 1}, "InputShape", "is 3 x 1; it must be m x k = 2 x k (one page), or m x k x T = 2 x k x 3."},
+      {2, {3, 1, 3}, "InputShape", "is 3 x 1 x 3;"},
+      {3, {2, 3}, "InputShape", "is 2 x 3; it must be n x m = 3 x 2 (one page), or n x m x T = 3 x 2 x 3."},
+      {3, {4, 4}, "InputShape", "is 4 x 4;"},
+      {3, {2, 3, 3}, "InputShape", "is 2 x 3 x 3;"},
+      {4, {4, 1}, "InputShape", "n x h = 3 x h"},
+      {5, {3, 1}, "InputShape", "is 3 x 1; it must be m x 1 = 2 x 1 (or 1 x 2)."},
+      {5, {2, 2}, "InputShape", "m x 1 = 2 x 1"},
+      {6, {3, 3}, "InputShape", "is 3 x 3; it must be m x m = 2 x 2."},
+      {6, {2, 2, 3}, "InputShape", "is 2 x 2 x 3;"},
+      {7, {2, 1}, "InputShape", "is 2 x 1; it must be one value."},
   };
   for (const Case &test : cases) {
     Inputs inputs = model();
-    test.shorten(inputs);
-    const std::string message = expectError(statefilter(), inputs.list(), prefix + "InputTooSmall");
+    orrim::ArrayPtr *slots[] = {&inputs.Y, &inputs.A, &inputs.B, &inputs.C,
+                                &inputs.D, &inputs.x0, &inputs.P0, &inputs.tol};
+    *slots[test.position] = filled(test.dimensions);
+    const orrim::Counters before = orrim::counters();
+    const std::string message = expectError(statefilter(), inputs.list(), prefix + test.identifier);
+    EXPECT_EQ(orrim::counters().allocations, before.allocations) << message;
     EXPECT_EQ(message.rfind(statefilterInputs[test.position].name, 0), 0u) << message;
+    EXPECT_NE(message.find(test.mentions), std::string::npos) << message;
   }
 }
 

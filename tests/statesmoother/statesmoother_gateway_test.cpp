@@ -28,22 +28,23 @@ SmootherTestModel unitModel(double y0, double y1) {
   return model;
 }
 
-// A valid model with T = 3, n = 2, m = 2, k = 2, h = 1 to spoil one input at a time.
+// A valid model with T = 4, n = 3, m = 2, k = 2, h = 1 to spoil one input at a time.
 std::vector<orrim::ArrayPtr> validInputs() {
   RandomSource random(7);
   SmootherTestModel model;
-  model.T = 3;
-  model.n = model.m = model.k = 2;
+  model.T = 4;
+  model.n = 3;
+  model.m = model.k = 2;
   model.h = 1;
-  model.Y = random.normals(6);
+  model.Y = random.normals(12);
   model.A = random.stableTransition(2);
   model.B = random.normals(4);
-  model.C = random.normals(4);
-  model.D = random.normals(2);
+  model.C = random.normals(6);
+  model.D = random.normals(3);
   model.P0 = random.covariance(2);
   model.x0 = random.normals(2);
-  model.stateIntercept = random.normals(6);
-  model.observationIntercept = random.normals(6);
+  model.stateIntercept = random.normals(8);
+  model.observationIntercept = random.normals(12);
   return smootherInputs(model);
 }
 
@@ -132,23 +133,56 @@ TEST(StatesmootherErrors, EveryInputMustBeReal) {
   }
 }
 
-TEST(StatesmootherErrors, InputsTooSmallForTheSizes) {
-  // The valid model: T = 3, n = 2, m = 2, k = 2, h = 1.
-  EXPECT_NE(spoil(2, realArray({2, 1}, {0.5, 0.5}), tooSmall).find(nameOf(2)), std::string::npos);
-  EXPECT_NE(spoil(2, realArray({2, 2, 2}, std::vector<double>(8, 0.5)), tooSmall).find("3 pages"),
-            std::string::npos);
-  EXPECT_NE(spoil(3, realArray({1, 2}, {1, 1}), tooSmall).find(nameOf(3)), std::string::npos);
-  EXPECT_NE(spoil(4, realArray({2, 1}, {1, 1}), tooSmall).find(nameOf(4)), std::string::npos);
-  EXPECT_NE(spoil(4, realArray({2, 2, 2}, std::vector<double>(8, 1.0)), tooSmall).find(nameOf(4)),
-            std::string::npos);
-  EXPECT_NE(spoil(5, realArray({1, 1}, {1}), tooSmall).find(nameOf(5)), std::string::npos);
-  EXPECT_NE(spoil(6, realArray({3, 1}, {1, 0, 1}), tooSmall).find(nameOf(6)), std::string::npos);
-  EXPECT_NE(spoil(7, orrim::createEmpty(), tooSmall).find(nameOf(7)), std::string::npos);
-  EXPECT_NE(spoil(8, scalar(1.0), tooSmall).find(nameOf(8)), std::string::npos);
-  EXPECT_NE(spoil(9, realArray({2, 2}, {1, 1, 1, 1}), tooSmall).find(nameOf(9)),
-            std::string::npos);
-  EXPECT_NE(spoil(10, realArray({5, 1}, {1, 1, 1, 1, 1}), tooSmall).find(nameOf(10)),
-            std::string::npos);
+// Each input in each kind of mistake, paged and not: too few elements keep
+// their error, enough of them in another shape are refused as such, and the
+// message names the input, the shape given and the shape wanted.
+TEST(StatesmootherErrors, WrongShapesAreRefusedBeforeAnythingIsTaken) {
+  ASSERT_FALSE(callChecked(statesmootherModule(), handles(validInputs())).failed);
+  const std::string shape = prefix + "InputShape";
+  const struct {
+    uint64_t position;  // 1-based
+    std::vector<uint64_t> dimensions;
+    const std::string &identifier;
+    const char *mentions;
+  } cases[] = {
+      {2, {2, 1}, tooSmall, "at least 4"},
+      {2, {2, 2, 2}, tooSmall, "4 pages"},
+      {3, {1, 3}, tooSmall, "m x k = 2 x 3"},
+      {4, {3, 1}, tooSmall, "at least 6"},
+      {4, {3, 2, 3}, tooSmall, "4 pages"},
+      {5, {2, 1}, tooSmall, "at least 3"},
+      {6, {3, 1}, tooSmall, "at least 4"},
+      {7, {0, 0}, tooSmall, "one value"},
+      {8, {1, 1}, tooSmall, "at least 2"},
+      {9, {2, 2}, tooSmall, "at least 8"},
+      {10, {5, 1}, tooSmall, "at least 12"},
+      {1, {4, 1, 3}, shape, "is 4 x 1 x 3; it must be T x n."},
+      {2, {2, 3}, shape, "is 2 x 3; it must be m x m = 2 x 2 (one page), or m x m x T = 2 x 2 x 4."},
+      {2, {2, 2, 4, 2}, shape, "is 2 x 2 x 4 x 2;"},
+      {3, {3, 2}, shape, "m x k = 2 x k (one page)"},
+      {3, {3, 2, 4}, shape, "is 3 x 2 x 4;"},
+      {4, {2, 3}, shape, "is 2 x 3; it must be n x m = 3 x 2 (one page), or n x m x T = 3 x 2 x 4."},
+      {4, {2, 3, 4}, shape, "is 2 x 3 x 4;"},
+      {4, {4, 4}, shape, "is 4 x 4;"},
+      {5, {4, 1}, shape, "n x h = 3 x h"},
+      {6, {3, 3}, shape, "is 3 x 3; it must be m x m = 2 x 2."},
+      {6, {2, 2, 4}, shape, "is 2 x 2 x 4;"},
+      {7, {1, 2}, shape, "it must be one value."},
+      {8, {3, 1}, shape, "m x 1 = 2 x 1 (or 1 x 2)"},
+      {9, {4, 2}, shape, "is 4 x 2; it must be m x T = 2 x 4, or empty."},
+      {9, {2, 4, 2}, shape, "is 2 x 4 x 2;"},
+      {10, {4, 3}, shape, "is 4 x 3; it must be n x T = 3 x 4, or empty."},
+  };
+  for (const auto &test : cases) {
+    uint64_t count = 1;
+    for (uint64_t d : test.dimensions) count *= d;
+    const orrim::Counters before = orrim::counters();
+    const std::string message =
+        spoil(test.position, realArray(test.dimensions, std::vector<double>(count, 0.5)), test.identifier);
+    EXPECT_EQ(orrim::counters().allocations, before.allocations) << message;
+    EXPECT_EQ(message.rfind(nameOf(test.position), 0), 0u) << message;
+    EXPECT_NE(message.find(test.mentions), std::string::npos) << message;
+  }
 }
 
 TEST(StatesmootherErrors, WorkingStorageBeyondSixtyFourBits) {

@@ -227,27 +227,55 @@ TEST(StatesmootherProperties, EqualPagesAreTheConstantMatrix) {
   }
 }
 
-TEST(StatesmootherProperties, InputsAreReadInStorageOrder) {
+// The same numbers in another form give the bits of the exact form: a shape
+// of one row or one column the other way round, trailing dimensions of one,
+// and pages past the T-th, which are not read.
+TEST(StatesmootherProperties, BenignFormsGiveTheBitsOfTheExactForms) {
   RandomSource random(4000);
-  SmootherTestModel model;
-  do model = randomSmootherModel(random, RandomShape{});
-  while (model.T < 2 || model.m < 2 || model.k < 2 || model.pagedA || model.pagedB ||
-         model.stateIntercept.empty());
-  const uint64_t T = model.T, m = model.m, k = model.k;
-  const std::vector<double> expected = callStateSmoother(model);
-
-  // An intercept shaped T x m, a four-dimensional A and B (one matrix each,
-  // every trailing dimension counting towards k), and longer P0, tol and x0.
-  std::vector<orrim::ArrayPtr> inputs = smootherInputs(model);
-  inputs[8] = realArray({T, m}, model.stateIntercept);
-  inputs[1] = realArray({m, m, 1, 1}, model.A);
-  inputs[2] = realArray({m, 1, k, 1}, model.B);
-  std::vector<double> longer = model.P0;
-  longer.resize(m * (m + 1), missing);
-  inputs[5] = realArray({m, m + 1}, longer);
-  inputs[6] = realArray({2, 1}, {model.tol, missing});
-  longer = model.x0;
-  longer.resize(m + 2, missing);
-  inputs[7] = realArray({m + 2, 1}, longer);
-  EXPECT_TRUE(bitIdentical(expected, callStateSmoother(inputs, T, m)));
+  const auto modelWhere = [&](auto wanted) {
+    SmootherTestModel model;
+    do model = randomSmootherModel(random, RandomShape{});
+    while (!wanted(model) || model.pagedA || model.pagedB || model.stateIntercept.empty() ||
+           model.observationIntercept.empty());
+    return model;
+  };
+  const SmootherTestModel models[] = {
+      modelWhere([](const SmootherTestModel &model) { return model.T >= 2 && model.m >= 2 && model.k >= 2; }),
+      modelWhere([](const SmootherTestModel &model) {
+        return model.T >= 2 && model.m == 1 && model.n == 1 && model.k >= 2 && model.h >= 2;
+      }),
+  };
+  for (const SmootherTestModel &model : models) {
+    const uint64_t T = model.T, n = model.n, m = model.m, k = model.k, h = model.h;
+    const std::vector<double> expected = callStateSmoother(model);
+    ASSERT_EQ(expected.size(), T * m);
+    std::vector<double> pagesAndMore = repeated(model.A, T);
+    pagesAndMore.resize(m * m * (T + 2), missing);
+    struct Form {
+      size_t position;  // 1-based
+      std::vector<uint64_t> dimensions;
+      const std::vector<double> &values;
+      bool applies;
+    };
+    const Form forms[] = {
+        {2, {m, m, 1, 1}, model.A, true},
+        {2, {m, m, T + 2}, pagesAndMore, true},
+        {3, {m, k, 1}, model.B, true},
+        {3, {k, 1}, model.B, m == 1},
+        {4, {m, 1}, model.C, n == 1 && !model.pagedC},
+        {5, {h, 1}, model.D, n == 1 && !model.pagedD},
+        {6, {m, m, 1}, model.P0, true},
+        {8, {1, m}, model.x0, true},
+        {9, {m, T, 1}, model.stateIntercept, true},
+        {9, {T, 1}, model.stateIntercept, m == 1},
+        {10, {T, 1}, model.observationIntercept, n == 1},
+    };
+    for (const Form &form : forms) {
+      if (!form.applies) continue;
+      std::vector<orrim::ArrayPtr> inputs = smootherInputs(model);
+      inputs[form.position - 1] = realArray(form.dimensions, form.values);
+      EXPECT_TRUE(bitIdentical(expected, callStateSmoother(inputs, T, m)))
+          << "input " << form.position << ", m = " << m << ", n = " << n;
+    }
+  }
 }

@@ -90,7 +90,10 @@ ModelVectors randomModel(RandomSource &random, const RandomShape &shape) {
   model.P0 = random.covariance(m);
   if (m > 0 && random.chance(0.3)) model.P0[0] = 0.0;     // a zero variance to start from
   if (m >= 2 && random.chance(0.2)) model.P0[m] += 0.5;  // taken as given: read by columns, never symmetrised
-  model.x0 = random.normals(m + random.below(2), 2.0);  // only the first m are read
+  // The stream draws m or m + 1 values, as it always has, so that every seed
+  // keeps its model; x0 keeps the first m, its exact length.
+  model.x0 = random.normals(m + random.below(2), 2.0);
+  model.x0.resize(m);
   model.Y = random.normals(T * n, 3.0);
   for (double &value : model.Y) {
     if (random.chance(shape.missingChance)) value = missing;

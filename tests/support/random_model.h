@@ -62,7 +62,7 @@ struct RandomShape {
 
 // Sizes up to the shape's (k up to 3, h up to 2), each coefficient paged or
 // not, independent series (each column of D non-zero in one row at most),
-// missing values, a longer x0, and special values: a zero state
+// missing values, and special values: a zero state
 // variance or an asymmetric P0 (taken as given, never symmetrised); with
 // cutoffs zeros in C, zeros and ones in D, and tol values at, below and
 // beyond F, NaN included.
