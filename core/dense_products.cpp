@@ -51,3 +51,19 @@ void cumulantThroughUpdate(double *out, const double *q, const double *K, const 
     forStateCount(m, [&](uint64_t states) { cumulantThroughUpdateReference(out, q, K, c, s, states); });
   }
 }
+
+void mirrorLowerTriangle(double *S, uint64_t m) {
+  for (uint64_t i = 1; i < m; ++i) {
+    for (uint64_t l = 0; l < i; ++l) {
+      S[l * m + i] = S[i * m + l];
+    }
+  }
+}
+
+void carryInformationThroughTransition(double *N, const double *transitionRows, const double *transitionColumns,
+                                       double *scratch, uint64_t m) {
+  rowsTimesRows(scratch, N, transitionRows, m);
+  // The columns of A are the rows of A'.
+  rowsTimesRowsLower(N, transitionColumns, scratch, m);
+  mirrorLowerTriangle(N, m);
+}

@@ -42,13 +42,16 @@ inline void recordFilteredState(const FilteredOutputs &filtered, const StateSpac
 // before the prediction: a call between prediction and update would send x
 // and P through memory, a round trip on the chain from one period to the
 // next. The test has no effect on the state, so asking earlier changes no
-// result. The reference kernel path takes the plain loops instead.
+// result. The reference kernel path takes the plain loops instead. With
+// records, each series is recorded as well (updateWithObservations), and the
+// local level model takes the general steps, whose operations its own are.
 inline double filterPeriod(const StateSpaceModel &model, FilterState state, FilterScratch scratch, const double *y,
-                           uint64_t yStride, bool predict, MissingTest isMissing) {
+                           uint64_t yStride, bool predict, MissingTest isMissing,
+                           const ObservationRecords *records = nullptr) {
   const uint64_t m = model.m;
   const uint64_t n = model.n;
   const PreparedModel &period = model.period;
-  if (m == 1 && n == 1 && denseKernels().oneStateInRegisters) {
+  if (m == 1 && n == 1 && denseKernels().oneStateInRegisters && records == nullptr) {
     const bool present = !isMissing(y[0]);
     if (predict) {
       predictOneState(state, period, scratch);
@@ -63,5 +66,5 @@ inline double filterPeriod(const StateSpaceModel &model, FilterState state, Filt
   if (predict) {
     predictState(state, period, scratch, m);
   }
-  return updateWithObservations(y, yStride, n, period, model.tol, m, state, scratch, isMissing);
+  return updateWithObservations(y, yStride, n, period, model.tol, m, state, scratch, isMissing, records);
 }
