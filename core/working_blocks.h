@@ -61,3 +61,11 @@ inline void releaseBlocks(std::span<const WorkingBlock> blocks, void *workspace,
     blockPointer(workspace, block) = nullptr;
   }
 }
+
+// a*b for the size named `what`; a gateway's version refuses an overflow.
+using CountProduct = uint64_t (*)(uint64_t a, uint64_t b, const char *what);
+
+// The double count of every BlockSize for T periods, n series and m states,
+// each product formed through `multiply`: m*T, n*T, m*m, n*m, m*(m+1)/2,
+// m*(m+1)/2*T, m*n*T in turn.
+BlockCounts modelBlockCounts(uint64_t T, uint64_t n, uint64_t m, CountProduct multiply);
