@@ -59,11 +59,3 @@ void mirrorLowerTriangle(double *S, uint64_t m) {
     }
   }
 }
-
-void carryInformationThroughTransition(double *N, const double *transitionRows, const double *transitionColumns,
-                                       double *scratch, uint64_t m) {
-  rowsTimesRows(scratch, N, transitionRows, m);
-  // The columns of A are the rows of A'.
-  rowsTimesRowsLower(N, transitionColumns, scratch, m);
-  mirrorLowerTriangle(N, m);
-}

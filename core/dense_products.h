@@ -27,12 +27,3 @@ void cumulantThroughUpdate(double *out, const double *q, const double *K, const 
 // Copies the elements below the diagonal of a square m x m matrix onto those
 // above it: the lower triangle stands for the whole of a symmetric result.
 void mirrorLowerTriangle(double *S, uint64_t m);
-
-// N <- A'*N*A for a symmetric N and the transition A, given both row by row
-// (transitionRows) and as the caller holds it, column by column: X = N*A
-// with X(i, l) = sum over q of N(i, q)*A(q, l), left in `scratch` (m x m,
-// row by row), then N(i, l) = sum over q of A(q, i)*X(q, l) for i >= l,
-// mirrored. The smoother's information and the gradient's covariance
-// adjoint go back through a transition this way.
-void carryInformationThroughTransition(double *N, const double *transitionRows, const double *transitionColumns,
-                                       double *scratch, uint64_t m);

@@ -21,6 +21,7 @@ enum BlockSize : uint8_t {
   nTDoubles,
   triangleTDoubles,  // T lower triangles of m x m: m*(m+1)/2*T
   mnTDoubles,
+  mmTDoubles,        // T matrices of m x m
   blockSizeCount
 };
 
@@ -30,7 +31,7 @@ using BlockCounts = std::array<uint64_t, blockSizeCount>;
 // How a TooLarge error names a size: "m*m doubles".
 inline constexpr const char *blockSizeText[blockSizeCount] = {
     "m doubles", "m*m doubles", "n doubles", "n*m doubles", "m*T doubles", "n*T doubles", "m*(m+1)/2*T doubles",
-    "m*n*T doubles"};
+    "m*n*T doubles", "m*m*T doubles"};
 
 // `slot` is where the block's pointer lives in the module's workspace, its
 // offsetof: a plain struct of pointers, so that one table serves the loops
@@ -67,5 +68,6 @@ using CountProduct = uint64_t (*)(uint64_t a, uint64_t b, const char *what);
 
 // The double count of every BlockSize for T periods, n series and m states,
 // each product formed through `multiply`: m*T, n*T, m*m, n*m, m*(m+1)/2,
-// m*(m+1)/2*T, m*n*T in turn.
+// m*(m+1)/2*T, m*n*T in turn. m*m*T is left to the module that takes it:
+// the others need not be refused a size they do not use.
 BlockCounts modelBlockCounts(uint64_t T, uint64_t n, uint64_t m, CountProduct multiply);

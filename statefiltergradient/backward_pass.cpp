@@ -1,5 +1,6 @@
 #include "backward_pass.h"
 
+#include "dense_kernels.h"
 #include "dense_products.h"
 #include "measurement_update.h"
 #include "model_preparation.h"
@@ -12,6 +13,12 @@ namespace {
 void copyDoubles(double *to, const double *from, uint64_t count) {
   for (uint64_t e = 0; e < count; ++e) {
     to[e] = from[e];
+  }
+}
+
+void fillZeros(double *values, uint64_t count) {
+  for (uint64_t e = 0; e < count; ++e) {
+    values[e] = 0.0;
   }
 }
 
@@ -38,24 +45,90 @@ void maskClearedStates(double *M, const double *P, uint64_t m) {
   }
 }
 
-// The state and covariance after period t-1, as the way forward left them:
-// x0 and P0 (as given) before the first period.
-void restorePeriodEnd(const GradientWorkspace &workspace, uint64_t t, double *x, double *P) {
+const double *stateAfterPeriod(const GradientWorkspace &workspace, uint64_t t) {
+  return workspace.filteredStates + t * workspace.model.m;
+}
+
+const double *covarianceAfterPeriod(const GradientWorkspace &workspace, uint64_t t) {
+  return workspace.filteredCovariances + t * workspace.model.m * workspace.model.m;
+}
+
+// The period's prediction again, from the state after the period before (x0
+// and P0 as given before the first), with the filter's own step.
+void predictPeriodAgain(GradientWorkspace &workspace, uint64_t t, const double *x0, const double *P0) {
   const uint64_t m = workspace.model.m;
-  copyDoubles(x, workspace.filteredStates + t * m, m);
-  restoreSymmetric(P, workspace.filteredCovariances + t * lowerTriangleCount(m), m);
+  FilterState &state = workspace.state;
+  copyDoubles(state.x, t == 0 ? x0 : stateAfterPeriod(workspace, t - 1), m);
+  copyDoubles(state.P, t == 0 ? P0 : covarianceAfterPeriod(workspace, t - 1), m * m);
+  predictState(state, workspace.model.period, workspace.scratch, m);
+  copyDoubles(workspace.predictedState, state.x, m);
+  copyDoubles(workspace.predictedCovariance, state.P, m * m);
+}
+
+// Each used row's P*dw with the P before its observation: the P after the
+// period with the updates of its observation and those after it taken back,
+// P + sum over j' >= j of F_j'*K_j'*K_j''. For every row at once the product
+// of the directions with the P after the period; then for each row j, from
+// that product, the sum over j' from j up of (F_j'*(K_j'*dw_j))*K_j', each
+// K_j'*dw_j one sum in ascending index (a row of the directions against the
+// gains' columns), the terms added in ascending j'. A row passed over has
+// zero gain and direction. Added to the row's derivative.
+void addCovarianceTimesDirections(GradientWorkspace &workspace, uint64_t t) {
+  const uint64_t n = workspace.model.n;
+  const uint64_t m = workspace.model.m;
+  const RowsTimesColumnsKernel product = denseKernels().rowsTimesColumns;
+  const double *gains = workspace.observationGains + t * n * m;
+  double *y = workspace.covarianceTimesDirections;
+  // P is symmetric: the rows of the product are the directions against its rows.
+  product(y, m, nullptr, 0, workspace.directions, m, covarianceAfterPeriod(workspace, t), m, n, m, m);
+  transposeCopy(workspace.transposedGains, gains, m, n);
+  double *coefficients = workspace.coefficients;
+  for (uint64_t j = 0; j < n; ++j) {
+    const uint64_t o = t * n + j;
+    if (workspace.skipFlags[o] >= 0.5) continue;
+    const uint64_t later = n - j;
+    product(coefficients, 0, nullptr, 0, workspace.directions + j * m, 0, workspace.transposedGains + j, n, 1, later,
+            m);
+    for (uint64_t q = 0; q < later; ++q) {
+      const bool passedOver = workspace.skipFlags[o + q] >= 0.5;
+      coefficients[q] = passedOver ? 0.0 : (1.0 / workspace.reciprocalVariances[o + q]) * coefficients[q];
+    }
+    product(y + j * m, 0, y + j * m, 0, coefficients, 0, gains + j * m, m, 1, m, later);
+    double *rowGradient = workspace.rowGradients + j * m;
+    for (uint64_t i = 0; i < m; ++i) {
+      rowGradient[i] = y[j * m + i] + rowGradient[i];
+    }
+  }
+}
+
+// Period t's records and outputs from its observation `first` on.
+ObservationAdjointPeriod adjointPeriod(GradientWorkspace &workspace, uint64_t t, uint64_t first) {
+  const uint64_t n = workspace.model.n;
+  const uint64_t m = workspace.model.m;
+  const uint64_t o = t * n + first;
+  return {workspace.observationGains + o * m,
+          workspace.scaledInnovations + o,
+          workspace.reciprocalVariances + o,
+          workspace.skipFlags + o,
+          workspace.model.period.measurementRows + first * m,
+          workspace.directions + first * m,
+          workspace.rowGradients + first * m,
+          workspace.noiseGradients + first,
+          nullptr};  // the correlated-noise transform will take the derivatives with respect to y
 }
 
 // Goes back over the observations of period t, last to first. On entry the
 // adjoints are those of the state after the period, on return those of its
 // prediction; rowGradients and noiseGradients receive the derivatives with
 // respect to each row of C_t and each noise variance (zero for a row passed
-// over). The point before each observation is the state after it with the
-// update taken back, x - v*K and P + F*(K*K'), which rounding changes only
-// in its last bits; in a period where the guard may have cleared a state,
-// whose row no longer holds what the update took from it, the period's
-// updates are run again from its prediction up to the observation, with the
-// filter's own steps and so its bits and its decisions.
+// over). The state before each observation is the state after it less v*K;
+// the covariance before it enters only through P*dw, formed for the whole
+// period at its end (addCovarianceTimesDirections). In a period where the
+// guard may have cleared a state, whose row then no longer holds what the
+// update took from it, the covariance before each observation is formed
+// instead by running the period's updates again from its prediction up to
+// it, with the filter's own steps and so its bits and its decisions, and the
+// adjoint of the covariance is cleared where the guard cleared the state.
 void goBackOverObservations(GradientWorkspace &workspace, uint64_t t, const double *Y, const double *x0,
                             const double *P0, MissingTest isMissing) {
   StateSpaceModel &model = workspace.model;
@@ -63,76 +136,64 @@ void goBackOverObservations(GradientWorkspace &workspace, uint64_t t, const doub
   const uint64_t n = model.n;
   const uint64_t m = model.m;
   FilterState &state = workspace.state;
-  const bool guarded = [&] {
-    restorePeriodEnd(workspace, t, state.x, state.P);
-    return mayHaveClearedAState(state.P, m);
-  }();
-  if (guarded) {
-    if (t == 0) {
-      initialiseState(state, x0, P0, m);
-    } else {
-      restorePeriodEnd(workspace, t - 1, state.x, state.P);
-    }
-    predictState(state, model.period, workspace.scratch, m);
-    copyDoubles(workspace.predictedState, state.x, m);
-    copyDoubles(workspace.predictedCovariance, state.P, m * m);
-    restorePeriodEnd(workspace, t, state.x, state.P);
-  }
-  const ObservationAdjointScratch scratch{workspace.adjointTimesGain, workspace.gainDirection,
-                                          workspace.covarianceTimesDirection};
-  for (uint64_t j = n; j-- > 0;) {
-    const uint64_t o = t * n + j;
-    double *rowGradient = workspace.rowGradients + j * m;
-    for (uint64_t i = 0; i < m; ++i) rowGradient[i] = 0.0;
+  // A row passed over has no derivatives, and no gain: the steps write those
+  // of the others.
+  for (uint64_t j = 0; j < n; ++j) {
+    if (workspace.skipFlags[t * n + j] < 0.5) continue;
+    fillZeros(workspace.directions + j * m, m);
+    fillZeros(workspace.rowGradients + j * m, m);
+    fillZeros(workspace.observationGains + (t * n + j) * m, m);
     workspace.noiseGradients[j] = 0.0;
-    if (workspace.skipFlags[o] >= 0.5) {
+  }
+  if (!mayHaveClearedAState(covarianceAfterPeriod(workspace, t), m)) {
+    copyDoubles(state.x, stateAfterPeriod(workspace, t), m);
+    goBackOverObservationsOfPeriod(workspace.covarianceAdjoint, workspace.stateAdjoint, state.x,
+                                   adjointPeriod(workspace, t, 0), n, m, workspace.adjointTimesGain);
+    addCovarianceTimesDirections(workspace, t);
+    return;
+  }
+  predictPeriodAgain(workspace, t, x0, P0);
+  copyDoubles(state.x, stateAfterPeriod(workspace, t), m);
+  copyDoubles(state.P, covarianceAfterPeriod(workspace, t), m * m);
+  for (uint64_t j = n; j-- > 0;) {
+    if (workspace.skipFlags[t * n + j] >= 0.5) {
       continue;  // passed over: it contributes nothing, and at F = tol nothing is asked
     }
-    const double *K = workspace.observationGains + o * m;
-    const double scaledInnovation = workspace.scaledInnovations[o];
-    const double reciprocal = workspace.reciprocalVariances[o];
-    if (guarded) {
-      maskClearedStates(workspace.covarianceAdjoint, state.P, m);
-      copyDoubles(state.x, workspace.predictedState, m);
-      copyDoubles(state.P, workspace.predictedCovariance, m * m);
-      updateWithObservations(Y + t, T, j, model.period, model.tol, m, state, workspace.scratch, isMissing);
-    } else {
-      const double F = 1.0 / reciprocal;
-      const double v = scaledInnovation * F;
-      for (uint64_t i = 0; i < m; ++i) {
-        state.x[i] = state.x[i] - v * K[i];
-      }
-      for (uint64_t l = 0; l < m; ++l) {
-        for (uint64_t i = 0; i < m; ++i) {
-          state.P[i + l * m] = state.P[i + l * m] + F * (K[i] * K[l]);
-        }
-      }
+    // x and P are the state after observation j.
+    maskClearedStates(workspace.covarianceAdjoint, state.P, m);
+    goBackOverObservationsOfPeriod(workspace.covarianceAdjoint, workspace.stateAdjoint, state.x,
+                                   adjointPeriod(workspace, t, j), 1, m, workspace.adjointTimesGain);
+    copyDoubles(state.x, workspace.predictedState, m);
+    copyDoubles(state.P, workspace.predictedCovariance, m * m);
+    updateWithObservations(Y + t, T, j, model.period, model.tol, m, state, workspace.scratch, isMissing);
+    vectorTimesRows(workspace.vector, workspace.directions + j * m, state.P, m);
+    double *rowGradient = workspace.rowGradients + j * m;
+    for (uint64_t i = 0; i < m; ++i) {
+      rowGradient[i] = workspace.vector[i] + rowGradient[i];
     }
-    const ObservationDerivatives derivatives =
-        goBackOverObservation(workspace.covarianceAdjoint, workspace.stateAdjoint, state.P, state.x, K,
-                              model.period.measurementRows + j * m, scaledInnovation, reciprocal, m, scratch,
-                              rowGradient);
-    // The correlated-noise transform will take derivatives.innovationStart.
-    workspace.noiseGradients[j] = derivatives.noiseVariance;
   }
 }
 
 // The derivatives with respect to period t's rows into C's and D's outputs:
-// a paged input's page t, or the sum of a constant input, C's added to its
-// output and D's noise variances to noiseVarianceSums (D's derivative,
-// 2*dd*D(j, l), is formed once at the end).
+// a paged input's page t, or the sums of a constant input, C's rows in
+// rowGradientSums and D's noise variances in noiseVarianceSums (their
+// derivatives are formed once at the end).
 void addRowGradients(GradientWorkspace &workspace, uint64_t t, const GradientOutputs &outputs) {
   const StateSpaceModel &model = workspace.model;
   const uint64_t n = model.n;
   const uint64_t m = model.m;
   const uint64_t h = model.h;
   if (outputs.C != nullptr) {
-    const bool paged = changesByPeriod(model.C);
-    double *C = outputs.C + (paged ? t * n * m : 0);
-    for (uint64_t j = 0; j < n; ++j) {
-      for (uint64_t l = 0; l < m; ++l) {
-        const double derivative = workspace.rowGradients[j * m + l];
-        C[j + l * n] = paged ? derivative : C[j + l * n] + derivative;
+    if (changesByPeriod(model.C)) {
+      double *C = outputs.C + t * n * m;
+      for (uint64_t j = 0; j < n; ++j) {
+        for (uint64_t l = 0; l < m; ++l) {
+          C[j + l * n] = workspace.rowGradients[j * m + l];
+        }
+      }
+    } else {
+      for (uint64_t e = 0; e < n * m; ++e) {
+        workspace.rowGradientSums[e] = workspace.rowGradientSums[e] + workspace.rowGradients[e];
       }
     }
   }
@@ -153,12 +214,15 @@ void addRowGradients(GradientWorkspace &workspace, uint64_t t, const GradientOut
   }
 }
 
-// B and D given as one matrix: 2*(sum of the adjoints of B*B')*B and
-// (2*(sum of dd_j))*D(j, l).
+// B, C and D given as one matrix: 2*(sum of the adjoints of B*B')*B, the
+// sums of C's rows, and (2*(sum of dd_j))*D(j, l).
 void finishConstantGradients(GradientWorkspace &workspace, const GradientOutputs &outputs) {
   const StateSpaceModel &model = workspace.model;
   const uint64_t n = model.n;
   const uint64_t m = model.m;
+  if (outputs.C != nullptr && !changesByPeriod(model.C)) {
+    transposeCopy(outputs.C, workspace.rowGradientSums, m, n);
+  }
   if (outputs.B != nullptr && !changesByPeriod(model.B)) {
     stateNoiseLoadingGradient(outputs.B, workspace.stateNoiseAdjoint, model.B.data, m, model.k);
   }
@@ -182,12 +246,12 @@ void runBackwardPass(GradientWorkspace &workspace, const double *Y, const double
   if (T == 0 || n == 0) {
     return;  // nothing depends on the inputs: every derivative is the zero the outputs hold
   }
-  for (uint64_t e = 0; e < m; ++e) workspace.stateAdjoint[e] = 0.0;
-  for (uint64_t e = 0; e < m * m; ++e) workspace.covarianceAdjoint[e] = 0.0;
-  for (uint64_t e = 0; e < m * m; ++e) workspace.stateNoiseAdjoint[e] = 0.0;
-  for (uint64_t j = 0; j < n; ++j) workspace.noiseVarianceSums[j] = 0.0;
-  const TransitionAdjointScratch transitionScratch{workspace.transitionProduct, workspace.product,
-                                                   workspace.gainDirection};
+  fillZeros(workspace.stateAdjoint, m);
+  fillZeros(workspace.covarianceAdjoint, m * m);
+  fillZeros(workspace.stateNoiseAdjoint, m * m);
+  fillZeros(workspace.noiseVarianceSums, n);
+  fillZeros(workspace.rowGradientSums, n * m);
+  const TransitionAdjointScratch transitionScratch{workspace.transitionProduct, workspace.product, workspace.vector};
   const bool changes = changesByPeriod(model);
   for (uint64_t t = T; t-- > 0;) {
     // A's rows as well as its columns: the way back reads both.
@@ -197,14 +261,8 @@ void runBackwardPass(GradientWorkspace &workspace, const double *Y, const double
     goBackOverObservations(workspace, t, Y, x0, P0, isMissing);
     addRowGradients(workspace, t, outputs);
     // The state and covariance the prediction started from.
-    const double *previousState = x0;
-    const double *previousCovariance = P0;
-    if (t > 0) {
-      restorePeriodEnd(workspace, t - 1, workspace.state.x, workspace.state.P);
-      previousState = workspace.state.x;
-      previousCovariance = workspace.state.P;
-    }
-    goBackOverPrediction(workspace, t, previousState, previousCovariance, t == 0, outputs, transitionScratch);
+    goBackOverPrediction(workspace, t, t == 0 ? x0 : stateAfterPeriod(workspace, t - 1),
+                         t == 0 ? P0 : covarianceAfterPeriod(workspace, t - 1), t == 0, outputs, transitionScratch);
   }
   finishConstantGradients(workspace, outputs);
   if (outputs.x0 != nullptr) {

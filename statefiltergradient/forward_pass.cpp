@@ -45,7 +45,9 @@ void runForwardPass(GradientWorkspace &workspace, const double *Y, const double 
     for (uint64_t i = 0; i < m; ++i) {
       workspace.filteredStates[t * m + i] = workspace.state.x[i];
     }
-    // Every update leaves P exactly symmetric.
-    storeLowerTriangle(workspace.filteredCovariances + t * lowerTriangleCount(m), workspace.state.P, m);
+    double *covariance = workspace.filteredCovariances + t * m * m;
+    for (uint64_t e = 0; e < m * m; ++e) {
+      covariance[e] = workspace.state.P[e];
+    }
   }
 }

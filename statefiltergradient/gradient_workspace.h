@@ -4,7 +4,6 @@
 #pragma once
 
 #include "filter_types.h"
-#include "lower_triangle.h"
 #include "state_space_model.h"
 #include "working_blocks.h"
 
@@ -17,7 +16,7 @@ struct GradientWorkspace {
   FilterScratch scratch;
   // Kept on the way forward, per period t and observation o = t*n + j.
   double *filteredStates;       // m x T: x after period t
-  double *filteredCovariances;  // T lower triangles: P after period t
+  double *filteredCovariances;  // m x m x T: P after period t
   double *observationGains;     // n*T vectors of m: K of a used observation
   double *scaledInnovations;    // n*T: (1/F)*v of a used observation
   double *reciprocalVariances;  // n*T: 1/F of a used observation
@@ -26,17 +25,21 @@ struct GradientWorkspace {
   // to the state and its covariance at the point reached.
   double *stateAdjoint;         // m
   double *covarianceAdjoint;    // m x m, symmetric
-  double *transitionProduct;    // m x m: the covariance adjoint times A, row by row
+  double *transitionProduct;    // m x m: A' times the covariance adjoint, row by row
   double *product;              // m x m scratch
-  double *adjointTimesGain;     // m: the covariance adjoint times K
-  double *gainDirection;        // m: the derivative with respect to w = P*c'
-  double *covarianceTimesDirection;  // m
+  double *adjointTimesGain;     // m: the covariance adjoint times K, the scratch of the observations' steps
+  double *vector;               // m scratch
   double *predictedState;       // m: the prediction of a period whose updates are formed again
   double *predictedCovariance;  // m x m
+  double *directions;           // n x m: the derivatives with respect to each row's w = P*c'
+  double *covarianceTimesDirections;  // n x m: P after the period times each row's direction
+  double *transposedGains;      // m x n: the period's gains, column by column
+  double *coefficients;         // n
   double *rowGradients;         // n x m: the derivatives with respect to the period's measurement rows
   double *noiseGradients;       // n: ... and to its noise variances
   double *stateNoiseAdjoint;    // m x m: the sum over periods of the derivatives with respect to B*B'
   double *noiseVarianceSums;    // n: the sum over periods of the derivatives with respect to the noise variances
+  double *rowGradientSums;      // n x m: ... and to the rows of a constant C
 };
 
 // The filter's blocks, as statefilter takes them.
@@ -53,11 +56,11 @@ inline constexpr WorkingBlock gradientFilterBlocks[] = {
     {offsetof(GradientWorkspace, scratch.stateCopy), mDoubles},
 };
 
-// What the way back needs: m*(m+1)/2*T + m*n*T + m*T + 3*n*T doubles and a
-// few of m*m, within the smoother's storage.
+// What the way back needs: m*m*T + m*n*T + m*T + 3*n*T doubles and a few of
+// m*m and n*m, within the smoother's storage.
 inline constexpr WorkingBlock gradientRecordBlocks[] = {
     {offsetof(GradientWorkspace, filteredStates), mTDoubles},
-    {offsetof(GradientWorkspace, filteredCovariances), triangleTDoubles},
+    {offsetof(GradientWorkspace, filteredCovariances), mmTDoubles},
     {offsetof(GradientWorkspace, observationGains), mnTDoubles},
     {offsetof(GradientWorkspace, scaledInnovations), nTDoubles},
     {offsetof(GradientWorkspace, reciprocalVariances), nTDoubles},
@@ -67,14 +70,18 @@ inline constexpr WorkingBlock gradientRecordBlocks[] = {
     {offsetof(GradientWorkspace, transitionProduct), mmDoubles},
     {offsetof(GradientWorkspace, product), mmDoubles},
     {offsetof(GradientWorkspace, adjointTimesGain), mDoubles},
-    {offsetof(GradientWorkspace, gainDirection), mDoubles},
-    {offsetof(GradientWorkspace, covarianceTimesDirection), mDoubles},
+    {offsetof(GradientWorkspace, vector), mDoubles},
     {offsetof(GradientWorkspace, predictedState), mDoubles},
     {offsetof(GradientWorkspace, predictedCovariance), mmDoubles},
+    {offsetof(GradientWorkspace, directions), nmDoubles},
+    {offsetof(GradientWorkspace, covarianceTimesDirections), nmDoubles},
+    {offsetof(GradientWorkspace, transposedGains), nmDoubles},
+    {offsetof(GradientWorkspace, coefficients), nDoubles},
     {offsetof(GradientWorkspace, rowGradients), nmDoubles},
     {offsetof(GradientWorkspace, noiseGradients), nDoubles},
     {offsetof(GradientWorkspace, stateNoiseAdjoint), mmDoubles},
     {offsetof(GradientWorkspace, noiseVarianceSums), nDoubles},
+    {offsetof(GradientWorkspace, rowGradientSums), nmDoubles},
 };
 
 // Where the gradient goes: the derivative of the summed log-likelihood with

@@ -37,7 +37,10 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
   const auto [T, n, m, k, h] = checked.sizes;
   const bool gradientWanted = outputCount >= 2;
   // Every count and byte count the blocks use, checked before anything is made.
-  const BlockCounts counts = modelBlockCounts(T, n, m, checkedCount);
+  BlockCounts counts = modelBlockCounts(T, n, m, checkedCount);
+  if (gradientWanted) {
+    counts[mmTDoubles] = checkedCount(counts[mmDoubles], T, "m*m*T");
+  }
   for (const WorkingBlock &block : gradientFilterBlocks) {
     checkedBytes(errorPrefix, counts[block.size], blockSizeText[block.size]);
   }

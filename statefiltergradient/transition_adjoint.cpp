@@ -86,16 +86,24 @@ void goBackOverPrediction(GradientWorkspace &workspace, uint64_t t, const double
     }
     Pp = symmetricPart;
   }
-  // X = Pbar*A stays in transitionProduct.
-  carryInformationThroughTransition(Pbar, period.transitionRows, period.transitionColumns, scratch.transitionProduct,
-                                    m);
+  // Y = A'*Pbar, row by row, stays in transitionProduct; Pbar <- Y*A below
+  // the diagonal, mirrored. The columns of A are the rows of A'.
+  double *Y = scratch.transitionProduct;
+  rowsTimesRows(Y, period.transitionColumns, Pbar, m);
+  rowsTimesRowsLower(Pbar, Y, period.transitionRows, m);
+  mirrorLowerTriangle(Pbar, m);
   if (A != nullptr) {
-    // Pp is symmetric: its rows stand for its columns.
-    rowsTimesRows(scratch.product, scratch.transitionProduct, Pp, m);
+    // Pp*Y row by row is (Pbar*A*Pp)' row by row: A's derivative column by
+    // column, each element one sum over q of Pp(l, q)*Y(q, i).
+    rowsTimesRows(scratch.product, Pp, Y, m);
     for (uint64_t l = 0; l < m; ++l) {
+      const double *__restrict product = scratch.product + l * m;
+      const double *__restrict adjoint = xbar;
+      double *__restrict column = A + l * m;
+      const double xl = xp[l];
       for (uint64_t i = 0; i < m; ++i) {
-        const double term = 2.0 * scratch.product[i * m + l] + xbar[i] * xp[l];
-        A[i + l * m] = startsFromZero ? term : A[i + l * m] + term;
+        const double term = 2.0 * product[i] + adjoint[i] * xl;
+        column[i] = startsFromZero ? term : column[i] + term;
       }
     }
   }

@@ -8,6 +8,14 @@ void clearInformation(double *N, uint64_t m) {
   }
 }
 
+void carryInformationThroughTransition(double *N, const double *transitionRows, const double *transitionColumns,
+                                       double *scratch, uint64_t m) {
+  rowsTimesRows(scratch, N, transitionRows, m);
+  // The columns of A are the rows of A'.
+  rowsTimesRowsLower(N, transitionColumns, scratch, m);
+  mirrorLowerTriangle(N, m);
+}
+
 void carryInformationThroughUpdate(double *N, const double *K, const double *c, double reciprocal, double *u,
                                    uint64_t m) {
   // N is symmetric, so its rows stand for its columns.

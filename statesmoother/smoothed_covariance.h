@@ -35,6 +35,13 @@ inline constexpr WorkingBlock smoothedCovarianceBlocks[] = {
 // N = 0 before the last observation.
 void clearInformation(double *N, uint64_t m);
 
+// N <- A'*N*A for the transition A that leads out of the period, given both
+// row by row (transitionRows) and as the caller holds it, column by column:
+// X = N*A with X(i, l) = sum over q of N(i, q)*A(q, l), then N(i, l) = sum
+// over q of A(q, i)*X(q, l) for i >= l, mirrored. `scratch` is m x m.
+void carryInformationThroughTransition(double *N, const double *transitionRows, const double *transitionColumns,
+                                       double *scratch, uint64_t m);
+
 // N <- L'*N*L + c'*c/F for a used observation with gain K, measurement row c
 // and reciprocal 1/F, L = I - K*c. With u = N*K (u_i = sum over l of
 // N(l, i)*K_l) and s = sum over l of K_l*u_l, element (i, l), i >= l, is

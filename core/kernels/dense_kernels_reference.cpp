@@ -23,10 +23,12 @@ extern constinit const DenseKernels kernels = {
     .symmetricDowndate = symmetricDowndateReference,
     .downdateWithNext = downdateWithNextReference,
     .cumulantThroughUpdate = cumulantThroughUpdateReference,
+    .observationAdjoints = observationAdjointsReference,
     .predictFixed = {},
     .assimilateFixed = {},
     .vectorTimesRowsFixed = {},
     .rowsTimesRowsFixed = {},
+    .observationAdjointsFixed = {},
 };
 
 }  // namespace reference_kernels
