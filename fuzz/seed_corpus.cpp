@@ -432,9 +432,11 @@ std::vector<Seed> statesmootherSeeds() {
 }
 
 std::vector<ModuleSeeds> allSeeds() {
+  // The gradient takes statefilter's inputs, with its outcomes.
   return {{fuzzing::statefilterContract(), statefilterSeeds()},
           {fuzzing::cellstatefilterContract(), cellstatefilterSeeds()},
-          {fuzzing::statesmootherContract(), statesmootherSeeds()}};
+          {fuzzing::statesmootherContract(), statesmootherSeeds()},
+          {fuzzing::statefiltergradientContract(), statefilterSeeds()}};
 }
 
 std::string outcomeOf(const fuzzing::CheckedCall &checked) {
