@@ -5,6 +5,7 @@
 #include "measurement_update.h"
 #include "model_preparation.h"
 #include "observation_adjoint.h"
+#include "reference_steps.h"
 #include "time_update.h"
 #include "transition_adjoint.h"
 
@@ -76,7 +77,10 @@ void predictPeriodAgain(GradientWorkspace &workspace, uint64_t t, const double *
 void addCovarianceTimesDirections(GradientWorkspace &workspace, uint64_t t) {
   const uint64_t n = workspace.model.n;
   const uint64_t m = workspace.model.m;
-  const RowsTimesColumnsKernel product = denseKernels().rowsTimesColumns;
+  // The kernel and the plain loops give the same bits; for a few states the
+  // loops cost less than the kernel's set-up, several times a period.
+  const RowsTimesColumnsKernel product =
+      m <= largestCompiledFixedSize ? rowsTimesColumnsReference : denseKernels().rowsTimesColumns;
   const double *gains = workspace.observationGains + t * n * m;
   double *y = workspace.covarianceTimesDirections;
   // P is symmetric: the rows of the product are the directions against its rows.

@@ -45,6 +45,8 @@ void addAsymmetricPart(double *out, const double *Pbar, const double *transition
 }  // namespace
 
 void stateNoiseLoadingGradient(double *out, const double *Qbar, const double *B, uint64_t m, uint64_t k) {
+  // Without states B holds nothing, however many columns it claims.
+  if (m == 0) return;
   denseKernels().rowsTimesColumns(out, m, nullptr, 0, B, m, Qbar, m, k, m, m);
   for (uint64_t e = 0; e < m * k; ++e) {
     out[e] = 2.0 * out[e];
