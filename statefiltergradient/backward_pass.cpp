@@ -5,7 +5,6 @@
 #include "measurement_update.h"
 #include "model_preparation.h"
 #include "observation_adjoint.h"
-#include "reference_steps.h"
 #include "time_update.h"
 #include "transition_adjoint.h"
 
@@ -68,39 +67,64 @@ void predictPeriodAgain(GradientWorkspace &workspace, uint64_t t, const double *
 
 // Each used row's P*dw with the P before its observation: the P after the
 // period with the updates of its observation and those after it taken back,
-// P + sum over j' >= j of F_j'*K_j'*K_j''. For every row at once the product
-// of the directions with the P after the period; then for each row j, from
-// that product, the sum over j' from j up of (F_j'*(K_j'*dw_j))*K_j', each
-// K_j'*dw_j one sum in ascending index (a row of the directions against the
-// gains' columns), the terms added in ascending j'. A row passed over has
-// zero gain and direction. Added to the row's derivative.
+// P + sum over j' >= j of F_j'*K_j'*K_j''. For row j: the product of dw_j
+// with the P after the period, y_i over q of dw_j(q)*P(q, i), then for j'
+// from j up, plus (F_j'*(K_j'*dw_j))*K_j', each K_j'*dw_j one sum in
+// ascending index. A row passed over has zero gain and direction. Added to
+// the row's derivative. With many states the products of every row at once
+// go to the kernel, which gives the same sums; with a few, row by row.
 void addCovarianceTimesDirections(GradientWorkspace &workspace, uint64_t t) {
   const uint64_t n = workspace.model.n;
   const uint64_t m = workspace.model.m;
-  // The kernel and the plain loops give the same bits; for a few states the
-  // loops cost less than the kernel's set-up, several times a period.
-  const RowsTimesColumnsKernel product =
-      m <= largestCompiledFixedSize ? rowsTimesColumnsReference : denseKernels().rowsTimesColumns;
   const double *gains = workspace.observationGains + t * n * m;
+  const double *P = covarianceAfterPeriod(workspace, t);
   double *y = workspace.covarianceTimesDirections;
-  // P is symmetric: the rows of the product are the directions against its rows.
-  product(y, m, nullptr, 0, workspace.directions, m, covarianceAfterPeriod(workspace, t), m, n, m, m);
-  transposeCopy(workspace.transposedGains, gains, m, n);
   double *coefficients = workspace.coefficients;
+  const bool rowByRow = m <= largestCompiledFixedSize;
+  const RowsTimesColumnsKernel product = denseKernels().rowsTimesColumns;
+  if (!rowByRow) {
+    // P is symmetric: the rows of the product are the directions against its rows.
+    product(y, m, nullptr, 0, workspace.directions, m, P, m, n, m, m);
+    transposeCopy(workspace.transposedGains, gains, m, n);
+  }
   for (uint64_t j = 0; j < n; ++j) {
     const uint64_t o = t * n + j;
     if (workspace.skipFlags[o] >= 0.5) continue;
     const uint64_t later = n - j;
-    product(coefficients, 0, nullptr, 0, workspace.directions + j * m, 0, workspace.transposedGains + j, n, 1, later,
-            m);
+    const double *dw = workspace.directions + j * m;
+    double *yj = y + j * m;
+    if (rowByRow) {
+      vectorTimesRows(yj, dw, P, m);
+      for (uint64_t q = 0; q < later; ++q) {
+        const double *K = gains + (j + q) * m;
+        double along = 0.0;
+        for (uint64_t l = 0; l < m; ++l) {
+          along += K[l] * dw[l];
+        }
+        coefficients[q] = along;
+      }
+    } else {
+      product(coefficients, 0, nullptr, 0, dw, 0, workspace.transposedGains + j, n, 1, later, m);
+    }
     for (uint64_t q = 0; q < later; ++q) {
       const bool passedOver = workspace.skipFlags[o + q] >= 0.5;
       coefficients[q] = passedOver ? 0.0 : (1.0 / workspace.reciprocalVariances[o + q]) * coefficients[q];
     }
-    product(y + j * m, 0, y + j * m, 0, coefficients, 0, gains + j * m, m, 1, m, later);
+    if (rowByRow) {
+      for (uint64_t q = 0; q < later; ++q) {
+        const double coefficient = coefficients[q];
+        const double *__restrict K = gains + (j + q) * m;
+        double *__restrict row = yj;
+        for (uint64_t i = 0; i < m; ++i) {
+          row[i] = row[i] + coefficient * K[i];
+        }
+      }
+    } else {
+      product(yj, 0, yj, 0, coefficients, 0, gains + j * m, m, 1, m, later);
+    }
     double *rowGradient = workspace.rowGradients + j * m;
     for (uint64_t i = 0; i < m; ++i) {
-      rowGradient[i] = y[j * m + i] + rowGradient[i];
+      rowGradient[i] = yj[i] + rowGradient[i];
     }
   }
 }
