@@ -200,45 +200,59 @@ inline void cumulantThroughUpdateReference(double *out, const double *q, const d
 // 0.0 in ascending index. `vectorTimesMatrix(out, v, M, m)` is u's product,
 // out_i = sum over l of v_l*M[l*m + i] (vectorTimesRows); the kernels pass
 // theirs, which give its bits, and compile these loops for their own vectors.
+// The steps of used observation j besides u's product and M's correction:
+// x <- x - v*K, then, from u = M*K, the derivatives (dF and dv recorded, dw
+// and the row's part written) and xbar's step; g is left in place of u.
+inline void observationAdjointSteps(double *xbar, double *x, const ObservationAdjointPeriod &period, uint64_t j,
+                                    uint64_t m, double *u) {
+  const double *__restrict K = period.gains + j * m;
+  const double *__restrict c = period.measurementRows + j * m;
+  const double a = period.scaledInnovations[j];
+  const double reciprocal = period.reciprocals[j];
+  const double F = 1.0 / reciprocal;
+  const double v = a * F;
+  double *__restrict state = x;
+  for (uint64_t i = 0; i < m; ++i) {
+    state[i] = state[i] - v * K[i];
+  }
+  double s = 0.0;
+  for (uint64_t l = 0; l < m; ++l) {
+    s += xbar[l] * K[l];
+  }
+  double kappa = 0.0;
+  for (uint64_t l = 0; l < m; ++l) {
+    kappa += K[l] * u[l];
+  }
+  const double dF = ((kappa - a * s) + 0.5 * (a * a)) - 0.5 * reciprocal;
+  const double dv = s - a;
+  const double gainFactor = (2.0 * dF) * F;
+  double *__restrict dw = period.directions + j * m;
+  double *__restrict rowGradient = period.rowGradients + j * m;
+  double *__restrict adjoint = xbar;
+  double *__restrict g = u;
+  // g overwrites u, whose last use is dw.
+  for (uint64_t i = 0; i < m; ++i) {
+    dw[i] = a * adjoint[i] - 2.0 * g[i];
+    g[i] = 0.5 * (dw[i] + dF * c[i]);
+    rowGradient[i] = gainFactor * K[i] - dv * state[i];
+    adjoint[i] = adjoint[i] - dv * c[i];
+  }
+  period.noiseGradients[j] = dF;
+  if (period.innovationGradients != nullptr) {
+    period.innovationGradients[j] = dv;
+  }
+}
+
 template <class VectorTimesMatrix>
 inline void observationAdjointsWith(VectorTimesMatrix vectorTimesMatrix, double *M, double *xbar, double *x,
                                     const ObservationAdjointPeriod &period, uint64_t count, uint64_t m,
                                     double *scratch) {
   for (uint64_t j = count; j-- > 0;) {
     if (period.skipFlags[j] >= 0.5) continue;
-    const double *__restrict K = period.gains + j * m;
-    const double *__restrict c = period.measurementRows + j * m;
-    const double a = period.scaledInnovations[j];
-    const double reciprocal = period.reciprocals[j];
-    const double F = 1.0 / reciprocal;
-    const double v = a * F;
-    double *__restrict state = x;
-    for (uint64_t i = 0; i < m; ++i) {
-      state[i] = state[i] - v * K[i];
-    }
     double *__restrict u = scratch;
-    vectorTimesMatrix(u, K, M, m);
-    double s = 0.0;
-    for (uint64_t l = 0; l < m; ++l) {
-      s += xbar[l] * K[l];
-    }
-    double kappa = 0.0;
-    for (uint64_t l = 0; l < m; ++l) {
-      kappa += K[l] * u[l];
-    }
-    const double dF = ((kappa - a * s) + 0.5 * (a * a)) - 0.5 * reciprocal;
-    const double dv = s - a;
-    const double gainFactor = (2.0 * dF) * F;
-    double *__restrict dw = period.directions + j * m;
-    double *__restrict rowGradient = period.rowGradients + j * m;
-    double *__restrict adjoint = xbar;
-    // g overwrites u, whose last use is dw.
-    for (uint64_t i = 0; i < m; ++i) {
-      dw[i] = a * adjoint[i] - 2.0 * u[i];
-      u[i] = 0.5 * (dw[i] + dF * c[i]);
-      rowGradient[i] = gainFactor * K[i] - dv * state[i];
-      adjoint[i] = adjoint[i] - dv * c[i];
-    }
+    vectorTimesMatrix(u, period.gains + j * m, M, m);
+    observationAdjointSteps(xbar, x, period, j, m, u);
+    const double *__restrict c = period.measurementRows + j * m;
     const double *__restrict g = u;
     for (uint64_t l = 0; l < m; ++l) {
       double *__restrict column = M + l * m;
@@ -247,10 +261,6 @@ inline void observationAdjointsWith(VectorTimesMatrix vectorTimesMatrix, double 
       for (uint64_t i = 0; i < m; ++i) {
         column[i] = column[i] + (c[i] * gl + cl * g[i]);
       }
-    }
-    period.noiseGradients[j] = dF;
-    if (period.innovationGradients != nullptr) {
-      period.innovationGradients[j] = dv;
     }
   }
 }

@@ -5,6 +5,7 @@
 #include "measurement_update.h"
 #include "model_preparation.h"
 #include "observation_adjoint.h"
+#include "reference_steps.h"
 #include "time_update.h"
 #include "transition_adjoint.h"
 
@@ -87,8 +88,16 @@ void addCovarianceTimesDirections(GradientWorkspace &workspace, uint64_t t) {
     product(y, m, nullptr, 0, workspace.directions, m, P, m, n, m, m);
     transposeCopy(workspace.transposedGains, gains, m, n);
   }
+  // With many states, the K_j'*dw_j of four rows at a time, each against
+  // every row's gain (those before it unused).
+  constexpr uint64_t group = 4;
+  double *alongGroup = workspace.pairs;
   for (uint64_t j = 0; j < n; ++j) {
     const uint64_t o = t * n + j;
+    if (!rowByRow && j % group == 0) {
+      const uint64_t rows = n - j < group ? n - j : group;
+      product(alongGroup, n, nullptr, 0, workspace.directions + j * m, m, workspace.transposedGains, n, rows, n, m);
+    }
     if (workspace.skipFlags[o] >= 0.5) continue;
     const uint64_t later = n - j;
     const double *dw = workspace.directions + j * m;
@@ -104,7 +113,7 @@ void addCovarianceTimesDirections(GradientWorkspace &workspace, uint64_t t) {
         coefficients[q] = along;
       }
     } else {
-      product(coefficients, 0, nullptr, 0, dw, 0, workspace.transposedGains + j, n, 1, later, m);
+      copyDoubles(coefficients, alongGroup + (j % group) * n + j, later);
     }
     for (uint64_t q = 0; q < later; ++q) {
       const bool passedOver = workspace.skipFlags[o + q] >= 0.5;
@@ -145,6 +154,61 @@ ObservationAdjointPeriod adjointPeriod(GradientWorkspace &workspace, uint64_t t,
           nullptr};  // the correlated-noise transform will take the derivatives with respect to y
 }
 
+// Observation adjoints of a period for many states, with the corrections of
+// the covariance adjoint M put off to the period's end: the steps of each
+// used observation j (observationAdjointSteps) take u_j = M_{j+1}*K_j as M*K_j
+// for the M after the period (the product of every gain with it at once)
+// plus, added as the observations after j are gone back over, last first,
+// (g_i*K_j)*c_i' and then (c_i*K_j)*g_i for each later i (the two products of
+// one sum of depth two); at the end M(i, l) gains the sum over j of
+// c_j(i)*g_j(l), then that of g_j(i)*c_j(l), j ascending, formed for i >= l
+// and mirrored. Each sum one accumulator in ascending index, through the
+// kernel, whose bits are the plain loops'.
+void goBackOverObservationsDeferred(GradientWorkspace &workspace, uint64_t t) {
+  const uint64_t n = workspace.model.n;
+  const uint64_t m = workspace.model.m;
+  const ObservationAdjointPeriod period = adjointPeriod(workspace, t, 0);
+  const RowsTimesColumnsKernel product = denseKernels().rowsTimesColumns;
+  double *M = workspace.covarianceAdjoint;
+  double *U = workspace.covarianceTimesDirections;
+  double *twoRows = workspace.product;
+  // M is symmetric: its rows stand for its columns.
+  product(U, m, nullptr, 0, period.gains, m, M, m, n, m, m);
+  transposeCopy(workspace.transposedGains, period.gains, m, n);
+  for (uint64_t j = n; j-- > 0;) {
+    if (period.skipFlags[j] >= 0.5) continue;
+    double *g = U + j * m;
+    observationAdjointSteps(workspace.stateAdjoint, workspace.state.x, period, j, m, g);
+    if (j == 0) continue;
+    const double *c = period.measurementRows + j * m;
+    copyDoubles(twoRows, c, m);
+    copyDoubles(twoRows + m, g, m);
+    // c*K_r and g*K_r for every earlier row r, both in one product; the
+    // halves' transpose is formed only after the loop.
+    double *along = workspace.transposedHalves;
+    product(along, n, nullptr, 0, twoRows, m, workspace.transposedGains, n, 2, j, m);
+    for (uint64_t r = 0; r < j; ++r) {
+      workspace.pairs[2 * r] = along[n + r];
+      workspace.pairs[2 * r + 1] = along[r];
+    }
+    product(U, m, U, m, workspace.pairs, 2, twoRows, m, j, m, 2);
+  }
+  // Rows passed over have no g.
+  for (uint64_t j = 0; j < n; ++j) {
+    if (period.skipFlags[j] >= 0.5) fillZeros(U + j * m, m);
+  }
+  transposeCopy(workspace.transposedRows, period.measurementRows, m, n);
+  transposeCopy(workspace.transposedHalves, U, m, n);
+  constexpr uint64_t band = 8;
+  for (uint64_t first = 0; first < m; first += band) {
+    const uint64_t rows = m - first < band ? m - first : band;
+    double *to = M + first * m;
+    product(to, m, to, m, workspace.transposedRows + first * n, n, U, m, rows, first + rows, n);
+    product(to, m, to, m, workspace.transposedHalves + first * n, n, period.measurementRows, m, rows, first + rows, n);
+  }
+  mirrorLowerTriangle(M, m);
+}
+
 // Goes back over the observations of period t, last to first. On entry the
 // adjoints are those of the state after the period, on return those of its
 // prediction; rowGradients and noiseGradients receive the derivatives with
@@ -175,8 +239,12 @@ void goBackOverObservations(GradientWorkspace &workspace, uint64_t t, const doub
   }
   if (!mayHaveClearedAState(covarianceAfterPeriod(workspace, t), m)) {
     copyDoubles(state.x, stateAfterPeriod(workspace, t), m);
-    goBackOverObservationsOfPeriod(workspace.covarianceAdjoint, workspace.stateAdjoint, state.x,
-                                   adjointPeriod(workspace, t, 0), n, m, workspace.adjointTimesGain);
+    if (m > largestCompiledFixedSize) {
+      goBackOverObservationsDeferred(workspace, t);
+    } else {
+      goBackOverObservationsOfPeriod(workspace.covarianceAdjoint, workspace.stateAdjoint, state.x,
+                                     adjointPeriod(workspace, t, 0), n, m, workspace.adjointTimesGain);
+    }
     addCovarianceTimesDirections(workspace, t);
     return;
   }

@@ -34,7 +34,11 @@ struct GradientWorkspace {
   double *directions;           // n x m: the derivatives with respect to each row's w = P*c'
   double *covarianceTimesDirections;  // n x m: P after the period times each row's direction
   double *transposedGains;      // m x n: the period's gains, column by column
+  double *transposedRows;       // m x n: its measurement rows, column by column
+  double *transposedHalves;     // m x n: its g, column by column
+  double *pairs;                // n x 2, or 4 x n (within n*m: with many states)
   double *coefficients;         // n
+  double *secondCoefficients;   // n
   double *rowGradients;         // n x m: the derivatives with respect to the period's measurement rows
   double *noiseGradients;       // n: ... and to its noise variances
   double *stateNoiseAdjoint;    // m x m: the sum over periods of the derivatives with respect to B*B'
@@ -76,7 +80,11 @@ inline constexpr WorkingBlock gradientRecordBlocks[] = {
     {offsetof(GradientWorkspace, directions), nmDoubles},
     {offsetof(GradientWorkspace, covarianceTimesDirections), nmDoubles},
     {offsetof(GradientWorkspace, transposedGains), nmDoubles},
+    {offsetof(GradientWorkspace, transposedRows), nmDoubles},
+    {offsetof(GradientWorkspace, transposedHalves), nmDoubles},
+    {offsetof(GradientWorkspace, pairs), nmDoubles},
     {offsetof(GradientWorkspace, coefficients), nDoubles},
+    {offsetof(GradientWorkspace, secondCoefficients), nDoubles},
     {offsetof(GradientWorkspace, rowGradients), nmDoubles},
     {offsetof(GradientWorkspace, noiseGradients), nDoubles},
     {offsetof(GradientWorkspace, stateNoiseAdjoint), mmDoubles},
