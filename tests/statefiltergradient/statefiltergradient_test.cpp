@@ -164,3 +164,91 @@ TEST(StatefiltergradientAgainstComplexSteps, RandomModels) {
   EXPECT_GT(compared, 150);
   EXPECT_GT(passedOver, 40);
 }
+
+// statefilter's checks and messages: every call statefilter refuses, this
+// module refuses with the same identifier and message, before it allocates.
+TEST(StatefiltergradientErrors, StatefiltersChecksAndMessages) {
+  RandomSource random(5);
+  ModelVectors model = randomModel(random, RandomShape{4, 2, 2, 0.0, false});
+  while (model.m < 2 || model.n == 0 || model.T == 0) model = randomModel(random, RandomShape{4, 2, 2, 0.0, false});
+  const std::vector<orrim::ArrayPtr> valid = moduleInputs(model);
+  expectInputCountRefused(statefiltergradient(), statefiltergradientGateway, handles(valid));
+  struct Case {
+    size_t position;
+    orrim::ArrayPtr replacement;
+  };
+  std::vector<Case> cases;
+  cases.push_back({2, realArray({1, 1}, {1.0})});                       // B too small
+  cases.push_back({3, realArray({model.n, 1, 1}, std::vector<double>(model.n, 1.0))});  // C paged, too few pages
+  cases.push_back({5, scalar(0.0)});                                    // x0 too short
+  cases.push_back({6, cellColumn({})});                                 // P0 a cell array
+  cases.push_back({7, realArray({0, 0}, {})});                          // no tol
+  cases.push_back({1, orrim::createReal({uint64_t{1} << 33, 0})});      // m*m overflows
+  for (Case &test : cases) {
+    std::vector<const OrrimArray *> inputs = handles(valid);
+    inputs[test.position] = test.replacement.get();
+    const orrim::CallResult expected = statefilter().call(1, inputs);
+    ASSERT_TRUE(expected.failed) << "input " << test.position;
+    const orrim::Counters before = orrim::counters();
+    EXPECT_EQ(expectError(statefiltergradient(), inputs, expected.identifier), expected.message);
+    EXPECT_EQ(orrim::counters().allocations, before.allocations) << "input " << test.position;
+  }
+}
+
+// Each derivative shaped as the module reads its input: a paged coefficient
+// m x k x T, a constant one its matrix, x0 m x 1, P0 m x m; only the slots
+// asked for, and zeros where nothing is observed.
+TEST(StatefiltergradientShapes, OutputsAreShapedAsTheInputsAreRead) {
+  RandomSource random(11);
+  ModelVectors model = randomModel(random, RandomShape{5, 3, 3, 0.1, false});
+  while (model.m == 0 || model.n == 0 || model.T == 0) model = randomModel(random, RandomShape{5, 3, 3, 0.1, false});
+  model.pagedA = false;
+  model.A = random.stableTransition(model.m);
+  model.pagedB = true;
+  model.B = random.normals(model.T * model.m * model.k);
+  const std::vector<orrim::ArrayPtr> inputs = moduleInputs(model);
+  orrim::CallResult result = callChecked(statefiltergradient(), handles(inputs), 9);
+  ASSERT_FALSE(result.failed) << result.message;
+  const uint64_t T = model.T, n = model.n, m = model.m, k = model.k, h = model.h;
+  const std::vector<std::vector<uint64_t>> expected = {
+      {T, 1}, {m, m}, {m, k, T}, model.pagedC ? std::vector<uint64_t>{n, m, T} : std::vector<uint64_t>{n, m},
+      model.pagedD ? std::vector<uint64_t>{n, h, T} : std::vector<uint64_t>{n, h}, {m, 1}, {m, m}};
+  for (size_t slot = 0; slot < expected.size(); ++slot) {
+    ASSERT_NE(result.outputs[slot], nullptr) << "slot " << slot;
+    EXPECT_EQ(orrim::dimensions(result.outputs[slot].get()), expected[slot]) << "slot " << slot;
+  }
+  EXPECT_EQ(result.outputs[7], nullptr);
+  EXPECT_EQ(result.outputs[8], nullptr);
+  // Asked for three, it gives the log-likelihood and A's and B's derivatives, with the same bits.
+  orrim::CallResult three = callChecked(statefiltergradient(), handles(inputs), 3);
+  ASSERT_EQ(three.outputs.size(), 3u);
+  for (int slot = 0; slot < 3; ++slot) {
+    EXPECT_TRUE(bitIdentical(valuesOf(result.outputs[slot].get()), valuesOf(three.outputs[slot].get())));
+  }
+  // Every observation missing: the log-likelihood and every derivative are zeros.
+  ModelVectors unseen = model;
+  std::fill(unseen.Y.begin(), unseen.Y.end(), std::numeric_limits<double>::quiet_NaN());
+  for (const std::vector<double> &output : callOutputs(statefiltergradient(), unseen, 7)) {
+    EXPECT_TRUE(std::all_of(output.begin(), output.end(), [](double value) { return value == 0.0; }));
+  }
+}
+
+// Memory that runs out at any of the call's requests ends it with
+// orrim:OutOfMemory and nothing left behind (callChecked checks the
+// counters); with enough, the call gives its full result.
+TEST(StatefiltergradientErrors, MemoryRunningOutAnywhereLeavesNothing) {
+  RandomSource random(3);
+  ModelVectors model = randomModel(random, RandomShape{6, 3, 4, 0.1, false});
+  while (model.m < 2 || model.n == 0 || model.T < 2) model = randomModel(random, RandomShape{6, 3, 4, 0.1, false});
+  const std::vector<orrim::ArrayPtr> inputs = moduleInputs(model);
+  int refused = 0;
+  for (uint64_t limit = 64;; limit += 64) {
+    orrim::setMemoryLimit(limit);
+    orrim::CallResult result = callChecked(statefiltergradient(), handles(inputs), 7);
+    orrim::setMemoryLimit(0);
+    if (!result.failed) break;
+    ASSERT_EQ(result.identifier, "orrim:OutOfMemory");
+    ++refused;
+  }
+  EXPECT_GT(refused, 20);
+}
