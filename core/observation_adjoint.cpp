@@ -1,5 +1,6 @@
 #include "observation_adjoint.h"
 
+#include "dense_products.h"
 #include "reference_steps.h"
 
 void goBackOverObservationsOfPeriod(double *M, double *xbar, double *x, const ObservationAdjointPeriod &period,
@@ -8,7 +9,8 @@ void goBackOverObservationsOfPeriod(double *M, double *xbar, double *x, const Ob
   if (kernels.usesFixedSizeSteps(m)) {
     kernels.observationAdjointsFixed[m](M, xbar, x, period, count, m, scratch);
   } else if (kernels.vectorises(m)) {
-    kernels.observationAdjoints(M, xbar, x, period, count, m, scratch);
+    // Many states: u's product on the kernels, the plain loops' other steps.
+    observationAdjointsWith(vectorTimesRows, M, xbar, x, period, count, m, scratch);
   } else {
     forStateCount(m, [&](uint64_t states) { observationAdjointsReference(M, xbar, x, period, count, states, scratch); });
   }

@@ -55,8 +55,9 @@ struct ObservationAdjointPeriod {
   double *innovationGradients;      // receives dv, with respect to where the innovation starts; may be null
 };
 
-// The way back over observations count-1 down to 0 of a period (see
-// observationAdjointsReference): M (m x m, symmetric) and xbar, the
+// The way back over observations count-1 down to 0 of a period, for the
+// sizes with steps compiled for them (see observationAdjointsReference): M
+// (m x m, symmetric) and xbar, the
 // derivatives of the summed log-likelihood with respect to the covariance
 // and the state, and x, the state, carried from after the last observation to
 // before the first; a passed-over observation is skipped and its outputs
@@ -120,7 +121,6 @@ struct DenseKernels {
   SymmetricDowndateKernel symmetricDowndate;
   DowndateWithNextKernel downdateWithNext;
   CumulantThroughUpdateKernel cumulantThroughUpdate;
-  ObservationAdjointsKernel observationAdjoints;
   // Indexed by m; null outside the fixed-size range.
   FixedPredictKernel predictFixed[largestCompiledFixedSize + 1];
   FixedAssimilateKernel assimilateFixed[largestCompiledFixedSize + 1];

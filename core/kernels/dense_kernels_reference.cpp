@@ -23,7 +23,6 @@ extern constinit const DenseKernels kernels = {
     .symmetricDowndate = symmetricDowndateReference,
     .downdateWithNext = downdateWithNextReference,
     .cumulantThroughUpdate = cumulantThroughUpdateReference,
-    .observationAdjoints = observationAdjointsReference,
     .predictFixed = {},
     .assimilateFixed = {},
     .vectorTimesRowsFixed = {},
