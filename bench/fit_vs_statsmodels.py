@@ -14,10 +14,14 @@ Run with /usr/bin/python3 after the build (bash scripts/compare.sh runs it):
 Both sides start from the same point and the same stationary start of the
 state; each fit is timed whole (statsmodels' with the covariance of its
 estimates, ours with the standard errors), medians of alternating runs in
-one process. The maximum each reaches and their difference are printed.
+one process, which runs with one BLAS thread and without the settings that
+slow a current OpenBLAS, as compare_with_statsmodels.py gives the peer. The
+maximum each reaches and their difference are printed.
 """
 
 import argparse
+import math
+import os
 import pathlib
 import statistics
 import sys
@@ -27,8 +31,9 @@ import warnings
 import numpy as np
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
-sys.path.insert(0, str(ROOT / "examples"))
+sys.path[:0] = [str(ROOT / "examples"), str(ROOT / "bench")]
 
+import compare_with_statsmodels  # noqa: E402
 import factor_model_fit  # noqa: E402
 import statespace  # noqa: E402
 
@@ -65,8 +70,35 @@ def stationary_covariance(transition):
 
 
 def two_factor_build(theta):
-    loadings, variances, transition = two_factor_matrices(np.asarray(theta, dtype=float))
-    return transition, FACTOR_SHOCKS, loadings, np.diag(np.sqrt(variances)), ZERO_STATE, stationary_covariance(transition)
+    """Our build: the matrices of two_factor_matrices, formed from Python
+    numbers where they are a few (P0 by Cramer's rule from the three
+    equations of the symmetric P = A P A' + I), since a parameter costs two
+    builds."""
+    theta = np.asarray(theta, dtype=float)
+    loadings = np.zeros((SERIES, FACTORS))
+    loadings.flat[FREE_INDICES] = theta[:len(FREE_LOADINGS)]
+    start = len(FREE_LOADINGS)
+    noise = np.diag(np.exp(0.5 * theta[start:start + SERIES]))
+    m11, m12, m21, m22 = (float(value) for value in theta[start + SERIES:])
+    scale = 1.0 / math.sqrt(1.0 + m11 * m11 + m12 * m12 + m21 * m21 + m22 * m22)
+    a11, a12, a21, a22 = m11 * scale, m12 * scale, m21 * scale, m22 * scale
+    # Unknowns p11, p12, p22: rows of (I - A (x) A) on the symmetric P, and the right side of I.
+    rows = ((1.0 - a11 * a11, -2.0 * a11 * a12, -a12 * a12, 1.0),
+            (-a11 * a21, 1.0 - (a11 * a22 + a12 * a21), -a12 * a22, 0.0),
+            (-a21 * a21, -2.0 * a21 * a22, 1.0 - a22 * a22, 1.0))
+    p11, p12, p22 = _cramer(rows)
+    return (np.array([[a11, a12], [a21, a22]]), FACTOR_SHOCKS, loadings, noise, ZERO_STATE,
+            np.array([[p11, p12], [p12, p22]]))
+
+
+def _cramer(rows):
+    """The solution of a 3 x 3 system given as rows (a, b, c, right side)."""
+    (a, b, c, r), (d, e, f, q), (g, h, i, p) = rows
+    whole = a * (e * i - f * h) - b * (d * i - f * g) + c * (d * h - e * g)
+    first = r * (e * i - f * h) - b * (q * i - f * p) + c * (q * h - e * p)
+    second = a * (q * i - f * p) - r * (d * i - f * g) + c * (d * p - q * g)
+    third = a * (e * p - q * h) - b * (d * p - q * g) + r * (d * h - e * g)
+    return first / whole, second / whole, third / whole
 
 
 FACTOR_SHOCKS = np.eye(FACTORS)
@@ -137,8 +169,14 @@ def compare(name, Y, build, theta0, peer_model, peer_start, repetitions):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build-dir", default=str(ROOT / "build"))
     parser.add_argument("--repetitions", type=int, default=3)
     arguments = parser.parse_args()
+    if os.environ.get("ORRIM_FIT_COMPARISON") is None:
+        # Again in a process with the peer's environment, set before numpy loads.
+        environment = compare_with_statsmodels.peer_environment(pathlib.Path(arguments.build_dir).resolve())
+        environment["ORRIM_FIT_COMPARISON"] = "1"
+        os.execve(sys.executable, [sys.executable, __file__] + sys.argv[1:], environment)
     print(f"{'model':34} {'max ours':>16} {'statsmodels':>16} {'difference':>10} {'ours':>10} {'statsmodels':>10} "
           f"{'ratio':>7}   iterations")
     Y, names = factor_model_fit.growth_rates()

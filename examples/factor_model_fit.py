@@ -27,12 +27,17 @@ negative Hessian from differences of the analytic gradient).
 """
 
 import math
+import os
 import time
 import warnings
 
-import numpy as np
+# Both fits on one thread: statsmodels' BLAS would otherwise take every core
+# for products of a few states (set before numpy loads; a value given wins).
+os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
 
-import statespace
+import numpy as np  # noqa: E402
+
+import statespace  # noqa: E402
 
 SERIES = ("realcons", "realinv", "realdpi", "cpi", "m1", "unemp", "tbilrate")
 # Rates whose changes are taken as they are; the others grow.

@@ -80,6 +80,18 @@ class _Objective:
         self.tol = tol
         self.size = size
         self.evaluations = 0
+        # The flattened coefficients by theta while the Hessian is formed:
+        # the gradients a step apart in two parameters build the same points.
+        self.kept = None
+
+    def flattened_coefficients(self, theta):
+        if self.kept is None:
+            return _flattened(self.coefficients(theta))
+        key = theta.tobytes()
+        values = self.kept.get(key)
+        if values is None:
+            values = self.kept[key] = _flattened(self.coefficients(theta))
+        return values
 
     def coefficients(self, theta):
         try:
@@ -106,9 +118,9 @@ class _Objective:
         moved = theta.copy()
         for k in range(self.size):
             moved[k] = theta[k] + steps[k]
-            up = _flattened(self.coefficients(moved))
+            up = self.flattened_coefficients(moved)
             moved[k] = theta[k] - steps[k]
-            down = _flattened(self.coefficients(moved))
+            down = self.flattened_coefficients(moved)
             moved[k] = theta[k]
             if up.size != flat_gradient.size or down.size != flat_gradient.size:
                 raise ValueError(f"build returned coefficients of other shapes near theta = {_text(theta)}")
@@ -175,12 +187,14 @@ def _standard_errors(objective, theta):
     """sqrt(diag((-H)^-1)), H by central differences of the gradient."""
     size = theta.size
     hessian = np.empty((size, size))
+    objective.kept = {}
     for k in range(size):
         step = _step(theta[k])
         ahead, behind = theta.copy(), theta.copy()
         ahead[k] += step
         behind[k] -= step
         hessian[:, k] = (objective.value_and_gradient(ahead)[1] - objective.value_and_gradient(behind)[1]) / (2 * step)
+    objective.kept = None
     information = -0.5 * (hessian + hessian.T)
     try:
         np.linalg.cholesky(information)
