@@ -225,6 +225,23 @@ TEST(StatefiltergradientShapes, OutputsAreShapedAsTheInputsAreRead) {
   for (int slot = 0; slot < 3; ++slot) {
     EXPECT_TRUE(bitIdentical(valuesOf(result.outputs[slot].get()), valuesOf(three.outputs[slot].get())));
   }
+  // The working storage stays within the smoother's bound, m*m*T + 3*m*n*T +
+  // 4*(m+n)*T doubles and a mebibyte, outputs included.
+  RandomSource large(12);
+  ModelVectors big = randomModel(large, RandomShape{1, 1, 1, 0.05, false});
+  big.T = 200, big.n = 10, big.m = 30, big.k = 30, big.h = 10;
+  big.pagedA = big.pagedB = big.pagedC = big.pagedD = false;
+  big.Y = large.normals(big.T * big.n);
+  big.A = large.stableTransition(big.m);
+  big.B = large.normals(big.m * big.k, 0.3);
+  big.C = large.normals(big.n * big.m);
+  big.D = large.normals(big.n * big.h);
+  big.x0 = large.normals(big.m);
+  big.P0 = large.covariance(big.m);
+  orrim::resetCounters();
+  ASSERT_EQ(callOutputs(statefiltergradient(), big, 7).size(), 7u);
+  const uint64_t bound = 8 * (30 * 30 * 200 + 3 * 30 * 10 * 200 + 4 * (30 + 10) * 200) + (uint64_t{1} << 20);
+  EXPECT_LE(orrim::counters().peakBytes, bound) << "bound " << bound;
   // Every observation missing: the log-likelihood and every derivative are zeros.
   ModelVectors unseen = model;
   std::fill(unseen.Y.begin(), unseen.Y.end(), std::numeric_limits<double>::quiet_NaN());
