@@ -196,7 +196,10 @@ inline void cumulantThroughUpdateReference(double *out, const double *q, const d
 //   exactly symmetric.
 // Then xbar and M are those of x and P before the update, dF the derivative
 // with respect to the noise variance, dv with respect to y, and the row's
-// derivative is P*dw plus the part above. Every sum is one accumulator from
+// derivative is P*dw plus the part above, P the covariance before the
+// observation: with period.covariance, the one after it plus F*(K*K'),
+// element (i, l) P(i, l) + F*(K_i*K_l), and (P*dw)_i over l of
+// dw_l*P(l, i), added first. Every sum is one accumulator from
 // 0.0 in ascending index. `vectorTimesMatrix(out, v, M, m)` is u's product,
 // out_i = sum over l of v_l*M[l*m + i] (vectorTimesRows); the kernels pass
 // theirs, which give its bits, and compile these loops for their own vectors.
@@ -261,6 +264,23 @@ inline void observationAdjointsWith(VectorTimesMatrix vectorTimesMatrix, double 
       for (uint64_t i = 0; i < m; ++i) {
         column[i] = column[i] + (c[i] * gl + cl * g[i]);
       }
+    }
+    if (period.covariance == nullptr) continue;
+    // The covariance before the observation, P + F*(K*K'), then its product
+    // with dw added to the row's derivative: (P*dw)_i + part_i.
+    const double *__restrict K = period.gains + j * m;
+    const double F = 1.0 / period.reciprocals[j];
+    for (uint64_t l = 0; l < m; ++l) {
+      double *__restrict column = period.covariance + l * m;
+      const double Kl = K[l];
+      for (uint64_t i = 0; i < m; ++i) {
+        column[i] = column[i] + F * (K[i] * Kl);
+      }
+    }
+    vectorTimesMatrix(scratch, period.directions + j * m, period.covariance, m);
+    double *__restrict rowGradient = period.rowGradients + j * m;
+    for (uint64_t i = 0; i < m; ++i) {
+      rowGradient[i] = scratch[i] + rowGradient[i];
     }
   }
 }

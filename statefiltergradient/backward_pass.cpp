@@ -66,71 +66,42 @@ void predictPeriodAgain(GradientWorkspace &workspace, uint64_t t, const double *
   copyDoubles(workspace.predictedCovariance, state.P, m * m);
 }
 
-// Each used row's P*dw with the P before its observation: the P after the
-// period with the updates of its observation and those after it taken back,
-// P + sum over j' >= j of F_j'*K_j'*K_j''. For row j: the product of dw_j
-// with the P after the period, y_i over q of dw_j(q)*P(q, i), then for j'
-// from j up, plus (F_j'*(K_j'*dw_j))*K_j', each K_j'*dw_j one sum in
-// ascending index. A row passed over has zero gain and direction. Added to
-// the row's derivative. With many states the products of every row at once
-// go to the kernel, which gives the same sums; with a few, row by row.
+// With many states, each used row's P*dw with the P before its observation:
+// the P after the period with the updates of its observation and those after
+// it taken back, P + sum over j' >= j of F_j'*K_j'*K_j''. For row j: the
+// product of dw_j with the P after the period, y_i over q of dw_j(q)*P(q, i),
+// then for j' from j up, plus (F_j'*(K_j'*dw_j))*K_j', each K_j'*dw_j one sum
+// in ascending index; the products of every row at once, or of four rows,
+// through the kernel. A row passed over has zero gain and direction. Added to
+// the row's derivative.
 void addCovarianceTimesDirections(GradientWorkspace &workspace, uint64_t t) {
   const uint64_t n = workspace.model.n;
   const uint64_t m = workspace.model.m;
   const double *gains = workspace.observationGains + t * n * m;
-  const double *P = covarianceAfterPeriod(workspace, t);
   double *y = workspace.covarianceTimesDirections;
   double *coefficients = workspace.coefficients;
-  const bool rowByRow = m <= largestCompiledFixedSize;
   const RowsTimesColumnsKernel product = denseKernels().rowsTimesColumns;
-  if (!rowByRow) {
-    // P is symmetric: the rows of the product are the directions against its rows.
-    product(y, m, nullptr, 0, workspace.directions, m, P, m, n, m, m);
-    transposeCopy(workspace.transposedGains, gains, m, n);
-  }
-  // With many states, the K_j'*dw_j of four rows at a time, each against
-  // every row's gain (those before it unused).
+  // P is symmetric: the rows of the product are the directions against its rows.
+  product(y, m, nullptr, 0, workspace.directions, m, covarianceAfterPeriod(workspace, t), m, n, m, m);
+  transposeCopy(workspace.transposedGains, gains, m, n);
+  // The K_j'*dw_j of four rows at a time, each against every row's gain
+  // (those before it unused).
   constexpr uint64_t group = 4;
   double *alongGroup = workspace.pairs;
   for (uint64_t j = 0; j < n; ++j) {
     const uint64_t o = t * n + j;
-    if (!rowByRow && j % group == 0) {
+    if (j % group == 0) {
       const uint64_t rows = n - j < group ? n - j : group;
       product(alongGroup, n, nullptr, 0, workspace.directions + j * m, m, workspace.transposedGains, n, rows, n, m);
     }
     if (workspace.skipFlags[o] >= 0.5) continue;
     const uint64_t later = n - j;
-    const double *dw = workspace.directions + j * m;
     double *yj = y + j * m;
-    if (rowByRow) {
-      vectorTimesRows(yj, dw, P, m);
-      for (uint64_t q = 0; q < later; ++q) {
-        const double *K = gains + (j + q) * m;
-        double along = 0.0;
-        for (uint64_t l = 0; l < m; ++l) {
-          along += K[l] * dw[l];
-        }
-        coefficients[q] = along;
-      }
-    } else {
-      copyDoubles(coefficients, alongGroup + (j % group) * n + j, later);
-    }
     for (uint64_t q = 0; q < later; ++q) {
       const bool passedOver = workspace.skipFlags[o + q] >= 0.5;
-      coefficients[q] = passedOver ? 0.0 : (1.0 / workspace.reciprocalVariances[o + q]) * coefficients[q];
+      coefficients[q] = passedOver ? 0.0 : (1.0 / workspace.reciprocalVariances[o + q]) * alongGroup[(j % group) * n + j + q];
     }
-    if (rowByRow) {
-      for (uint64_t q = 0; q < later; ++q) {
-        const double coefficient = coefficients[q];
-        const double *__restrict K = gains + (j + q) * m;
-        double *__restrict row = yj;
-        for (uint64_t i = 0; i < m; ++i) {
-          row[i] = row[i] + coefficient * K[i];
-        }
-      }
-    } else {
-      product(yj, 0, yj, 0, coefficients, 0, gains + j * m, m, 1, m, later);
-    }
+    product(yj, 0, yj, 0, coefficients, 0, gains + j * m, m, 1, m, later);
     double *rowGradient = workspace.rowGradients + j * m;
     for (uint64_t i = 0; i < m; ++i) {
       rowGradient[i] = yj[i] + rowGradient[i];
@@ -151,7 +122,8 @@ ObservationAdjointPeriod adjointPeriod(GradientWorkspace &workspace, uint64_t t,
           workspace.directions + first * m,
           workspace.rowGradients + first * m,
           workspace.noiseGradients + first,
-          nullptr};  // the correlated-noise transform will take the derivatives with respect to y
+          nullptr,   // the correlated-noise transform will take the derivatives with respect to y
+          nullptr};  // P*dw added by the caller unless it says otherwise
 }
 
 // Observation adjoints of a period for many states, with the corrections of
@@ -241,11 +213,16 @@ void goBackOverObservations(GradientWorkspace &workspace, uint64_t t, const doub
     copyDoubles(state.x, stateAfterPeriod(workspace, t), m);
     if (m > largestCompiledFixedSize) {
       goBackOverObservationsDeferred(workspace, t);
-    } else {
-      goBackOverObservationsOfPeriod(workspace.covarianceAdjoint, workspace.stateAdjoint, state.x,
-                                     adjointPeriod(workspace, t, 0), n, m, workspace.adjointTimesGain);
+      addCovarianceTimesDirections(workspace, t);
+      return;
     }
-    addCovarianceTimesDirections(workspace, t);
+    // A few states: the steps take the covariance back with the updates
+    // themselves and add each row's P*dw.
+    copyDoubles(state.P, covarianceAfterPeriod(workspace, t), m * m);
+    ObservationAdjointPeriod period = adjointPeriod(workspace, t, 0);
+    period.covariance = state.P;
+    goBackOverObservationsOfPeriod(workspace.covarianceAdjoint, workspace.stateAdjoint, state.x, period, n, m,
+                                   workspace.adjointTimesGain);
     return;
   }
   predictPeriodAgain(workspace, t, x0, P0);

@@ -53,6 +53,10 @@ struct ObservationAdjointPeriod {
   double *rowGradients;             // receives (2*dF*F)*K - dv*x, the row's derivative but for P*dw
   double *noiseGradients;           // receives dF, the derivative with respect to the noise variance
   double *innovationGradients;      // receives dv, with respect to where the innovation starts; may be null
+  // The covariance after the last observation (m x m, symmetric), carried
+  // back with the updates, so that each row's derivative receives P*dw too;
+  // null when the caller adds P*dw itself.
+  double *covariance;
 };
 
 // The way back over observations count-1 down to 0 of a period, for the

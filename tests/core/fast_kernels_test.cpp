@@ -328,8 +328,9 @@ TEST(FixedSizeSteps, RunsOfObservationsMatchTheSequentialUpdatesOnEveryPath) {
 }
 
 // The gradient's way back over a period's observations, compiled for each
-// size, against the plain loops: every output and every carried value, with
-// observations passed over and special values among the records.
+// size, against the plain loops: every output and every carried value, the
+// covariance among them when it is carried, with observations passed over
+// and special values among the records.
 TEST(FixedSizeSteps, ObservationAdjointsMatchThePlainLoopsOnEveryPath) {
   RandomSource random(24);
   for (const DenseKernels *kernels : availablePaths()) {
@@ -348,14 +349,18 @@ TEST(FixedSizeSteps, ObservationAdjointsMatchThePlainLoopsOnEveryPath) {
           sprinkleSpecialValues(random, scaled, 0.1);
         }
         struct Outputs {
-          std::vector<double> M, xbar, x, directions, rowGradients, noise, innovation;
+          std::vector<double> M, xbar, x, directions, rowGradients, noise, innovation, P;
         };
+        const std::vector<double> P = symmetricMatrix(random, m, false);
         auto run = [&](ObservationAdjointsKernel kernel) {
           Outputs out{M, xbar, x, std::vector<double>(count * m, 5.0), std::vector<double>(count * m, 5.0),
-                      std::vector<double>(count, 5.0), std::vector<double>(count, 5.0)};
-          const ObservationAdjointPeriod period{gains.data(), scaled.data(), reciprocals.data(), skips.data(),
-                                                rows.data(), out.directions.data(), out.rowGradients.data(),
-                                                out.noise.data(), out.innovation.data()};
+                      std::vector<double>(count, 5.0), std::vector<double>(count, 5.0), P};
+          // Half the trials carry the covariance back too and add P*dw.
+          const ObservationAdjointPeriod period{gains.data(),          scaled.data(),
+                                                reciprocals.data(),    skips.data(),
+                                                rows.data(),           out.directions.data(),
+                                                out.rowGradients.data(), out.noise.data(),
+                                                out.innovation.data(), trial != 1 ? out.P.data() : nullptr};
           std::vector<double> scratch(m);
           kernel(out.M.data(), out.xbar.data(), out.x.data(), period, count, m, scratch.data());
           return out;
@@ -371,6 +376,7 @@ TEST(FixedSizeSteps, ObservationAdjointsMatchThePlainLoopsOnEveryPath) {
         ASSERT_TRUE(bitIdentical(expected.rowGradients, actual.rowGradients)) << where;
         ASSERT_TRUE(bitIdentical(expected.noise, actual.noise)) << where;
         ASSERT_TRUE(bitIdentical(expected.innovation, actual.innovation)) << where;
+        ASSERT_TRUE(bitIdentical(expected.P, actual.P)) << where;
       }
     }
   }
