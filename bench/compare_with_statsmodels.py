@@ -4,7 +4,9 @@ Run with /usr/bin/python3 after the build (bash scripts/compare.sh does both).
 Every workload is timed in a process of its own, ours and statsmodels' in the
 same process: the log-likelihood of every period (statsmodels' univariate
 filter, loglikeobs) and the smoothed states (its smoother, smoothed state
-only), warm and in the process's first smoother call. statsmodels gets an
+only), warm and in the process's first smoother call; and our gradient of
+the summed log-likelihood with respect to every input (statefiltergradient)
+against our filter, timed in alternating blocks with it. statsmodels gets an
 optimised OpenBLAS on one thread. Medians of several repetitions, and their
 ratios, are printed; so are the GFLOP/s of our predictState at m = 64 beside
 numpy's 64 x 64 matrix product in the same run.
@@ -157,6 +159,9 @@ def run_workload(name, repetitions):
                                               repetitions)
     ours_smoother, peer_smoother = median_seconds([lambda: statespace.statesmoother(*smoother_inputs), peer.smooth],
                                                   repetitions)
+    filter_beside, ours_gradient = median_seconds([lambda: statespace.statefilter(*filter_inputs),
+                                                   lambda: statespace.statefiltergradient(*filter_inputs)],
+                                                  repetitions)
     result = {
         "workload": name,
         "ours_filter": ours_filter,
@@ -164,6 +169,8 @@ def run_workload(name, repetitions):
         "ours_smoother": ours_smoother,
         "peer_smoother": peer_smoother,
         "ours_smoother_cold": ours_cold,
+        "filter_beside_gradient": filter_beside,
+        "ours_gradient": ours_gradient,
         "peer_smoother_cold": peer_cold,
         "filter_difference": float(np.max(np.abs(ours_loglik - peer_loglik) / (1 + np.abs(peer_loglik)))),
         "smoother_difference": float(np.max(np.abs(ours_smoothed - peer_smoothed) / (1 + np.abs(peer_smoothed)))),
@@ -239,7 +246,8 @@ def main():
           "W2: m = 10, n = 5, T = 10000 (W2p: A paged; W2c: correlated noise); W3: m = 50, n = 20, T = 1000")
     print(f"{'workload':8} {'filter ours':>12} {'statsmodels':>12} {'ratio':>7}   "
           f"{'smoother ours':>13} {'statsmodels':>12} {'ratio':>7}   "
-          f"{'first call ours':>15} {'statsmodels':>12} {'ratio':>7}   max rel. difference")
+          f"{'first call ours':>15} {'statsmodels':>12} {'ratio':>7}   "
+          f"{'gradient ours':>13} {'/ filter':>8}   max rel. difference")
     for name in WORKLOADS:
         r = worker(["--workload", name, "--repetitions", str(arguments.repetitions)], build_dir)
         print(f"{name:8} {duration(r['ours_filter']):>12} {duration(r['peer_filter']):>12} "
@@ -247,6 +255,7 @@ def main():
               f"{duration(r['peer_smoother']):>12} {r['peer_smoother'] / r['ours_smoother']:6.1f}x   "
               f"{duration(r['ours_smoother_cold']):>15} {duration(r['peer_smoother_cold']):>12} "
               f"{r['peer_smoother_cold'] / r['ours_smoother_cold']:6.1f}x   "
+              f"{duration(r['ours_gradient']):>13} {r['ours_gradient'] / r['filter_beside_gradient']:7.2f}x   "
               f"{r['filter_difference']:.1e} / {r['smoother_difference']:.1e}", flush=True)
     ours = predict_state_gflops(build_dir)
     numpy_product = worker(["--matrix-product"], build_dir)

@@ -49,6 +49,11 @@ const bool registered = [] {
   // It pages nothing: a paged A is refused, as it is from any caller.
   registerModule("cellstatefilter", CELLSTATEFILTER_MODULE, false, 1, false);
 #endif
+#ifdef STATEFILTERGRADIENT_MODULE
+  // The log-likelihood and its gradient with respect to every input, against
+  // statefilter's log-likelihood alone.
+  registerModule("statefiltergradient", STATEFILTERGRADIENT_MODULE, false, 7);
+#endif
 #ifdef STATESMOOTHER_MODULE
   registerModule("statesmoother", STATESMOOTHER_MODULE, true);
   registerModule("statesmoother-with-covariances", STATESMOOTHER_MODULE, true, 2);

@@ -51,3 +51,11 @@ void cumulantThroughUpdate(double *out, const double *q, const double *K, const 
     forStateCount(m, [&](uint64_t states) { cumulantThroughUpdateReference(out, q, K, c, s, states); });
   }
 }
+
+void mirrorLowerTriangle(double *S, uint64_t m) {
+  for (uint64_t i = 1; i < m; ++i) {
+    for (uint64_t l = 0; l < i; ++l) {
+      S[l * m + i] = S[i * m + l];
+    }
+  }
+}

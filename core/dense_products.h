@@ -23,3 +23,7 @@ void rowsTimesRowsLower(double *out, const double *A, const double *B, uint64_t 
 // out = L'q + c'*s for a used observation with gain K and measurement row c,
 // L = I - K*c (see CumulantThroughUpdateKernel). out must not be q.
 void cumulantThroughUpdate(double *out, const double *q, const double *K, const double *c, double s, uint64_t m);
+
+// Copies the elements below the diagonal of a square m x m matrix onto those
+// above it: the lower triangle stands for the whole of a symmetric result.
+void mirrorLowerTriangle(double *S, uint64_t m);

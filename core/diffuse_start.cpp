@@ -124,21 +124,20 @@ void predictInfinitePart(DiffuseStart &diffuse, const double *Acolumns, double *
   }
 }
 
-double updateInDiffusePhase(const double *y, uint64_t yStride, const double *means, uint64_t count,
-                            const PreparedModel &period, double tol, uint64_t m, FilterState state,
-                            FilterScratch scratch, DiffuseStart &diffuse, MissingTest isMissing,
-                            const SmootherRecords *records, const DiffuseStepRecords *stepRecords) {
+double updateInDiffusePhase(const double *y, uint64_t yStride, uint64_t count, const PreparedModel &period, double tol,
+                            uint64_t m, FilterState state, FilterScratch scratch, DiffuseStart &diffuse,
+                            MissingTest isMissing, const ObservationRecords *records,
+                            const DiffuseStepRecords *stepRecords) {
+  const bool formsLogLikelihoodTerms = formsLogLikelihood(records);
   double logLikelihood = 0.0;
   for (uint64_t j = 0; j < count; ++j) {
-    const double observation = y[j * yStride];
-    if (isMissing(observation)) {
+    if (isMissing(y[j * yStride])) {
       if (records != nullptr) records->skipFlags[j] = 1.0;
       continue;
     }
     const double *c = period.measurementRows + j * m;
     const double noiseVar = period.observationNoiseVar[j];
-    // A NaN mean is used and spreads.
-    const double start = means != nullptr ? observation - means[j] : observation;
+    const double start = innovationStartOf(records, y, yStride, j);
     symmetricTimesRow(diffuse.infiniteGain, diffuse.infinitePart, c, m);
     const double infiniteVariance = rowTimesVector(0.0, c, diffuse.infiniteGain, m);
     const double squares = rowTimesVector(0.0, c, c, m);
@@ -153,18 +152,24 @@ double updateInDiffusePhase(const double *y, uint64_t yStride, const double *mea
       const UsedObservation used = assimilateObservation(start, F, c, m, state, scratch);
       if (records != nullptr) {
         recordUsedSeries(*records, j, scratch.gain, used, m);
-      } else {
+      }
+      if (formsLogLikelihoodTerms) {
         logLikelihood -= logLikelihoodTerm(F, used.innovation, used.reciprocal);
       }
       continue;
     }
     const DiffuseStep step = takeDiffuseStep(start, infiniteVariance, c, noiseVar, m, state, diffuse, scratch.gain);
-    if (records == nullptr) {
+    if (formsLogLikelihoodTerms) {
       logLikelihood -= 0.5 * (std::log(infiniteVariance) + logTwoPi);
+    }
+    if (records == nullptr) {
       continue;
     }
     recordUsedSeries(*records, j, scratch.gain, {step.innovation, step.reciprocal}, m);
     records->skipFlags[j] = diffuseStepFlag;
+    if (stepRecords == nullptr) {
+      continue;
+    }
     double *correction = stepRecords->gainCorrections + j * m;
     for (uint64_t i = 0; i < m; ++i) {
       correction[i] = step.reciprocal * (diffuse.finiteGain[i] - scratch.gain[i] * step.finiteVariance);

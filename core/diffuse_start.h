@@ -68,7 +68,7 @@ void startDiffusePhase(DiffuseStart &diffuse, double *P, uint64_t m);
 // Raises `largest` to the largest |element| of the result.
 void predictInfinitePart(DiffuseStart &diffuse, const double *Acolumns, double *product, uint64_t m);
 
-// What the smoother keeps of a diffuse step beyond SmootherRecords, whose
+// What the smoother keeps of a diffuse step beyond ObservationRecords, whose
 // gain, scaled innovation and reciprocal then hold K0, (1/F_inf)*v and
 // 1/F_inf, and whose skip flag holds diffuseStepFlag.
 struct DiffuseStepRecords {
@@ -82,13 +82,13 @@ inline constexpr double diffuseStepFlag = 2.0;
 
 // The updates of one period's `count` series in the diffuse phase, series j
 // observed at y[j*yStride] with measurement row and noise variance from
-// `period`, its innovation starting from the observation less means[j]
-// (null: no means). With `records` (the smoother), each series is recorded
-// and no log-likelihood is formed; else returns the period's log-likelihood.
-double updateInDiffusePhase(const double *y, uint64_t yStride, const double *means, uint64_t count,
-                            const PreparedModel &period, double tol, uint64_t m, FilterState state,
-                            FilterScratch scratch, DiffuseStart &diffuse, MissingTest isMissing,
-                            const SmootherRecords *records = nullptr,
+// `period`, its innovation starting where innovationStartOf says. With
+// `records`, each series is recorded, with what a diffuse step leaves in
+// `stepRecords`; returns the period's log-likelihood where the records form
+// it (always without them), else 0.0.
+double updateInDiffusePhase(const double *y, uint64_t yStride, uint64_t count, const PreparedModel &period, double tol,
+                            uint64_t m, FilterState state, FilterScratch scratch, DiffuseStart &diffuse,
+                            MissingTest isMissing, const ObservationRecords *records = nullptr,
                             const DiffuseStepRecords *stepRecords = nullptr);
 
 // Whether element e of P_inf is zero by the rule.

@@ -1,39 +1,51 @@
 #include "filter_period.h"
 
-double updateWithSeriesThatMayShareNoise(const StateSpaceModel &model, FilterState state, FilterScratch scratch,
-                                         const double *y, uint64_t yStride, MissingTest isMissing,
-                                         Decorrelation &decorrelation) {
-  const PeriodSeries series{model.period, model.n,   model.h, model.m, y, yStride, nullptr,
-                            isMissing,    false,     measurementStaysTheSame(model)};
+SeriesTaken seriesTaken(const StateSpaceModel &model, const double *y, uint64_t yStride, MissingTest isMissing,
+                        Decorrelation &decorrelation, const ObservationRecords *records) {
+  SeriesTaken taken{y, yStride, model.n, model.period, isMissing, records != nullptr ? *records : ObservationRecords{}};
+  if (model.period.sharedNoiseLoadings == nullptr) {
+    return taken;
+  }
+  const PeriodSeries series{model.period, model.n, model.h, model.m, y, yStride, taken.records.means,
+                            isMissing,    false,   measurementStaysTheSame(model)};
   const DecorrelatedSeries decorrelated = decorrelateSeries(series, decorrelation);
   if (!decorrelated.transformed) {
-    return updateWithObservations(y, yStride, model.n, model.period, model.tol, model.m, state, scratch, isMissing);
+    return taken;
   }
-  return updateWithObservations(decorrelation.observations, 1, decorrelated.count, decorrelated.period, model.tol,
-                                model.m, state, scratch, neverMissing);
+  taken.y = decorrelation.observations;
+  taken.yStride = 1;
+  taken.count = decorrelated.count;
+  taken.period = decorrelated.period;
+  taken.isMissing = neverMissing;
+  if (records != nullptr) {
+    // The way back forms the decorrelated rows again and passes over the rest.
+    for (uint64_t j = decorrelated.count; j < model.n; ++j) {
+      taken.records.skipFlags[j] = 1.0;
+    }
+    if (taken.records.means != nullptr) {
+      taken.records.means = decorrelation.zeros;
+    }
+  }
+  return taken;
+}
+
+double updateWithSeriesThatMayShareNoise(const StateSpaceModel &model, FilterState state, FilterScratch scratch,
+                                         const double *y, uint64_t yStride, MissingTest isMissing,
+                                         Decorrelation &decorrelation, const ObservationRecords *records) {
+  const SeriesTaken taken = seriesTaken(model, y, yStride, isMissing, decorrelation, records);
+  return updateWithObservations(taken.y, taken.yStride, taken.count, taken.period, model.tol, model.m, state, scratch,
+                                taken.isMissing, records != nullptr ? &taken.records : nullptr);
 }
 
 double filterPeriodInDiffusePhase(const StateSpaceModel &model, FilterState state, FilterScratch scratch,
                                   const double *y, uint64_t yStride, MissingTest isMissing,
                                   Decorrelation &decorrelation, DiffuseStart &diffuse) {
   const uint64_t m = model.m;
-  const PreparedModel &period = model.period;
-  predictState(state, period, scratch, m);
-  predictInfinitePart(diffuse, period.transitionColumns, scratch.transitionTimesCov, m);
-  double logLikelihood = 0.0;
-  if (period.sharedNoiseLoadings != nullptr) {
-    const PeriodSeries series{period,    model.n, model.h, m, y, yStride, nullptr,
-                              isMissing, false,   measurementStaysTheSame(model)};
-    const DecorrelatedSeries decorrelated = decorrelateSeries(series, decorrelation);
-    if (decorrelated.transformed) {
-      logLikelihood = updateInDiffusePhase(decorrelation.observations, 1, nullptr, decorrelated.count,
-                                           decorrelated.period, model.tol, m, state, scratch, diffuse, neverMissing);
-      endDiffusePhaseWhenDone(diffuse, m);
-      return logLikelihood;
-    }
-  }
-  logLikelihood = updateInDiffusePhase(y, yStride, nullptr, model.n, period, model.tol, m, state, scratch, diffuse,
-                                       isMissing);
+  predictState(state, model.period, scratch, m);
+  predictInfinitePart(diffuse, model.period.transitionColumns, scratch.transitionTimesCov, m);
+  const SeriesTaken taken = seriesTaken(model, y, yStride, isMissing, decorrelation, nullptr);
+  const double logLikelihood = updateInDiffusePhase(taken.y, taken.yStride, taken.count, taken.period, model.tol, m,
+                                                    state, scratch, diffuse, taken.isMissing);
   endDiffusePhaseWhenDone(diffuse, m);
   return logLikelihood;
 }

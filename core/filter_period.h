@@ -38,6 +38,22 @@ inline void recordFilteredState(const FilteredOutputs &filtered, const StateSpac
   }
 }
 
+// The series a period's updates take: its own, or, where they share noise
+// and their noise covariance is not diagonal, its decorrelated ones (see
+// correlated_noise.h), observed at decorrelation.observations. Records then
+// take the decorrelated series at the period's first places, the rest passed
+// over, and the means of series that have none.
+struct SeriesTaken {
+  const double *y;
+  uint64_t yStride;
+  uint64_t count;
+  PreparedModel period;
+  MissingTest isMissing;
+  ObservationRecords records;  // valid when the caller gave records
+};
+SeriesTaken seriesTaken(const StateSpaceModel &model, const double *y, uint64_t yStride, MissingTest isMissing,
+                        Decorrelation &decorrelation, const ObservationRecords *records);
+
 // A period of the diffuse phase (diffuse_start.h): the prediction of x, P*
 // and P_inf, then the updates by the period's series, decorrelated where they
 // share noise; ends the phase after it when P_inf has become zero. Returns
@@ -56,12 +72,12 @@ inline void recordDiffuseFilteredState(const FilteredOutputs &filtered, const St
   }
 }
 
-// The updates of a period whose series may share innovations: through the
-// decorrelated series when the observed ones' noise covariance is not
-// diagonal, else as independent series. Returns the period's log-likelihood.
+// The updates of a period whose series may share innovations, the series
+// seriesTaken gives, each recorded with records. Returns the period's
+// log-likelihood (0.0 with records that form none).
 double updateWithSeriesThatMayShareNoise(const StateSpaceModel &model, FilterState state, FilterScratch scratch,
                                          const double *y, uint64_t yStride, MissingTest isMissing,
-                                         Decorrelation &decorrelation);
+                                         Decorrelation &decorrelation, const ObservationRecords *records = nullptr);
 
 // Predicts (when `predict`) and updates with the model's n series of the
 // period, observation j at y[j*yStride]; returns the period's log-likelihood.
@@ -69,13 +85,16 @@ double updateWithSeriesThatMayShareNoise(const StateSpaceModel &model, FilterSta
 // before the prediction: a call between prediction and update would send x
 // and P through memory, a round trip on the chain from one period to the
 // next. The test has no effect on the state, so asking earlier changes no
-// result. The reference kernel path takes the plain loops instead.
+// result. The reference kernel path takes the plain loops instead. With
+// records, each series is recorded as well (updateWithObservations), and the
+// local level model takes the general steps, whose operations its own are.
 inline double filterPeriod(const StateSpaceModel &model, FilterState state, FilterScratch scratch, const double *y,
-                           uint64_t yStride, bool predict, MissingTest isMissing, Decorrelation &decorrelation) {
+                           uint64_t yStride, bool predict, MissingTest isMissing, Decorrelation &decorrelation,
+                           const ObservationRecords *records = nullptr) {
   const uint64_t m = model.m;
   const uint64_t n = model.n;
   const PreparedModel &period = model.period;
-  if (m == 1 && n == 1 && denseKernels().oneStateInRegisters) {
+  if (m == 1 && n == 1 && denseKernels().oneStateInRegisters && records == nullptr) {
     const bool present = !isMissing(y[0]);
     if (predict) {
       predictOneState(state, period, scratch);
@@ -91,7 +110,7 @@ inline double filterPeriod(const StateSpaceModel &model, FilterState state, Filt
     predictState(state, period, scratch, m);
   }
   if (period.sharedNoiseLoadings != nullptr) [[unlikely]] {
-    return updateWithSeriesThatMayShareNoise(model, state, scratch, y, yStride, isMissing, decorrelation);
+    return updateWithSeriesThatMayShareNoise(model, state, scratch, y, yStride, isMissing, decorrelation, records);
   }
-  return updateWithObservations(y, yStride, n, period, model.tol, m, state, scratch, isMissing);
+  return updateWithObservations(y, yStride, n, period, model.tol, m, state, scratch, isMissing, records);
 }

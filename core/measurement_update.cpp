@@ -23,34 +23,82 @@ void downdateCovarianceVectorised(double *P, const double *covTimesRow, const do
   clearNonPositiveVariances(P, m);
 }
 
-double updateWithObservationsOfFixedSize(const double *y, uint64_t yStride, uint64_t n, const PreparedModel &model,
-                                         double tol, uint64_t m, FilterState state, MissingTest isMissing) {
+namespace {
+
+// Compiled for each use, so that each pays only for what it asks: without
+// records (the filters), with records and means and no terms (the
+// smoother), with records and terms from the observations (the gradient).
+template <bool withRecords, bool withMeans, bool formsTerms>
+double assimilateRunsOfFixedSize(const double *y, uint64_t yStride, uint64_t n, const PreparedModel &model,
+                                 double tol, uint64_t m, FilterState state, MissingTest isMissing,
+                                 const ObservationRecords *records) {
   constexpr uint64_t run = fixedSizeRunLength;
   const FixedAssimilateKernel assimilate = denseKernels().assimilateFixed[m];
   double logLikelihood = 0.0;
   for (uint64_t first = 0; first < n; first += run) {
     const uint64_t count = std::min(run, n - first);
-    double observations[run];
+    [[maybe_unused]] double observations[withRecords ? 1 : run];
     bool present[run];
     ObservationOutcome outcomes[run];
+    [[maybe_unused]] double starts[withRecords ? run : 1];
+    [[maybe_unused]] double gains[withRecords ? run * largestCompiledFixedSize : 1];
     for (uint64_t j = 0; j < count; ++j) {
-      observations[j] = y[(first + j) * yStride];
-      present[j] = !isMissing(observations[j]);
+      const double value = y[(first + j) * yStride];
+      present[j] = !isMissing(value);
+      if constexpr (withRecords) {
+        // A NaN mean is used and spreads.
+        starts[j] = withMeans ? value - records->means[first + j] : value;
+      } else {
+        observations[j] = value;
+      }
     }
-    assimilate(state.x, state.P, observations, present, count, model.measurementRows + first * m,
-               model.observationNoiseVar + first, tol, outcomes, nullptr);
+    if constexpr (withRecords) {
+      assimilate(state.x, state.P, starts, present, count, model.measurementRows + first * m,
+                 model.observationNoiseVar + first, tol, outcomes, gains);
+    } else {
+      assimilate(state.x, state.P, observations, present, count, model.measurementRows + first * m,
+                 model.observationNoiseVar + first, tol, outcomes, nullptr);
+    }
     for (uint64_t j = 0; j < count; ++j) {
-      if (outcomes[j].used) {
-        logLikelihood -= logLikelihoodTerm(outcomes[j].variance, outcomes[j].innovation, outcomes[j].reciprocal);
+      const ObservationOutcome &outcome = outcomes[j];
+      if constexpr (withRecords) {
+        if (!outcome.used) {
+          records->skipFlags[first + j] = 1.0;
+          continue;
+        }
+        recordUsedSeries(*records, first + j, gains + j * m, {outcome.innovation, outcome.reciprocal}, m);
+      }
+      if constexpr (formsTerms) {
+        if (outcome.used) {
+          logLikelihood -= logLikelihoodTerm(outcome.variance, outcome.innovation, outcome.reciprocal);
+        }
       }
     }
   }
   return logLikelihood;
 }
 
+}  // namespace
+
+double updateWithObservationsOfFixedSize(const double *y, uint64_t yStride, uint64_t n, const PreparedModel &model,
+                                         double tol, uint64_t m, FilterState state, MissingTest isMissing,
+                                         const ObservationRecords *records) {
+  if (records == nullptr) {
+    return assimilateRunsOfFixedSize<false, false, true>(y, yStride, n, model, tol, m, state, isMissing, nullptr);
+  }
+  if (records->means != nullptr) {
+    return records->formsLogLikelihood
+               ? assimilateRunsOfFixedSize<true, true, true>(y, yStride, n, model, tol, m, state, isMissing, records)
+               : assimilateRunsOfFixedSize<true, true, false>(y, yStride, n, model, tol, m, state, isMissing, records);
+  }
+  return records->formsLogLikelihood
+             ? assimilateRunsOfFixedSize<true, false, true>(y, yStride, n, model, tol, m, state, isMissing, records)
+             : assimilateRunsOfFixedSize<true, false, false>(y, yStride, n, model, tol, m, state, isMissing, records);
+}
+
 double updateWithObservationsFormingNext(const double *y, uint64_t yStride, uint64_t n, const PreparedModel &model,
                                          double tol, uint64_t m, FilterState state, FilterScratch scratch,
-                                         MissingTest isMissing, const SmootherRecords *records) {
+                                         MissingTest isMissing, const ObservationRecords *records) {
   const DowndateWithNextKernel downdateWithNext = denseKernels().downdateWithNext;
   // Each observation is asked about once, as the series come.
   auto nextPresent = [&](uint64_t from) {
@@ -75,10 +123,7 @@ double updateWithObservationsFormingNext(const double *y, uint64_t yStride, uint
       j = next;
       continue;
     }
-    // The smoother's innovation starts from the observation less its mean;
-    // a NaN mean is used and spreads.
-    const double start = records != nullptr ? y[j * yStride] - records->means[j] : y[j * yStride];
-    const UsedObservation used = correctStateMean(start, F, c, m, state, scratch);
+    const UsedObservation used = correctStateMean(innovationStartOf(records, y, yStride, j), F, c, m, state, scratch);
     if (next < n) {
       // The next w goes where w was; K stays.
       downdateWithNext(state.P, w, scratch.gain, model.measurementRows + next * m, w, m);
@@ -89,7 +134,8 @@ double updateWithObservationsFormingNext(const double *y, uint64_t yStride, uint
     }
     if (records != nullptr) {
       recordUsedSeries(*records, j, scratch.gain, used, m);
-    } else {
+    }
+    if (formsLogLikelihood(records)) {
       logLikelihood -= logLikelihoodTerm(F, used.innovation, used.reciprocal);
     }
     j = next;

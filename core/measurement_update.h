@@ -150,31 +150,43 @@ inline bool updateWithObservation(double y, const double *measurementRow, double
   return true;
 }
 
-// updateWithObservations for a model that the kernel path takes through the
-// steps compiled for its size.
-double updateWithObservationsOfFixedSize(const double *y, uint64_t yStride, uint64_t n, const PreparedModel &model,
-                                         double tol, uint64_t m, FilterState state, MissingTest isMissing);
-
 // Whether updateWithObservations forms each series' w during the correction
 // by the series before (DenseKernels::formsNextCovTimesRowInCorrection).
 inline bool formsNextCovTimesRowInCorrection(uint64_t m) {
   return denseKernels().formsNextCovTimesRowInCorrection(m);
 }
 
-// What the smoother keeps of each series of a period, and the means its
-// innovations start from.
-struct SmootherRecords {
-  const double *means;        // series j's innovation starts from y_j - means[j]
+// What a pass that goes back over the period keeps of each series: the
+// smoother and the gradient. The smoother's innovations start from the
+// observations less their means and it forms no log-likelihood; the
+// gradient's start from the observations, as the filter's, and it forms the
+// filter's log-likelihood beside the records.
+struct ObservationRecords {
+  const double *means;        // series j's innovation starts from y_j - means[j]; null: from y_j
   double *gains;              // K of a used series j at gains + j*m
   double *scaledInnovations;  // (1/F)*v of a used series
   double *skipFlags;          // 1.0 for a series passed over; a used one's is left as it is
   double *reciprocals;        // 1/F of a used series; null when the caller keeps none
+  bool formsLogLikelihood = false;
 };
 
-// Keeps what the smoother's way back needs of a used series j: it forms L =
+// Where series j's innovation starts: the observation, less its mean when
+// the records carry means (a NaN mean is used and spreads).
+inline double innovationStartOf(const ObservationRecords *records, const double *y, uint64_t yStride, uint64_t j) {
+  return records != nullptr && records->means != nullptr ? y[j * yStride] - records->means[j] : y[j * yStride];
+}
+
+// Whether the updates subtract their terms from the period's log-likelihood:
+// always without records, and with them when asked.
+inline bool formsLogLikelihood(const ObservationRecords *records) {
+  return records == nullptr || records->formsLogLikelihood;
+}
+
+// Keeps what a way back needs of a used series j: the smoother forms L =
 // I - K*c and the score c'*((1/F)*v) again from K and (1/F)*v, and the
-// information c'*c/F of the covariances from 1/F.
-inline void recordUsedSeries(const SmootherRecords &records, uint64_t j, const double *gain, UsedObservation used,
+// information c'*c/F of the covariances from 1/F; the gradient takes w, v
+// and F again from the same three.
+inline void recordUsedSeries(const ObservationRecords &records, uint64_t j, const double *gain, UsedObservation used,
                              uint64_t m) {
   for (uint64_t i = 0; i < m; ++i) {
     records.gains[j * m + i] = gain[i];
@@ -185,26 +197,62 @@ inline void recordUsedSeries(const SmootherRecords &records, uint64_t j, const d
   }
 }
 
+// updateWithObservations for a model that the kernel path takes through the
+// steps compiled for its size.
+double updateWithObservationsOfFixedSize(const double *y, uint64_t yStride, uint64_t n, const PreparedModel &model,
+                                         double tol, uint64_t m, FilterState state, MissingTest isMissing,
+                                         const ObservationRecords *records = nullptr);
+
 // updateWithObservations for a model that formsNextCovTimesRowInCorrection.
-// With records (the smoother), the innovations start from y less the means,
-// each series is recorded, and no log-likelihood is formed: 0.0 is returned.
 double updateWithObservationsFormingNext(const double *y, uint64_t yStride, uint64_t n, const PreparedModel &model,
                                          double tol, uint64_t m, FilterState state, FilterScratch scratch,
-                                         MissingTest isMissing, const SmootherRecords *records = nullptr);
+                                         MissingTest isMissing, const ObservationRecords *records = nullptr);
+
+// The updates of the series by series path with records: the steps of
+// updateWithObservation one by one, each used series recorded. For one
+// state they are the operations of the local level model's own update.
+inline double updateAndRecordEachSeries(const double *y, uint64_t yStride, uint64_t n, const PreparedModel &model,
+                                        double tol, uint64_t m, FilterState state, FilterScratch scratch,
+                                        MissingTest isMissing, const ObservationRecords &records) {
+  double logLikelihood = 0.0;
+  for (uint64_t j = 0; j < n; ++j) {
+    if (isMissing(y[j * yStride])) {
+      records.skipFlags[j] = 1.0;
+      continue;
+    }
+    const double *c = model.measurementRows + j * m;
+    const double F = innovationVariance(c, model.observationNoiseVar[j], state.P, m, scratch.covTimesRow);
+    if (F <= tol) {  // ordered: a NaN F or tol is used
+      records.skipFlags[j] = 1.0;
+      continue;
+    }
+    const UsedObservation used = assimilateObservation(innovationStartOf(&records, y, yStride, j), F, c, m, state,
+                                                       scratch);
+    recordUsedSeries(records, j, scratch.gain, used, m);
+    if (records.formsLogLikelihood) {
+      logLikelihood -= logLikelihoodTerm(F, used.innovation, used.reciprocal);
+    }
+  }
+  return logLikelihood;
+}
 
 // The updates of one period's n series in turn, observation j at y[j*yStride],
 // each as updateWithObservation makes it. P must be symmetric, as every
 // prediction leaves it. Returns the period's log-likelihood: 0.0 less the
-// terms of the used observations, in series order.
+// terms of the used observations, in series order (0.0 with records that
+// form none). With records, every series is recorded as well: the same
+// steps, so x, P and the log-likelihood keep their bits.
 inline double updateWithObservations(const double *y, uint64_t yStride, uint64_t n, const PreparedModel &model,
                                      double tol, uint64_t m, const FilterState &state, const FilterScratch &scratch,
-                                     MissingTest isMissing) {
+                                     MissingTest isMissing, const ObservationRecords *records = nullptr) {
   const DenseKernels &kernels = denseKernels();
   double logLikelihood = 0.0;
   if (kernels.usesFixedSizeSteps(m)) {
-    logLikelihood = updateWithObservationsOfFixedSize(y, yStride, n, model, tol, m, state, isMissing);
+    logLikelihood = updateWithObservationsOfFixedSize(y, yStride, n, model, tol, m, state, isMissing, records);
   } else if (kernels.formsNextCovTimesRowInCorrection(m)) {
-    logLikelihood = updateWithObservationsFormingNext(y, yStride, n, model, tol, m, state, scratch, isMissing);
+    logLikelihood = updateWithObservationsFormingNext(y, yStride, n, model, tol, m, state, scratch, isMissing, records);
+  } else if (records != nullptr) {
+    logLikelihood = updateAndRecordEachSeries(y, yStride, n, model, tol, m, state, scratch, isMissing, *records);
   } else {
     for (uint64_t j = 0; j < n; ++j) {
       updateWithObservation(y[j * yStride], model.measurementRows + j * m, model.observationNoiseVar[j], tol, m,

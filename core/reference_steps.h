@@ -4,6 +4,7 @@
 // special values.
 #pragma once
 
+#include "dense_kernels.h"
 #include "filter_types.h"
 
 #include <cstdint>
@@ -176,4 +177,119 @@ inline void cumulantThroughUpdateReference(double *out, const double *q, const d
     }
     out[i] = sum + s * c[i];
   }
+}
+
+// The way back over one used observation, the adjoint of the univariate
+// update as the filter forms it. With w = P*c', F = d + c*w, v = y - c*x,
+// K = w/F, the update sets x+ = x + K*v, P- = P - w*w'/F and subtracts
+// 0.5*((ln F + ln 2pi) + v*v/F) from the log-likelihood (the guard that
+// clears a state zeroes rows and columns of P- after it: the caller masks M
+// for those first). From M and xbar, the derivatives of the summed
+// log-likelihood with respect to P- and x+, with a = (1/F)*v:
+//   x <- x - v*K, the state before the observation, v = a*(1/(1/F));
+//   u = M*K (u_i over l of K_l*M(l, i)), s = xbar'*K, kappa = K'*u;
+//   dF = ((kappa - a*s) + 0.5*(a*a)) - 0.5*(1/F), dv = s - a;
+//   dw = a*xbar - 2*u, g = 0.5*(dw + dF*c');
+//   the row's derivative but for P*dw: (2*dF)*(1/(1/F))*K - dv*x;
+//   xbar <- xbar - dv*c', and M(i, l) <- M(i, l) + (c_i*g_l + c_l*g_i),
+//   whose two products in either order give the same sum, so M stays
+//   exactly symmetric.
+// Then xbar and M are those of x and P before the update, dF the derivative
+// with respect to the noise variance, dv with respect to y, and the row's
+// derivative is P*dw plus the part above, P the covariance before the
+// observation: with period.covariance, the one after it plus F*(K*K'),
+// element (i, l) P(i, l) + F*(K_i*K_l), and (P*dw)_i over l of
+// dw_l*P(l, i), added first. Every sum is one accumulator from
+// 0.0 in ascending index. `vectorTimesMatrix(out, v, M, m)` is u's product,
+// out_i = sum over l of v_l*M[l*m + i] (vectorTimesRows); the kernels pass
+// theirs, which give its bits, and compile these loops for their own vectors.
+// The steps of used observation j besides u's product and M's correction:
+// x <- x - v*K, then, from u = M*K, the derivatives (dF and dv recorded, dw
+// and the row's part written) and xbar's step; g is left in place of u.
+inline void observationAdjointSteps(double *xbar, double *x, const ObservationAdjointPeriod &period, uint64_t j,
+                                    uint64_t m, double *u) {
+  const double *__restrict K = period.gains + j * m;
+  const double *__restrict c = period.measurementRows + j * m;
+  const double a = period.scaledInnovations[j];
+  const double reciprocal = period.reciprocals[j];
+  const double F = 1.0 / reciprocal;
+  const double v = a * F;
+  double *__restrict state = x;
+  for (uint64_t i = 0; i < m; ++i) {
+    state[i] = state[i] - v * K[i];
+  }
+  double s = 0.0;
+  for (uint64_t l = 0; l < m; ++l) {
+    s += xbar[l] * K[l];
+  }
+  double kappa = 0.0;
+  for (uint64_t l = 0; l < m; ++l) {
+    kappa += K[l] * u[l];
+  }
+  const double dF = ((kappa - a * s) + 0.5 * (a * a)) - 0.5 * reciprocal;
+  const double dv = s - a;
+  const double gainFactor = (2.0 * dF) * F;
+  double *__restrict dw = period.directions + j * m;
+  double *__restrict rowGradient = period.rowGradients + j * m;
+  double *__restrict adjoint = xbar;
+  double *__restrict g = u;
+  // g overwrites u, whose last use is dw.
+  for (uint64_t i = 0; i < m; ++i) {
+    dw[i] = a * adjoint[i] - 2.0 * g[i];
+    g[i] = 0.5 * (dw[i] + dF * c[i]);
+    rowGradient[i] = gainFactor * K[i] - dv * state[i];
+    adjoint[i] = adjoint[i] - dv * c[i];
+  }
+  period.noiseGradients[j] = dF;
+  if (period.innovationGradients != nullptr) {
+    period.innovationGradients[j] = dv;
+  }
+}
+
+template <class VectorTimesMatrix>
+inline void observationAdjointsWith(VectorTimesMatrix vectorTimesMatrix, double *M, double *xbar, double *x,
+                                    const ObservationAdjointPeriod &period, uint64_t count, uint64_t m,
+                                    double *scratch) {
+  for (uint64_t j = count; j-- > 0;) {
+    if (period.skipFlags[j] >= 0.5) continue;
+    double *__restrict u = scratch;
+    vectorTimesMatrix(u, period.gains + j * m, M, m);
+    observationAdjointSteps(xbar, x, period, j, m, u);
+    const double *__restrict c = period.measurementRows + j * m;
+    const double *__restrict g = u;
+    for (uint64_t l = 0; l < m; ++l) {
+      double *__restrict column = M + l * m;
+      const double cl = c[l];
+      const double gl = g[l];
+      for (uint64_t i = 0; i < m; ++i) {
+        column[i] = column[i] + (c[i] * gl + cl * g[i]);
+      }
+    }
+    if (period.covariance == nullptr) continue;
+    // The covariance before the observation, P + F*(K*K'), then its product
+    // with dw added to the row's derivative: (P*dw)_i + part_i.
+    const double *__restrict K = period.gains + j * m;
+    const double F = 1.0 / period.reciprocals[j];
+    for (uint64_t l = 0; l < m; ++l) {
+      double *__restrict column = period.covariance + l * m;
+      const double Kl = K[l];
+      for (uint64_t i = 0; i < m; ++i) {
+        column[i] = column[i] + F * (K[i] * Kl);
+      }
+    }
+    vectorTimesMatrix(scratch, period.directions + j * m, period.covariance, m);
+    double *__restrict rowGradient = period.rowGradients + j * m;
+    for (uint64_t i = 0; i < m; ++i) {
+      rowGradient[i] = scratch[i] + rowGradient[i];
+    }
+  }
+}
+
+inline void observationAdjointsReference(double *M, double *xbar, double *x, const ObservationAdjointPeriod &period,
+                                         uint64_t count, uint64_t m, double *scratch) {
+  observationAdjointsWith(
+      [](double *out, const double *v, const double *matrix, uint64_t states) {
+        rowsTimesColumnsReference(out, 0, nullptr, 0, v, 0, matrix, states, 1, states, states);
+      },
+      M, xbar, x, period, count, m, scratch);
 }

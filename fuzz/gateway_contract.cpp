@@ -2,6 +2,7 @@
 
 #include "cellstatefilter_inputs.h"
 #include "statefilter_inputs.h"
+#include "statefiltergradient_inputs.h"
 #include "statesmoother_inputs.h"
 
 #include <cstdio>
@@ -66,6 +67,35 @@ const orrim::Module &loaded(const std::string &path) {
     module = std::make_unique<orrim::Module>(orrim::Module::load(path));
   }
   return *module;
+}
+
+// The gradient's outputs after the log-likelihood: the derivatives shaped as
+// the module reads A, B, C, D (a paged one m x k x T), x0 (m x 1) and P0.
+std::vector<std::vector<uint64_t>> gradientShapes(const std::vector<const OrrimArray *> &inputs,
+                                                  const OrrimArray *first) {
+  const uint64_t T = orrimRows(first);
+  const uint64_t m = orrimRows(inputs.at(1));
+  std::vector<std::vector<uint64_t>> shapes;
+  for (int position = 1; position <= 4; ++position) {
+    const OrrimArray *input = inputs.at(position);
+    const bool paged = orrimDimensionCount(input) == 3;
+    const uint64_t rows = position <= 2 ? m : orrimColumns(inputs.at(0));
+    const uint64_t columns = position == 1 || position == 3 ? m : (paged ? (T == 0 ? 0 : orrimColumns(input) / T)
+                                                                         : orrimColumns(input));
+    shapes.push_back(paged ? std::vector<uint64_t>{rows, columns, T} : std::vector<uint64_t>{rows, columns});
+  }
+  shapes.push_back({m, 1});
+  shapes.push_back({m, m});
+  return shapes;
+}
+
+// The gradient's log-likelihood is statefilter's, to the bit.
+std::string agreesWithStatefilterBitForBit(const std::vector<const OrrimArray *> &inputs, const OrrimArray *output) {
+  const orrim::CallResult filtered = loaded(STATEFILTER_MODULE).call(1, inputs);
+  if (filtered.failed) {
+    return "statefilter refuses the model the gradient accepts: " + filtered.message;
+  }
+  return sameBits(filtered.outputs[0].get(), output) ? "" : "its log-likelihood differs from statefilter's";
 }
 
 // Every double the inputs hold, cell elements included, bit for bit, in a
@@ -205,6 +235,13 @@ const GatewayContract &statefilterContract() {
 const GatewayContract &cellstatefilterContract() {
   static const GatewayContract contract{"cellstatefilter", CELLSTATEFILTER_MODULE, cellstatefilterGateway,
                                         judgeCellFilterCall, filterOutputs, agreesWithStatefilter};
+  return contract;
+}
+
+const GatewayContract &statefiltergradientContract() {
+  static const GatewayContract contract{"statefiltergradient", STATEFILTERGRADIENT_MODULE,
+                                        statefiltergradientGateway,  periodsByOne,
+                                        agreesWithStatefilterBitForBit, gradientShapes};
   return contract;
 }
 

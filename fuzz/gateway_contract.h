@@ -40,6 +40,7 @@ inline int32_t inputCountOf(const GatewayContract &contract) {
 const GatewayContract &statefilterContract();
 const GatewayContract &cellstatefilterContract();
 const GatewayContract &statesmootherContract();
+const GatewayContract &statefiltergradientContract();
 
 struct CheckedCall {
   bool failed = false;

@@ -101,6 +101,14 @@ std::vector<Seed> statefilterSeeds() {
     seeds.add("ok", "local-level", std::move(call));
   }
   {
+    // Found by fuzzing the gradient: with no state, a B of 2^40 columns holds
+    // nothing, and nothing may walk its columns.
+    CallEncoder call(N, N);
+    call.real({2, 1}, {1.0, 0.5}).matrix(0, 0, {}).matrix(0, huge40, {}).matrix(1, 0, {}).scalar(1.0);
+    call.matrix(0, 1, {}).matrix(0, 0, {}).scalar(0.0);
+    seeds.add("ok", "no-states-b-of-2pow40-columns", std::move(call));
+  }
+  {
     CallEncoder call(N, N);
     call.matrix(6, 2, model.Y);
     constantCoefficients(call);
@@ -537,9 +545,11 @@ std::vector<Seed> statesmootherSeeds() {
 }
 
 std::vector<ModuleSeeds> allSeeds() {
+  // The gradient takes statefilter's inputs, with its outcomes.
   return {{fuzzing::statefilterContract(), statefilterSeeds()},
           {fuzzing::cellstatefilterContract(), cellstatefilterSeeds()},
-          {fuzzing::statesmootherContract(), statesmootherSeeds()}};
+          {fuzzing::statesmootherContract(), statesmootherSeeds()},
+          {fuzzing::statefiltergradientContract(), statefilterSeeds()}};
 }
 
 std::string outcomeOf(const fuzzing::CheckedCall &checked) {

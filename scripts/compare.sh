@@ -9,6 +9,7 @@ build_dir="${BUILD_DIR:-build}"
 "$build_dir/bench/kernel_benchmarks" --benchmark_min_time=0.1
 "$build_dir/bench/module_benchmarks" --benchmark_min_time=0.2
 /usr/bin/python3 bench/compare_with_statsmodels.py --build-dir "$build_dir"
+/usr/bin/python3 bench/fit_vs_statsmodels.py --build-dir "$build_dir"
 /usr/bin/python3 bench/smoother_first_call.py --build-dir "$build_dir"
 /usr/bin/python3 bench/many_series_vs_statsmodels.py --build-dir "$build_dir"
 /usr/bin/python3 bench/many_series_engines.py --build-dir "$build_dir"

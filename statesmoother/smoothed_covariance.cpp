@@ -8,19 +8,6 @@ void clearInformation(double *N, uint64_t m) {
   }
 }
 
-namespace {
-
-// The element below the diagonal stands for the one above it.
-void mirrorLowerTriangle(double *S, uint64_t m) {
-  for (uint64_t i = 1; i < m; ++i) {
-    for (uint64_t l = 0; l < i; ++l) {
-      S[l * m + i] = S[i * m + l];
-    }
-  }
-}
-
-}  // namespace
-
 void carryInformationThroughTransition(double *N, const double *transitionRows, const double *transitionColumns,
                                        double *scratch, uint64_t m) {
   rowsTimesRows(scratch, N, transitionRows, m);

@@ -6,6 +6,7 @@
 #include "correlated_noise.h"
 #include "diffuse_start.h"
 #include "filter_types.h"
+#include "lower_triangle.h"
 #include "state_space_model.h"
 #include "working_blocks.h"
 
@@ -103,37 +104,6 @@ inline constexpr WorkingBlock smootherBlocks[] = {
     {offsetof(SmootherWorkspace, predictedStates), mTDoubles},
     {offsetof(SmootherWorkspace, meanObservations), nTDoubles},
 };
-
-// a*b for the size named `what`; the gateway's version refuses an overflow.
-using CountProduct = uint64_t (*)(uint64_t a, uint64_t b, const char *what);
-
-// The double counts the smoother's blocks use, each product formed through
-// `multiply`: m*T, n*T, m*m, n*m, m*(m+1)/2, m*(m+1)/2*T, m*n*T, 8*m, 3*m*m
-// in turn.
-BlockCounts smootherBlockCounts(uint64_t T, uint64_t n, uint64_t m, CountProduct multiply);
-
-// The doubles of the lower triangle of an m x m matrix, diagonal included.
-inline uint64_t lowerTriangleCount(uint64_t m) { return m * (m + 1) / 2; }
-
-// A symmetric m x m P kept as its lower triangle, column by column (rows i to
-// m-1 of column i), and made whole again by mirroring it. Inline: once a
-// period, and for one state the copy of a single double.
-inline void storeLowerTriangle(double *triangle, const double *P, uint64_t m) {
-  for (uint64_t i = 0; i < m; ++i) {
-    for (uint64_t l = i; l < m; ++l) {
-      *triangle++ = P[l + i * m];
-    }
-  }
-}
-
-inline void restoreSymmetric(double *P, const double *triangle, uint64_t m) {
-  for (uint64_t i = 0; i < m; ++i) {
-    for (uint64_t l = i; l < m; ++l) {
-      P[l + i * m] = *triangle;
-      P[i + l * m] = *triangle++;
-    }
-  }
-}
 
 // The contents the stages expect on entry: x, skipFlags and r zero, the
 // identity, Y regrouped by period, the coefficients of period 0 in their

@@ -23,7 +23,7 @@ uint64_t checkedCount(uint64_t a, uint64_t b, const char *what) { return checked
 // The working storage grows as m*m*T/2 + m*n*T: every count and byte count is
 // checked before anything is allocated.
 BlockCounts checkedBlockCounts(uint64_t T, uint64_t n, uint64_t m) {
-  const BlockCounts counts = smootherBlockCounts(T, n, m, checkedCount);
+  const BlockCounts counts = modelBlockCounts(T, n, m, checkedCount);
   for (const WorkingBlock &block : smootherBlocks) {
     checkedBytes(errorPrefix, counts[block.size], "of a working block in bytes");
   }

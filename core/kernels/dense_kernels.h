@@ -40,6 +40,35 @@ using DowndateWithNextKernel = void (*)(double *P, const double *w, const double
 using CumulantThroughUpdateKernel = void (*)(double *out, const double *q, const double *K, const double *c, double s,
                                              uint64_t m);
 
+// A period's records and outputs for the way back over its observations
+// (ObservationAdjointsKernel): observation j's vectors at + j*m, its scalars
+// at + j.
+struct ObservationAdjointPeriod {
+  const double *gains;              // K of a used observation
+  const double *scaledInnovations;  // (1/F)*v
+  const double *reciprocals;        // 1/F
+  const double *skipFlags;          // at or above 0.5 for an observation passed over
+  const double *measurementRows;    // c
+  double *directions;               // receives dw, the derivative with respect to w = P*c'
+  double *rowGradients;             // receives (2*dF*F)*K - dv*x, the row's derivative but for P*dw
+  double *noiseGradients;           // receives dF, the derivative with respect to the noise variance
+  double *innovationGradients;      // receives dv, with respect to where the innovation starts; may be null
+  // The covariance after the last observation (m x m, symmetric), carried
+  // back with the updates, so that each row's derivative receives P*dw too;
+  // null when the caller adds P*dw itself.
+  double *covariance;
+};
+
+// The way back over observations count-1 down to 0 of a period, for the
+// sizes with steps compiled for them (see observationAdjointsReference): M
+// (m x m, symmetric) and xbar, the
+// derivatives of the summed log-likelihood with respect to the covariance
+// and the state, and x, the state, carried from after the last observation to
+// before the first; a passed-over observation is skipped and its outputs
+// left alone. `scratch` holds m doubles.
+using ObservationAdjointsKernel = void (*)(double *M, double *xbar, double *x, const ObservationAdjointPeriod &period,
+                                           uint64_t count, uint64_t m, double *scratch);
+
 // The tables of steps compiled for their size reach this many states; each
 // path says which sizes it takes from them.
 inline constexpr uint64_t largestCompiledFixedSize = 16;
@@ -101,6 +130,7 @@ struct DenseKernels {
   FixedAssimilateKernel assimilateFixed[largestCompiledFixedSize + 1];
   FixedVectorTimesRowsKernel vectorTimesRowsFixed[largestCompiledFixedSize + 1];
   FixedRowsTimesRowsKernel rowsTimesRowsFixed[largestCompiledFixedSize + 1];
+  ObservationAdjointsKernel observationAdjointsFixed[largestCompiledFixedSize + 1];
 
   bool vectorises(uint64_t m) const { return m >= smallestVectorisedSize; }
   bool usesFixedSizeSteps(uint64_t m) const { return m >= smallestFixedSize && m <= largestFixedSize; }

@@ -27,6 +27,7 @@ extern constinit const DenseKernels kernels = {
     .assimilateFixed = {},
     .vectorTimesRowsFixed = {},
     .rowsTimesRowsFixed = {},
+    .observationAdjointsFixed = {},
 };
 
 }  // namespace reference_kernels

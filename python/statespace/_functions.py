@@ -1,4 +1,4 @@
-"""The three modules as Python functions, arguments in the modules' own order."""
+"""The modules as Python functions, arguments in the modules' own order."""
 
 from ._modules import call_with_names
 

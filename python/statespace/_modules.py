@@ -34,6 +34,7 @@ def call(module, *inputs, outputs=1):
     or with ``outputs`` > 1 a tuple of its first ``outputs`` outputs.
 
     ``module`` is a module name (``"statefilter"``, ``"cellstatefilter"``,
+    ``"statefiltergradient"``,
     ``"statesmoother"``) or the path of any module built against the host.
     A module file is loaded on its first call and stays loaded for the life
     of the process. Inputs are converted as described in the package

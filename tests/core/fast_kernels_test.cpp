@@ -327,6 +327,61 @@ TEST(FixedSizeSteps, RunsOfObservationsMatchTheSequentialUpdatesOnEveryPath) {
   }
 }
 
+// The gradient's way back over a period's observations, compiled for each
+// size, against the plain loops: every output and every carried value, the
+// covariance among them when it is carried, with observations passed over
+// and special values among the records.
+TEST(FixedSizeSteps, ObservationAdjointsMatchThePlainLoopsOnEveryPath) {
+  RandomSource random(24);
+  for (const DenseKernels *kernels : availablePaths()) {
+    for (uint64_t m = kernels->smallestFixedSize; m <= kernels->largestFixedSize; ++m) {
+      for (int trial = 0; trial < 3; ++trial) {
+        const uint64_t count = 1 + random.below(7);
+        std::vector<double> M = symmetricMatrix(random, m, trial == 1), xbar = random.normals(m), x = random.normals(m);
+        std::vector<double> gains = random.normals(count * m), rows = random.normals(count * m);
+        std::vector<double> scaled = random.normals(count), reciprocals(count), skips(count, 0.0);
+        for (uint64_t j = 0; j < count; ++j) {
+          reciprocals[j] = random.uniform(0.2, 3.0);
+          if (random.chance(0.2)) skips[j] = 1.0;
+        }
+        if (trial == 2) {
+          sprinkleSpecialValues(random, gains, 0.05);
+          sprinkleSpecialValues(random, scaled, 0.1);
+        }
+        struct Outputs {
+          std::vector<double> M, xbar, x, directions, rowGradients, noise, innovation, P;
+        };
+        const std::vector<double> P = symmetricMatrix(random, m, false);
+        auto run = [&](ObservationAdjointsKernel kernel) {
+          Outputs out{M, xbar, x, std::vector<double>(count * m, 5.0), std::vector<double>(count * m, 5.0),
+                      std::vector<double>(count, 5.0), std::vector<double>(count, 5.0), P};
+          // Half the trials carry the covariance back too and add P*dw.
+          const ObservationAdjointPeriod period{gains.data(),          scaled.data(),
+                                                reciprocals.data(),    skips.data(),
+                                                rows.data(),           out.directions.data(),
+                                                out.rowGradients.data(), out.noise.data(),
+                                                out.innovation.data(), trial != 1 ? out.P.data() : nullptr};
+          std::vector<double> scratch(m);
+          kernel(out.M.data(), out.xbar.data(), out.x.data(), period, count, m, scratch.data());
+          return out;
+        };
+        const Outputs expected = run(observationAdjointsReference);
+        const Outputs actual = run(kernels->observationAdjointsFixed[m]);
+        const std::string where = std::string(kernels->name) + " m " + std::to_string(m) + " trial " +
+                                  std::to_string(trial);
+        ASSERT_TRUE(bitIdentical(expected.M, actual.M)) << where;
+        ASSERT_TRUE(bitIdentical(expected.xbar, actual.xbar)) << where;
+        ASSERT_TRUE(bitIdentical(expected.x, actual.x)) << where;
+        ASSERT_TRUE(bitIdentical(expected.directions, actual.directions)) << where;
+        ASSERT_TRUE(bitIdentical(expected.rowGradients, actual.rowGradients)) << where;
+        ASSERT_TRUE(bitIdentical(expected.noise, actual.noise)) << where;
+        ASSERT_TRUE(bitIdentical(expected.innovation, actual.innovation)) << where;
+        ASSERT_TRUE(bitIdentical(expected.P, actual.P)) << where;
+      }
+    }
+  }
+}
+
 // The local level model's steps keep their values in registers; they must
 // still be the plain loops' operations, clearing included.
 TEST(FastSteps, OneStateStepsMatchThePlainLoops) {

@@ -1,4 +1,4 @@
-"""What users pass by mistake, through each of the three modules: every value
+"""What users pass by mistake, through each of the modules: every value
 gets a result or a clear exception, and the caller's arrays are never
 modified, whatever form they come in."""
 
@@ -17,11 +17,17 @@ ARGUMENT_NAMES = {
     "statefilter": ("Y", "A", "B", "C", "D", "x0", "P0", "tol"),
     "cellstatefilter": ("Y", "A", "B", "C", "D", "x0", "P0", "tol"),
     "statesmoother": ("Y", "A", "B", "C", "D", "P0", "tol", "x0", "stateIntercept", "observationIntercept"),
+    "statefiltergradient": ("Y", "A", "B", "C", "D", "x0", "P0", "tol"),
 }
-ERROR_PREFIX = {"statefilter": "tarv:ssm:kfc:", "cellstatefilter": "tarv:ssm:kfctv:", "statesmoother": "tarv:ssm:kfc:"}
+ERROR_PREFIX = {"statefilter": "tarv:ssm:kfc:", "cellstatefilter": "tarv:ssm:kfctv:", "statesmoother": "tarv:ssm:kfc:",
+                "statefiltergradient": "tarv:ssm:kfc:"}
 
 
 def run(module, arguments):
+    """The module's first result: the gradient's log-likelihood, whose
+    derivatives come from the same call."""
+    if module == "statefiltergradient":
+        return statespace.statefiltergradient(*arguments)[0]
     return getattr(statespace, module)(*arguments)
 
 

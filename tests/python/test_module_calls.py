@@ -228,6 +228,50 @@ class TestCellstatefilter:
             statespace.cellstatefilter(1.0, 1.0, 1.0, [1.0, [[1.0], [1.0, 2.0]]], 1.0, 0.0, 1.0, 0.0)
 
 
+@requires_module("statefiltergradient")
+@requires_module("statefilter")
+class TestStatefiltergradient:
+    def test_log_likelihood_is_statefilter_s_and_each_derivative_has_its_argument_s_shape(self):
+        # B as a number, and an x0 longer than m: the derivative of what is not read is 0.
+        inputs = filter_inputs(random_model(21, periods=6, states=1, series=2, paged="AD", missing=0.2))
+        inputs[2], inputs[5] = 0.4, np.array([0.3, 7.0])
+        loglik, gradient = statespace.statefiltergradient(*inputs)
+        np.testing.assert_array_equal(loglik, statespace.statefilter(*inputs))
+        assert list(gradient) == ["A", "B", "C", "D", "x0", "P0"]
+        for name, argument in zip(gradient, inputs[1:7]):
+            assert gradient[name].shape == np.shape(argument), name
+        assert gradient["x0"][1] == 0.0 and gradient["x0"][0] != 0.0
+        outputs = statespace.call("statefiltergradient", *inputs, outputs=7)
+        assert outputs[1].shape == (1, 1, 6) and outputs[5].shape == (1, 1)
+
+    def test_gradient_is_the_slope_of_the_log_likelihood(self):
+        # A central difference of the summed log-likelihood along a random
+        # direction of every input at once, against the gradient's projection.
+        model = random_model(22, periods=15, series=3, states=3, paged="CB", missing=0.1)
+        inputs = filter_inputs(model)
+        rng = np.random.default_rng(5)
+        directions = [rng.normal(size=np.shape(value)) for value in inputs[1:7]]
+        directions[5] = directions[5] + directions[5].T
+        _, gradient = statespace.statefiltergradient(*inputs)
+        slope = sum(np.sum(gradient[name] * d) for name, d in zip(gradient, directions))
+        step = 1e-6
+
+        def moved(sign):
+            shifted = inputs[:1] + [value + sign * step * d for value, d in zip(inputs[1:7], directions)] + inputs[7:]
+            return np.sum(statespace.statefilter(*shifted))
+
+        assert abs((moved(1) - moved(-1)) / (2 * step) - slope) <= 1e-5 * (1 + abs(slope))
+
+    def test_statefilter_s_errors_and_no_output_slots_beyond_seven(self):
+        inputs = filter_inputs(random_model(23))
+        with pytest.raises(statespace.OrrimError) as raised:
+            statespace.call("statefiltergradient", *inputs[:7])
+        assert (raised.value.identifier, str(raised.value)) == ("tarv:ssm:kfc:NotEnoughInputs",
+                                                                "This function requires 8 input matrices.")
+        with pytest.raises(ValueError, match="gives 7 outputs"):
+            statespace.call("statefiltergradient", *inputs, outputs=8)
+
+
 @requires_module("statesmoother")
 class TestStatesmoother:
     def test_result_has_a_row_per_period_and_a_column_per_state(self):
@@ -274,7 +318,7 @@ CALLS_ON_EVERY_SIZE = textwrap.dedent("""
         for states, diffuse in [(size, diffuse) for size in (1, 5, 20, 70) for diffuse in (0, min(size, 3))]:
             model = random_model(states, periods=12, series=3, states=states, paged="AC", missing=0.2,
                                  intercepts=True, diffuse=diffuse)
-            for module in ("statefilter", "cellstatefilter", "statesmoother"):
+            for module in ("statefilter", "cellstatefilter", "statesmoother", "statefiltergradient"):
                 outputs = statespace.call(module, *module_arguments(module, model),
                                           outputs=MODULE_OUTPUT_COUNTS[module])
                 results.extend(output.ravel(order="F") for output in outputs)
@@ -299,6 +343,7 @@ def run_on_kernel_path(path, script):
 @requires_module("statefilter")
 @requires_module("cellstatefilter")
 @requires_module("statesmoother")
+@requires_module("statefiltergradient")
 class TestKernelPaths:
     def test_every_path_the_processor_runs_gives_the_same_bits(self):
         outputs = {path: run_on_kernel_path(path, CALLS_ON_EVERY_SIZE) for path in KERNEL_PATHS}

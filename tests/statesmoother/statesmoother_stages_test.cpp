@@ -21,7 +21,7 @@ struct VectorWorkspace {
   std::vector<std::vector<double>> storage;
   SmootherWorkspace workspace{};
   VectorWorkspace(uint64_t T, uint64_t n, uint64_t m) {
-    const BlockCounts counts = smootherBlockCounts(T, n, m, [](uint64_t a, uint64_t b, const char *) { return a * b; });
+    const BlockCounts counts = modelBlockCounts(T, n, m, [](uint64_t a, uint64_t b, const char *) { return a * b; });
     for (const WorkingBlock &block : smootherBlocks) {
       storage.emplace_back(counts[block.size], missing);
       blockPointer(&workspace, block) = storage.back().data();

@@ -1,0 +1,347 @@
+#include "backward_pass.h"
+
+#include "dense_kernels.h"
+#include "dense_products.h"
+#include "measurement_update.h"
+#include "model_preparation.h"
+#include "observation_adjoint.h"
+#include "reference_steps.h"
+#include "time_update.h"
+#include "transition_adjoint.h"
+
+namespace {
+
+void copyDoubles(double *to, const double *from, uint64_t count) {
+  for (uint64_t e = 0; e < count; ++e) {
+    to[e] = from[e];
+  }
+}
+
+void fillZeros(double *values, uint64_t count) {
+  for (uint64_t e = 0; e < count; ++e) {
+    values[e] = 0.0;
+  }
+}
+
+// Whether the guard may have cleared a state in the period: a cleared state
+// keeps a variance of exactly 0.0 to the period's end, and a variance at or
+// below zero left by the prediction is the guard's to clear.
+bool mayHaveClearedAState(const double *P, uint64_t m) {
+  for (uint64_t i = 0; i < m; ++i) {
+    if (P[i + i * m] <= 0.0) return true;
+  }
+  return false;
+}
+
+// M <- Z*M*Z for the states the update cleared: after the update their
+// variance is exactly 0.0 (a variance the update leaves above zero, or NaN,
+// is kept), and their rows and columns of P are constants.
+void maskClearedStates(double *M, const double *P, uint64_t m) {
+  for (uint64_t i = 0; i < m; ++i) {
+    if (P[i + i * m] != 0.0) continue;
+    for (uint64_t l = 0; l < m; ++l) {
+      M[l + i * m] = 0.0;
+      M[i + l * m] = 0.0;
+    }
+  }
+}
+
+const double *stateAfterPeriod(const GradientWorkspace &workspace, uint64_t t) {
+  return workspace.filteredStates + t * workspace.model.m;
+}
+
+const double *covarianceAfterPeriod(const GradientWorkspace &workspace, uint64_t t) {
+  return workspace.filteredCovariances + t * workspace.model.m * workspace.model.m;
+}
+
+// The period's prediction again, from the state after the period before (x0
+// and P0 as given before the first), with the filter's own step.
+void predictPeriodAgain(GradientWorkspace &workspace, uint64_t t, const double *x0, const double *P0) {
+  const uint64_t m = workspace.model.m;
+  FilterState &state = workspace.state;
+  copyDoubles(state.x, t == 0 ? x0 : stateAfterPeriod(workspace, t - 1), m);
+  copyDoubles(state.P, t == 0 ? P0 : covarianceAfterPeriod(workspace, t - 1), m * m);
+  predictState(state, workspace.model.period, workspace.scratch, m);
+  copyDoubles(workspace.predictedState, state.x, m);
+  copyDoubles(workspace.predictedCovariance, state.P, m * m);
+}
+
+// With many states, each used row's P*dw with the P before its observation:
+// the P after the period with the updates of its observation and those after
+// it taken back, P + sum over j' >= j of F_j'*K_j'*K_j''. For row j: the
+// product of dw_j with the P after the period, y_i over q of dw_j(q)*P(q, i),
+// then for j' from j up, plus (F_j'*(K_j'*dw_j))*K_j', each K_j'*dw_j one sum
+// in ascending index; the products of every row at once, or of four rows,
+// through the kernel. A row passed over has zero gain and direction. Added to
+// the row's derivative.
+void addCovarianceTimesDirections(GradientWorkspace &workspace, uint64_t t) {
+  const uint64_t n = workspace.model.n;
+  const uint64_t m = workspace.model.m;
+  const double *gains = workspace.observationGains + t * n * m;
+  double *y = workspace.covarianceTimesDirections;
+  double *coefficients = workspace.coefficients;
+  const RowsTimesColumnsKernel product = denseKernels().rowsTimesColumns;
+  // P is symmetric: the rows of the product are the directions against its rows.
+  product(y, m, nullptr, 0, workspace.directions, m, covarianceAfterPeriod(workspace, t), m, n, m, m);
+  transposeCopy(workspace.transposedGains, gains, m, n);
+  // The K_j'*dw_j of four rows at a time, each against every row's gain
+  // (those before it unused).
+  constexpr uint64_t group = 4;
+  double *alongGroup = workspace.pairs;
+  for (uint64_t j = 0; j < n; ++j) {
+    const uint64_t o = t * n + j;
+    if (j % group == 0) {
+      const uint64_t rows = n - j < group ? n - j : group;
+      product(alongGroup, n, nullptr, 0, workspace.directions + j * m, m, workspace.transposedGains, n, rows, n, m);
+    }
+    if (workspace.skipFlags[o] >= 0.5) continue;
+    const uint64_t later = n - j;
+    double *yj = y + j * m;
+    for (uint64_t q = 0; q < later; ++q) {
+      const bool passedOver = workspace.skipFlags[o + q] >= 0.5;
+      coefficients[q] = passedOver ? 0.0 : (1.0 / workspace.reciprocalVariances[o + q]) * alongGroup[(j % group) * n + j + q];
+    }
+    product(yj, 0, yj, 0, coefficients, 0, gains + j * m, m, 1, m, later);
+    double *rowGradient = workspace.rowGradients + j * m;
+    for (uint64_t i = 0; i < m; ++i) {
+      rowGradient[i] = yj[i] + rowGradient[i];
+    }
+  }
+}
+
+// Period t's records and outputs from its observation `first` on.
+ObservationAdjointPeriod adjointPeriod(GradientWorkspace &workspace, uint64_t t, uint64_t first) {
+  const uint64_t n = workspace.model.n;
+  const uint64_t m = workspace.model.m;
+  const uint64_t o = t * n + first;
+  return {workspace.observationGains + o * m,
+          workspace.scaledInnovations + o,
+          workspace.reciprocalVariances + o,
+          workspace.skipFlags + o,
+          workspace.model.period.measurementRows + first * m,
+          workspace.directions + first * m,
+          workspace.rowGradients + first * m,
+          workspace.noiseGradients + first,
+          nullptr,   // the correlated-noise transform will take the derivatives with respect to y
+          nullptr};  // P*dw added by the caller unless it says otherwise
+}
+
+// Observation adjoints of a period for many states, with the corrections of
+// the covariance adjoint M put off to the period's end: the steps of each
+// used observation j (observationAdjointSteps) take u_j = M_{j+1}*K_j as M*K_j
+// for the M after the period (the product of every gain with it at once)
+// plus, added as the observations after j are gone back over, last first,
+// (g_i*K_j)*c_i' and then (c_i*K_j)*g_i for each later i (the two products of
+// one sum of depth two); at the end M(i, l) gains the sum over j of
+// c_j(i)*g_j(l), then that of g_j(i)*c_j(l), j ascending, formed for i >= l
+// and mirrored. Each sum one accumulator in ascending index, through the
+// kernel, whose bits are the plain loops'.
+void goBackOverObservationsDeferred(GradientWorkspace &workspace, uint64_t t) {
+  const uint64_t n = workspace.model.n;
+  const uint64_t m = workspace.model.m;
+  const ObservationAdjointPeriod period = adjointPeriod(workspace, t, 0);
+  const RowsTimesColumnsKernel product = denseKernels().rowsTimesColumns;
+  double *M = workspace.covarianceAdjoint;
+  double *U = workspace.covarianceTimesDirections;
+  double *twoRows = workspace.product;
+  // M is symmetric: its rows stand for its columns.
+  product(U, m, nullptr, 0, period.gains, m, M, m, n, m, m);
+  transposeCopy(workspace.transposedGains, period.gains, m, n);
+  for (uint64_t j = n; j-- > 0;) {
+    if (period.skipFlags[j] >= 0.5) continue;
+    double *g = U + j * m;
+    observationAdjointSteps(workspace.stateAdjoint, workspace.state.x, period, j, m, g);
+    if (j == 0) continue;
+    const double *c = period.measurementRows + j * m;
+    copyDoubles(twoRows, c, m);
+    copyDoubles(twoRows + m, g, m);
+    // c*K_r and g*K_r for every earlier row r, both in one product; the
+    // halves' transpose is formed only after the loop.
+    double *along = workspace.transposedHalves;
+    product(along, n, nullptr, 0, twoRows, m, workspace.transposedGains, n, 2, j, m);
+    for (uint64_t r = 0; r < j; ++r) {
+      workspace.pairs[2 * r] = along[n + r];
+      workspace.pairs[2 * r + 1] = along[r];
+    }
+    product(U, m, U, m, workspace.pairs, 2, twoRows, m, j, m, 2);
+  }
+  // Rows passed over have no g.
+  for (uint64_t j = 0; j < n; ++j) {
+    if (period.skipFlags[j] >= 0.5) fillZeros(U + j * m, m);
+  }
+  transposeCopy(workspace.transposedRows, period.measurementRows, m, n);
+  transposeCopy(workspace.transposedHalves, U, m, n);
+  constexpr uint64_t band = 8;
+  for (uint64_t first = 0; first < m; first += band) {
+    const uint64_t rows = m - first < band ? m - first : band;
+    double *to = M + first * m;
+    product(to, m, to, m, workspace.transposedRows + first * n, n, U, m, rows, first + rows, n);
+    product(to, m, to, m, workspace.transposedHalves + first * n, n, period.measurementRows, m, rows, first + rows, n);
+  }
+  mirrorLowerTriangle(M, m);
+}
+
+// Goes back over the observations of period t, last to first. On entry the
+// adjoints are those of the state after the period, on return those of its
+// prediction; rowGradients and noiseGradients receive the derivatives with
+// respect to each row of C_t and each noise variance (zero for a row passed
+// over). The state before each observation is the state after it less v*K;
+// the covariance before it enters only through P*dw, formed for the whole
+// period at its end (addCovarianceTimesDirections). In a period where the
+// guard may have cleared a state, whose row then no longer holds what the
+// update took from it, the covariance before each observation is formed
+// instead by running the period's updates again from its prediction up to
+// it, with the filter's own steps and so its bits and its decisions, and the
+// adjoint of the covariance is cleared where the guard cleared the state.
+void goBackOverObservations(GradientWorkspace &workspace, uint64_t t, const double *Y, const double *x0,
+                            const double *P0, MissingTest isMissing) {
+  StateSpaceModel &model = workspace.model;
+  const uint64_t T = model.T;
+  const uint64_t n = model.n;
+  const uint64_t m = model.m;
+  FilterState &state = workspace.state;
+  // A row passed over has no derivatives, and no gain: the steps write those
+  // of the others.
+  for (uint64_t j = 0; j < n; ++j) {
+    if (workspace.skipFlags[t * n + j] < 0.5) continue;
+    fillZeros(workspace.directions + j * m, m);
+    fillZeros(workspace.rowGradients + j * m, m);
+    fillZeros(workspace.observationGains + (t * n + j) * m, m);
+    workspace.noiseGradients[j] = 0.0;
+  }
+  if (!mayHaveClearedAState(covarianceAfterPeriod(workspace, t), m)) {
+    copyDoubles(state.x, stateAfterPeriod(workspace, t), m);
+    if (m > largestCompiledFixedSize) {
+      goBackOverObservationsDeferred(workspace, t);
+      addCovarianceTimesDirections(workspace, t);
+      return;
+    }
+    // A few states: the steps take the covariance back with the updates
+    // themselves and add each row's P*dw.
+    copyDoubles(state.P, covarianceAfterPeriod(workspace, t), m * m);
+    ObservationAdjointPeriod period = adjointPeriod(workspace, t, 0);
+    period.covariance = state.P;
+    goBackOverObservationsOfPeriod(workspace.covarianceAdjoint, workspace.stateAdjoint, state.x, period, n, m,
+                                   workspace.adjointTimesGain);
+    return;
+  }
+  predictPeriodAgain(workspace, t, x0, P0);
+  copyDoubles(state.x, stateAfterPeriod(workspace, t), m);
+  copyDoubles(state.P, covarianceAfterPeriod(workspace, t), m * m);
+  for (uint64_t j = n; j-- > 0;) {
+    if (workspace.skipFlags[t * n + j] >= 0.5) {
+      continue;  // passed over: it contributes nothing, and at F = tol nothing is asked
+    }
+    // x and P are the state after observation j.
+    maskClearedStates(workspace.covarianceAdjoint, state.P, m);
+    goBackOverObservationsOfPeriod(workspace.covarianceAdjoint, workspace.stateAdjoint, state.x,
+                                   adjointPeriod(workspace, t, j), 1, m, workspace.adjointTimesGain);
+    copyDoubles(state.x, workspace.predictedState, m);
+    copyDoubles(state.P, workspace.predictedCovariance, m * m);
+    updateWithObservations(Y + t, T, j, model.period, model.tol, m, state, workspace.scratch, isMissing);
+    vectorTimesRows(workspace.vector, workspace.directions + j * m, state.P, m);
+    double *rowGradient = workspace.rowGradients + j * m;
+    for (uint64_t i = 0; i < m; ++i) {
+      rowGradient[i] = workspace.vector[i] + rowGradient[i];
+    }
+  }
+}
+
+// The derivatives with respect to period t's rows into C's and D's outputs:
+// a paged input's page t, or the sums of a constant input, C's rows in
+// rowGradientSums and D's noise variances in noiseVarianceSums (their
+// derivatives are formed once at the end).
+void addRowGradients(GradientWorkspace &workspace, uint64_t t, const GradientOutputs &outputs) {
+  const StateSpaceModel &model = workspace.model;
+  const uint64_t n = model.n;
+  const uint64_t m = model.m;
+  const uint64_t h = model.h;
+  if (outputs.C != nullptr) {
+    if (changesByPeriod(model.C)) {
+      double *C = outputs.C + t * n * m;
+      for (uint64_t j = 0; j < n; ++j) {
+        for (uint64_t l = 0; l < m; ++l) {
+          C[j + l * n] = workspace.rowGradients[j * m + l];
+        }
+      }
+    } else {
+      for (uint64_t e = 0; e < n * m; ++e) {
+        workspace.rowGradientSums[e] = workspace.rowGradientSums[e] + workspace.rowGradients[e];
+      }
+    }
+  }
+  if (outputs.D != nullptr) {
+    if (!changesByPeriod(model.D)) {
+      for (uint64_t j = 0; j < n; ++j) {
+        workspace.noiseVarianceSums[j] = workspace.noiseVarianceSums[j] + workspace.noiseGradients[j];
+      }
+      return;
+    }
+    const double *D = pageOfPeriod(model.D, t).data;
+    double *out = outputs.D + t * n * h;
+    for (uint64_t l = 0; l < h; ++l) {
+      for (uint64_t j = 0; j < n; ++j) {
+        out[j + l * n] = (2.0 * workspace.noiseGradients[j]) * D[j + l * n];
+      }
+    }
+  }
+}
+
+// B, C and D given as one matrix: 2*(sum of the adjoints of B*B')*B, the
+// sums of C's rows, and (2*(sum of dd_j))*D(j, l).
+void finishConstantGradients(GradientWorkspace &workspace, const GradientOutputs &outputs) {
+  const StateSpaceModel &model = workspace.model;
+  const uint64_t n = model.n;
+  const uint64_t m = model.m;
+  if (outputs.C != nullptr && !changesByPeriod(model.C)) {
+    transposeCopy(outputs.C, workspace.rowGradientSums, m, n);
+  }
+  if (outputs.B != nullptr && !changesByPeriod(model.B)) {
+    stateNoiseLoadingGradient(outputs.B, workspace.stateNoiseAdjoint, model.B.data, m, model.k);
+  }
+  if (outputs.D != nullptr && !changesByPeriod(model.D)) {
+    for (uint64_t l = 0; l < model.h; ++l) {
+      for (uint64_t j = 0; j < n; ++j) {
+        outputs.D[j + l * n] = (2.0 * workspace.noiseVarianceSums[j]) * model.D.data[j + l * n];
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void runBackwardPass(GradientWorkspace &workspace, const double *Y, const double *x0, const double *P0,
+                     const GradientOutputs &outputs, MissingTest isMissing) {
+  StateSpaceModel &model = workspace.model;
+  const uint64_t T = model.T;
+  const uint64_t n = model.n;
+  const uint64_t m = model.m;
+  if (T == 0 || n == 0) {
+    return;  // nothing depends on the inputs: every derivative is the zero the outputs hold
+  }
+  fillZeros(workspace.stateAdjoint, m);
+  fillZeros(workspace.covarianceAdjoint, m * m);
+  fillZeros(workspace.stateNoiseAdjoint, m * m);
+  fillZeros(workspace.noiseVarianceSums, n);
+  fillZeros(workspace.rowGradientSums, n * m);
+  const TransitionAdjointScratch transitionScratch{workspace.transitionProduct, workspace.product, workspace.vector};
+  const bool changes = changesByPeriod(model);
+  for (uint64_t t = T; t-- > 0;) {
+    // A's rows as well as its columns: the way back reads both.
+    if (t + 1 == T || changes) {
+      preparePeriod(model, t, transitionRowsForm | filteringForms, t + 1 == T);
+    }
+    goBackOverObservations(workspace, t, Y, x0, P0, isMissing);
+    addRowGradients(workspace, t, outputs);
+    // The state and covariance the prediction started from.
+    goBackOverPrediction(workspace, t, t == 0 ? x0 : stateAfterPeriod(workspace, t - 1),
+                         t == 0 ? P0 : covarianceAfterPeriod(workspace, t - 1), t == 0, outputs, transitionScratch);
+  }
+  finishConstantGradients(workspace, outputs);
+  if (outputs.x0 != nullptr) {
+    copyDoubles(outputs.x0, workspace.stateAdjoint, m);
+  }
+  if (outputs.P0 != nullptr) {
+    copyDoubles(outputs.P0, workspace.covarianceAdjoint, m * m);
+  }
+}

@@ -1,0 +1,106 @@
+// The working storage of one gradient call: the filter's blocks, taken for
+// every call, and what the way back needs, taken only when a gradient is
+// asked for. Both tables are walked in order by takeBlocks and releaseBlocks.
+#pragma once
+
+#include "correlated_noise.h"
+#include "filter_types.h"
+#include "state_space_model.h"
+#include "working_blocks.h"
+
+#include <cstddef>
+#include <cstdint>
+
+struct GradientWorkspace {
+  StateSpaceModel model;  // sizes, coefficients, tol, and the working forms of the period in progress
+  FilterState state;      // the filter's x and P; on the way back the point reached, before the observation
+  FilterScratch scratch;
+  // Taken only in a period whose series share innovations; the gateway sets
+  // its grow and gives its blocks back.
+  Decorrelation decorrelation;
+  // Kept on the way forward, per period t and observation o = t*n + j.
+  double *filteredStates;       // m x T: x after period t
+  double *filteredCovariances;  // m x m x T: P after period t
+  double *observationGains;     // n*T vectors of m: K of a used observation
+  double *scaledInnovations;    // n*T: (1/F)*v of a used observation
+  double *reciprocalVariances;  // n*T: 1/F of a used observation
+  double *skipFlags;            // n*T: 1.0 when the observation was passed over, else 0.0
+  // The way back: the derivatives of the summed log-likelihood with respect
+  // to the state and its covariance at the point reached.
+  double *stateAdjoint;         // m
+  double *covarianceAdjoint;    // m x m, symmetric
+  double *transitionProduct;    // m x m: A' times the covariance adjoint, row by row
+  double *product;              // m x m scratch
+  double *adjointTimesGain;     // m: the covariance adjoint times K, the scratch of the observations' steps
+  double *vector;               // m scratch
+  double *predictedState;       // m: the prediction of a period whose updates are formed again
+  double *predictedCovariance;  // m x m
+  double *directions;           // n x m: the derivatives with respect to each row's w = P*c'
+  double *covarianceTimesDirections;  // n x m: P after the period times each row's direction
+  double *transposedGains;      // m x n: the period's gains, column by column
+  double *transposedRows;       // m x n: its measurement rows, column by column
+  double *transposedHalves;     // m x n: its g, column by column
+  double *pairs;                // n x 2, or 4 x n (within n*m: with many states)
+  double *coefficients;         // n
+  double *secondCoefficients;   // n
+  double *rowGradients;         // n x m: the derivatives with respect to the period's measurement rows
+  double *noiseGradients;       // n: ... and to its noise variances
+  double *stateNoiseAdjoint;    // m x m: the sum over periods of the derivatives with respect to B*B'
+  double *noiseVarianceSums;    // n: the sum over periods of the derivatives with respect to the noise variances
+  double *rowGradientSums;      // n x m: ... and to the rows of a constant C
+};
+
+// The filter's blocks, as statefilter takes them.
+inline constexpr WorkingBlock gradientFilterBlocks[] = {
+    {offsetof(GradientWorkspace, model.period.transitionRows), mmDoubles},
+    {offsetof(GradientWorkspace, model.period.stateNoiseCov), mmDoubles},
+    {offsetof(GradientWorkspace, model.period.measurementRows), nmDoubles},
+    {offsetof(GradientWorkspace, model.period.observationNoiseVar), nDoubles},
+    {offsetof(GradientWorkspace, state.x), mDoubles},
+    {offsetof(GradientWorkspace, state.P), mmDoubles},
+    {offsetof(GradientWorkspace, scratch.covTimesRow), mDoubles},
+    {offsetof(GradientWorkspace, scratch.gain), mDoubles},
+    {offsetof(GradientWorkspace, scratch.transitionTimesCov), mmDoubles},
+    {offsetof(GradientWorkspace, scratch.stateCopy), mDoubles},
+};
+
+// What the way back needs: m*m*T + m*n*T + m*T + 3*n*T doubles and a few of
+// m*m and n*m, within the smoother's storage.
+inline constexpr WorkingBlock gradientRecordBlocks[] = {
+    {offsetof(GradientWorkspace, filteredStates), mTDoubles},
+    {offsetof(GradientWorkspace, filteredCovariances), mmTDoubles},
+    {offsetof(GradientWorkspace, observationGains), mnTDoubles},
+    {offsetof(GradientWorkspace, scaledInnovations), nTDoubles},
+    {offsetof(GradientWorkspace, reciprocalVariances), nTDoubles},
+    {offsetof(GradientWorkspace, skipFlags), nTDoubles},
+    {offsetof(GradientWorkspace, stateAdjoint), mDoubles},
+    {offsetof(GradientWorkspace, covarianceAdjoint), mmDoubles},
+    {offsetof(GradientWorkspace, transitionProduct), mmDoubles},
+    {offsetof(GradientWorkspace, product), mmDoubles},
+    {offsetof(GradientWorkspace, adjointTimesGain), mDoubles},
+    {offsetof(GradientWorkspace, vector), mDoubles},
+    {offsetof(GradientWorkspace, predictedState), mDoubles},
+    {offsetof(GradientWorkspace, predictedCovariance), mmDoubles},
+    {offsetof(GradientWorkspace, directions), nmDoubles},
+    {offsetof(GradientWorkspace, covarianceTimesDirections), nmDoubles},
+    {offsetof(GradientWorkspace, transposedGains), nmDoubles},
+    {offsetof(GradientWorkspace, transposedRows), nmDoubles},
+    {offsetof(GradientWorkspace, transposedHalves), nmDoubles},
+    {offsetof(GradientWorkspace, pairs), nmDoubles},
+    {offsetof(GradientWorkspace, coefficients), nDoubles},
+    {offsetof(GradientWorkspace, secondCoefficients), nDoubles},
+    {offsetof(GradientWorkspace, rowGradients), nmDoubles},
+    {offsetof(GradientWorkspace, noiseGradients), nDoubles},
+    {offsetof(GradientWorkspace, stateNoiseAdjoint), mmDoubles},
+    {offsetof(GradientWorkspace, noiseVarianceSums), nDoubles},
+    {offsetof(GradientWorkspace, rowGradientSums), nmDoubles},
+};
+
+// Where the gradient goes: the derivative of the summed log-likelihood with
+// respect to each element of A, B, C, D, x0 and P0 as the module reads them,
+// a paged input's page by page. Null for an output the caller did not ask
+// for, which is then not formed.
+struct GradientOutputs {
+  double *A = nullptr, *B = nullptr, *C = nullptr, *D = nullptr, *x0 = nullptr, *P0 = nullptr;
+  bool any() const { return A != nullptr || B != nullptr || C != nullptr || D != nullptr || x0 != nullptr || P0 != nullptr; }
+};

@@ -1,0 +1,83 @@
+// The entry point of the statefiltergradient module: checks the inputs
+// against statefilter's table, runs the filter with statefilter's steps and,
+// when a gradient is asked for, keeps what the way back needs and goes back.
+// Outputs: the log-likelihood of every period, then the derivatives of their
+// sum with respect to A, B, C, D, x0 and P0, each shaped as the module reads
+// its input: a paged coefficient with one page per period, a constant one
+// one matrix, x0 m x 1, P0 m x m (the symmetric derivative: the change of
+// the sum is the sum of G(i, l)*dP0(i, l) for a symmetric dP0).
+#include "backward_pass.h"
+#include "forward_pass.h"
+#include "gateway_checks.h"
+#include "gateway_model.h"
+#include "gradient_workspace.h"
+#include "orrim.h"
+#include "statefiltergradient_inputs.h"
+
+namespace {
+
+constexpr const char *errorPrefix = statefiltergradientGateway.errorPrefix;
+
+uint64_t checkedCount(uint64_t a, uint64_t b, const char *what) { return checkedProduct(errorPrefix, a, b, what); }
+
+// A coefficient's derivative, shaped as the module reads it.
+double *createCoefficientGradient(OrrimArray *outputs[], int slot, const PeriodInput &input, uint64_t T) {
+  if (input.form == InputForm::paged) {
+    return createOutput(outputs, slot, {input.rows, input.columns, T});
+  }
+  return createOutput(outputs, slot, {input.rows, input.columns});
+}
+
+}  // namespace
+
+extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t inputCount,
+                             const OrrimArray *inputs[]) {
+  requireRunnableKernelPath();
+  const CheckedInputs checked = checkGatewayInputs(statefiltergradientGateway, inputCount, inputs);
+  const auto [T, n, m, k, h] = checked.sizes;
+  const bool gradientWanted = outputCount >= 2;
+  // Every count and byte count the blocks use, checked before anything is made.
+  BlockCounts counts = modelBlockCounts(T, n, m, checkedCount);
+  if (gradientWanted) {
+    counts[mmTDoubles] = checkedCount(counts[mmDoubles], T, "m*m*T");
+  }
+  for (const WorkingBlock &block : gradientFilterBlocks) {
+    checkedBytes(errorPrefix, counts[block.size], blockSizeText[block.size]);
+  }
+  if (gradientWanted) {
+    for (const WorkingBlock &block : gradientRecordBlocks) {
+      checkedBytes(errorPrefix, counts[block.size], blockSizeText[block.size]);
+    }
+  }
+
+  requireValidDiffuseStart(errorPrefix, statefiltergradientGateway.inputs[6].name, orrimRealData(inputs[6]), m);
+
+  double *out = createOutput(outputs, 0, {T, 1});
+  GradientWorkspace workspace{};
+  workspace.model = checkedModel(checked, inputs, 7);
+  const StateSpaceModel &model = workspace.model;
+  GradientOutputs gradient;
+  double **slots[] = {&gradient.A, &gradient.B, &gradient.C, &gradient.D};
+  const PeriodInput *coefficients[] = {&model.A, &model.B, &model.C, &model.D};
+  for (int slot = 1; slot <= 4 && slot < outputCount; ++slot) {
+    *slots[slot - 1] = createCoefficientGradient(outputs, slot, *coefficients[slot - 1], T);
+  }
+  if (outputCount >= 6) gradient.x0 = createOutput(outputs, 5, {m, 1});
+  if (outputCount >= 7) gradient.P0 = createOutput(outputs, 6, {m, m});
+
+  const double *Y = orrimRealData(inputs[0]);
+  const double *x0 = orrimRealData(inputs[5]);
+  const double *P0 = orrimRealData(inputs[6]);
+  takeBlocks(gradientFilterBlocks, counts, &workspace, orrimAlloc);
+  if (gradientWanted) {
+    takeBlocks(gradientRecordBlocks, counts, &workspace, orrimAlloc);
+  }
+  workspace.decorrelation.grow = orrimRealloc;
+  runForwardPass(workspace, Y, x0, P0, out, orrimIsNaN, gradientWanted);
+  if (gradientWanted) {
+    runBackwardPass(workspace, Y, x0, P0, gradient, orrimIsNaN);
+    releaseBlocks(gradientRecordBlocks, &workspace, orrimFree);
+  }
+  releaseBlocks(gradientFilterBlocks, &workspace, orrimFree);
+  releaseDecorrelation(workspace.decorrelation, orrimFree);
+}

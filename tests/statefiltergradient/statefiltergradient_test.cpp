@@ -1,0 +1,271 @@
+// statefiltergradient through the host: its log-likelihood has statefilter's
+// bits, its gradient agrees with complex steps of the literal filter, and it
+// takes statefilter's inputs with statefilter's errors, leaving nothing
+// behind on any path.
+#include "complex_step.h"
+#include "host_testing.h"
+#include "random_model.h"
+#include "statefiltergradient_inputs.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <string>
+
+using namespace testing_support;
+
+namespace {
+
+const orrim::Module &statefiltergradient() {
+  static const orrim::Module module = orrim::Module::load(STATEFILTERGRADIENT_MODULE);
+  return module;
+}
+
+const orrim::Module &statefilter() {
+  static const orrim::Module module = orrim::Module::load(STATEFILTER_MODULE);
+  return module;
+}
+
+std::vector<orrim::ArrayPtr> moduleInputs(const ModelVectors &model) {
+  std::vector<orrim::ArrayPtr> inputs = observationAndCoefficientArrays(model);
+  inputs.push_back(realArray({model.x0.size(), 1}, model.x0));
+  inputs.push_back(realArray({model.m, model.m}, model.P0));
+  inputs.push_back(scalar(model.tol));
+  return inputs;
+}
+
+// The outputs of a call, each as its values; empty when it failed.
+std::vector<std::vector<double>> callOutputs(const orrim::Module &module, const ModelVectors &model,
+                                             int32_t outputCount) {
+  const std::vector<orrim::ArrayPtr> inputs = moduleInputs(model);
+  orrim::CallResult result = callChecked(module, handles(inputs), outputCount);
+  EXPECT_FALSE(result.failed) << result.identifier << ": " << result.message;
+  std::vector<std::vector<double>> outputs;
+  if (result.failed) return outputs;
+  for (const orrim::ArrayPtr &output : result.outputs) outputs.push_back(valuesOf(output.get()));
+  return outputs;
+}
+
+// Uncorrelated noise of positive variance: column l of D in one row, series
+// l's for l < n and a random one for a last column, so that a row may have
+// two; the other draws of the model stay as they were.
+void giveUncorrelatedNoise(ModelVectors &model, RandomSource &random) {
+  const uint64_t n = model.n;
+  model.h = n + random.below(2);
+  const uint64_t pages = model.pagedD ? model.T : 1;
+  const uint64_t extraRow = n > 0 ? random.below(n) : 0;
+  model.D.assign(pages * n * model.h, 0.0);
+  for (uint64_t page = 0; page < pages && n > 0; ++page) {
+    for (uint64_t l = 0; l < model.h; ++l) {
+      const double value = random.uniform(0.3, 1.2) * (random.chance(0.5) ? 1.0 : -1.0);
+      model.D[page * n * model.h + (l < n ? l : extraRow) + l * n] = value;
+    }
+  }
+}
+
+// Whether every F lies clear of tol, where the sum jumps.
+bool clearOfTol(const ModelVectors &model) {
+  for (double F : innovationVariances(model)) {
+    if (std::fabs(F - model.tol) <= 1e-6 * (1.0 + std::fabs(model.tol))) return false;
+  }
+  return true;
+}
+
+// A tol that passes over about a third of the observations at tol = 0, when
+// that stays clear of every F; else tol = 0.
+void passSomeOver(ModelVectors &model) {
+  model.tol = 0.0;
+  std::vector<double> variances = innovationVariances(model);
+  if (variances.size() < 3) return;
+  std::sort(variances.begin(), variances.end());
+  const uint64_t third = variances.size() / 3;
+  model.tol = 0.5 * (variances[third - 1] + variances[third]);
+  if (model.tol <= 0.0 || !clearOfTol(model)) model.tol = 0.0;
+}
+
+// Agreement within 1e-8 of each input's largest derivative.
+::testing::AssertionResult agrees(const char *input, const std::vector<double> &expected,
+                                  const std::vector<double> &actual) {
+  if (expected.size() != actual.size()) {
+    return ::testing::AssertionFailure() << input << ": " << actual.size() << " derivatives, not " << expected.size();
+  }
+  double largest = 0.0;
+  for (double value : expected) largest = std::max(largest, std::fabs(value));
+  for (size_t e = 0; e < expected.size(); ++e) {
+    if (!(std::fabs(expected[e] - actual[e]) <= 1e-8 * largest)) {
+      return ::testing::AssertionFailure() << input << " element " << e << ": " << actual[e] << ", complex steps "
+                                           << expected[e] << " (largest " << largest << ")";
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult agreesWithComplexSteps(const ModelVectors &model) {
+  const ModelGradient expected = complexStepGradient(model);
+  const std::vector<std::vector<double>> outputs = callOutputs(statefiltergradient(), model, 7);
+  if (outputs.size() != 7) return ::testing::AssertionFailure() << "the call failed";
+  std::vector<double> x0(model.x0.begin(), model.x0.begin() + static_cast<long>(model.m));
+  const std::pair<const char *, const std::vector<double> *> inputs[] = {
+      {"A", &expected.A}, {"B", &expected.B}, {"C", &expected.C}, {"D", &expected.D}, {"x0", &expected.x0},
+      {"P0", &expected.P0}};
+  for (size_t i = 0; i < std::size(inputs); ++i) {
+    if (auto result = agrees(inputs[i].first, *inputs[i].second, outputs[i + 1]); !result) return result;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+bool pagedWithPeriods(const ModelVectors &model) {
+  return model.T > 0 || !(model.pagedA || model.pagedB || model.pagedC || model.pagedD);
+}
+
+}  // namespace
+
+// Every kind of model statefilter takes, cutoffs and special values
+// included, on sizes that reach each way the updates run (one state in
+// registers, the steps compiled for their size, the next w formed in the
+// correction, the plain steps): the log-likelihood alone and beside the
+// gradient, to the bit.
+TEST(StatefiltergradientLogLikelihood, HasStatefiltersBits) {
+  int compared = 0;
+  for (const RandomShape shape : {RandomShape{6, 3, 4, 0.15, true}, RandomShape{4, 20, 20, 0.2, true},
+                                  RandomShape{3, 5, 70, 0.2, true}}) {
+    for (uint64_t seed = 1; seed <= 150; ++seed) {
+      RandomSource random(seed);
+      const ModelVectors model = randomModel(random, shape);
+      if (!pagedWithPeriods(model)) continue;
+      const std::vector<double> expected = callOutputs(statefilter(), model, 1).at(0);
+      ASSERT_TRUE(bitIdentical(expected, callOutputs(statefiltergradient(), model, 1).at(0))) << "seed " << seed;
+      ASSERT_TRUE(bitIdentical(expected, callOutputs(statefiltergradient(), model, 7).at(0))) << "seed " << seed;
+      ++compared;
+    }
+  }
+  EXPECT_GT(compared, 300);
+}
+
+// Constant and paged coefficients, missing values, a positive tol that
+// passes observations over, x0 longer than m, P0 with a zero variance or
+// taken as given when asymmetric.
+TEST(StatefiltergradientAgainstComplexSteps, RandomModels) {
+  int compared = 0;
+  int passedOver = 0;
+  for (const RandomShape shape : {RandomShape{8, 4, 4, 0.2, false}, RandomShape{3, 4, 19, 0.2, false}}) {
+    for (uint64_t seed = 1; seed <= 120; ++seed) {
+      RandomSource random(7000 + seed);
+      ModelVectors model = randomModel(random, shape);
+      if (!pagedWithPeriods(model)) continue;
+      giveUncorrelatedNoise(model, random);
+      if (random.chance(0.6)) passSomeOver(model);
+      passedOver += model.tol > 0.0 ? 1 : 0;
+      ASSERT_TRUE(agreesWithComplexSteps(model)) << "seed " << seed << ", m " << model.m << ", n " << model.n
+                                                 << ", T " << model.T << ", tol " << model.tol;
+      ++compared;
+    }
+  }
+  EXPECT_GT(compared, 150);
+  EXPECT_GT(passedOver, 40);
+}
+
+// statefilter's checks and messages: every call statefilter refuses, this
+// module refuses with the same identifier and message, before it allocates.
+TEST(StatefiltergradientErrors, StatefiltersChecksAndMessages) {
+  RandomSource random(5);
+  ModelVectors model = randomModel(random, RandomShape{4, 2, 2, 0.0, false});
+  while (model.m < 2 || model.n == 0 || model.T == 0) model = randomModel(random, RandomShape{4, 2, 2, 0.0, false});
+  const std::vector<orrim::ArrayPtr> valid = moduleInputs(model);
+  expectInputCountRefused(statefiltergradient(), statefiltergradientGateway, handles(valid));
+  struct Case {
+    size_t position;
+    orrim::ArrayPtr replacement;
+  };
+  std::vector<Case> cases;
+  cases.push_back({2, realArray({1, 1}, {1.0})});                       // B too small
+  cases.push_back({3, realArray({model.n, 1, 1}, std::vector<double>(model.n, 1.0))});  // C paged, too few pages
+  cases.push_back({5, scalar(0.0)});                                    // x0 too short
+  cases.push_back({6, cellColumn({})});                                 // P0 a cell array
+  cases.push_back({7, realArray({0, 0}, {})});                          // no tol
+  cases.push_back({1, orrim::createReal({uint64_t{1} << 33, 0})});      // m*m overflows
+  for (Case &test : cases) {
+    std::vector<const OrrimArray *> inputs = handles(valid);
+    inputs[test.position] = test.replacement.get();
+    const orrim::CallResult expected = statefilter().call(1, inputs);
+    ASSERT_TRUE(expected.failed) << "input " << test.position;
+    const orrim::Counters before = orrim::counters();
+    EXPECT_EQ(expectError(statefiltergradient(), inputs, expected.identifier), expected.message);
+    EXPECT_EQ(orrim::counters().allocations, before.allocations) << "input " << test.position;
+  }
+}
+
+// Each derivative shaped as the module reads its input: a paged coefficient
+// m x k x T, a constant one its matrix, x0 m x 1, P0 m x m; only the slots
+// asked for, and zeros where nothing is observed.
+TEST(StatefiltergradientShapes, OutputsAreShapedAsTheInputsAreRead) {
+  RandomSource random(11);
+  ModelVectors model = randomModel(random, RandomShape{5, 3, 3, 0.1, false});
+  while (model.m == 0 || model.n == 0 || model.T == 0) model = randomModel(random, RandomShape{5, 3, 3, 0.1, false});
+  model.pagedA = false;
+  model.A = random.stableTransition(model.m);
+  model.pagedB = true;
+  model.B = random.normals(model.T * model.m * model.k);
+  const std::vector<orrim::ArrayPtr> inputs = moduleInputs(model);
+  orrim::CallResult result = callChecked(statefiltergradient(), handles(inputs), 9);
+  ASSERT_FALSE(result.failed) << result.message;
+  const uint64_t T = model.T, n = model.n, m = model.m, k = model.k, h = model.h;
+  const std::vector<std::vector<uint64_t>> expected = {
+      {T, 1}, {m, m}, {m, k, T}, model.pagedC ? std::vector<uint64_t>{n, m, T} : std::vector<uint64_t>{n, m},
+      model.pagedD ? std::vector<uint64_t>{n, h, T} : std::vector<uint64_t>{n, h}, {m, 1}, {m, m}};
+  for (size_t slot = 0; slot < expected.size(); ++slot) {
+    ASSERT_NE(result.outputs[slot], nullptr) << "slot " << slot;
+    EXPECT_EQ(orrim::dimensions(result.outputs[slot].get()), expected[slot]) << "slot " << slot;
+  }
+  EXPECT_EQ(result.outputs[7], nullptr);
+  EXPECT_EQ(result.outputs[8], nullptr);
+  // Asked for three, it gives the log-likelihood and A's and B's derivatives, with the same bits.
+  orrim::CallResult three = callChecked(statefiltergradient(), handles(inputs), 3);
+  ASSERT_EQ(three.outputs.size(), 3u);
+  for (int slot = 0; slot < 3; ++slot) {
+    EXPECT_TRUE(bitIdentical(valuesOf(result.outputs[slot].get()), valuesOf(three.outputs[slot].get())));
+  }
+  // The working storage stays within the smoother's bound, m*m*T + 3*m*n*T +
+  // 4*(m+n)*T doubles and a mebibyte, outputs included.
+  RandomSource large(12);
+  ModelVectors big = randomModel(large, RandomShape{1, 1, 1, 0.05, false});
+  big.T = 200, big.n = 10, big.m = 30, big.k = 30, big.h = 10;
+  big.pagedA = big.pagedB = big.pagedC = big.pagedD = false;
+  big.Y = large.normals(big.T * big.n);
+  big.A = large.stableTransition(big.m);
+  big.B = large.normals(big.m * big.k, 0.3);
+  big.C = large.normals(big.n * big.m);
+  big.D = large.normals(big.n * big.h);
+  big.x0 = large.normals(big.m);
+  big.P0 = large.covariance(big.m);
+  orrim::resetCounters();
+  ASSERT_EQ(callOutputs(statefiltergradient(), big, 7).size(), 7u);
+  const uint64_t bound = 8 * (30 * 30 * 200 + 3 * 30 * 10 * 200 + 4 * (30 + 10) * 200) + (uint64_t{1} << 20);
+  EXPECT_LE(orrim::counters().peakBytes, bound) << "bound " << bound;
+  // Every observation missing: the log-likelihood and every derivative are zeros.
+  ModelVectors unseen = model;
+  std::fill(unseen.Y.begin(), unseen.Y.end(), std::numeric_limits<double>::quiet_NaN());
+  for (const std::vector<double> &output : callOutputs(statefiltergradient(), unseen, 7)) {
+    EXPECT_TRUE(std::all_of(output.begin(), output.end(), [](double value) { return value == 0.0; }));
+  }
+}
+
+// Memory that runs out at any of the call's requests ends it with
+// orrim:OutOfMemory and nothing left behind (callChecked checks the
+// counters); with enough, the call gives its full result.
+TEST(StatefiltergradientErrors, MemoryRunningOutAnywhereLeavesNothing) {
+  RandomSource random(3);
+  ModelVectors model = randomModel(random, RandomShape{6, 3, 4, 0.1, false});
+  while (model.m < 2 || model.n == 0 || model.T < 2) model = randomModel(random, RandomShape{6, 3, 4, 0.1, false});
+  const std::vector<orrim::ArrayPtr> inputs = moduleInputs(model);
+  int refused = 0;
+  for (uint64_t limit = 64;; limit += 64) {
+    orrim::setMemoryLimit(limit);
+    orrim::CallResult result = callChecked(statefiltergradient(), handles(inputs), 7);
+    orrim::setMemoryLimit(0);
+    if (!result.failed) break;
+    ASSERT_EQ(result.identifier, "orrim:OutOfMemory");
+    ++refused;
+  }
+  EXPECT_GT(refused, 20);
+}
