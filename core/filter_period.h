@@ -79,6 +79,25 @@ double updateWithSeriesThatMayShareNoise(const StateSpaceModel &model, FilterSta
                                          const double *y, uint64_t yStride, MissingTest isMissing,
                                          Decorrelation &decorrelation, const ObservationRecords *records = nullptr);
 
+// filterPeriod for every model but the local level one in registers. Not
+// inline: in a loop beside the local level model's few instructions, its
+// code would take their registers.
+[[gnu::noinline]] inline double filterPeriodOfManyStates(const StateSpaceModel &model, FilterState state,
+                                                         FilterScratch scratch, const double *y, uint64_t yStride,
+                                                         bool predict, MissingTest isMissing,
+                                                         Decorrelation &decorrelation,
+                                                         const ObservationRecords *records) {
+  const uint64_t m = model.m;
+  const PreparedModel &period = model.period;
+  if (predict) {
+    predictState(state, period, scratch, m);
+  }
+  if (period.sharedNoiseLoadings != nullptr) [[unlikely]] {
+    return updateWithSeriesThatMayShareNoise(model, state, scratch, y, yStride, isMissing, decorrelation, records);
+  }
+  return updateWithObservations(y, yStride, model.n, period, model.tol, m, state, scratch, isMissing, records);
+}
+
 // Predicts (when `predict`) and updates with the model's n series of the
 // period, observation j at y[j*yStride]; returns the period's log-likelihood.
 // The local level model asks the host whether its observation is missing
@@ -106,11 +125,5 @@ inline double filterPeriod(const StateSpaceModel &model, FilterState state, Filt
     }
     return logLikelihood;
   }
-  if (predict) {
-    predictState(state, period, scratch, m);
-  }
-  if (period.sharedNoiseLoadings != nullptr) [[unlikely]] {
-    return updateWithSeriesThatMayShareNoise(model, state, scratch, y, yStride, isMissing, decorrelation, records);
-  }
-  return updateWithObservations(y, yStride, n, period, model.tol, m, state, scratch, isMissing, records);
+  return filterPeriodOfManyStates(model, state, scratch, y, yStride, predict, isMissing, decorrelation, records);
 }
