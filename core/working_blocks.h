@@ -21,6 +21,18 @@ enum BlockSize : uint8_t {
   nTDoubles,
   triangleTDoubles,  // T lower triangles of m x m: m*(m+1)/2*T
   mnTDoubles,
+  // The simulation smoother's: B and D row by row, and the blocks of a
+  // block of L draws side by side (L doubles per row), some for a tile of
+  // periods at a time.
+  mkDoubles,
+  nhDoubles,
+  drawDoubles,              // L
+  drawMDoubles,             // m*L
+  drawNDoubles,             // n*L
+  drawMTileDoubles,         // m*L per period of a tile
+  drawShockTileDoubles,     // (k+h)*L per period of a tile
+  drawMTDoubles,            // m*T*L
+  drawNTDoubles,            // n*T*L
   blockSizeCount
 };
 
@@ -30,7 +42,8 @@ using BlockCounts = std::array<uint64_t, blockSizeCount>;
 // How a TooLarge error names a size: "m*m doubles".
 inline constexpr const char *blockSizeText[blockSizeCount] = {
     "m doubles", "m*m doubles", "n doubles", "n*m doubles", "m*T doubles", "n*T doubles", "m*(m+1)/2*T doubles",
-    "m*n*T doubles"};
+    "m*n*T doubles", "m*k doubles", "n*h doubles", "L doubles", "m*L doubles", "n*L doubles",
+    "m*L doubles of a tile", "(k+h)*L doubles of a tile", "m*T*L doubles", "n*T*L doubles"};
 
 // `slot` is where the block's pointer lives in the module's workspace, its
 // offsetof: a plain struct of pointers, so that one table serves the loops

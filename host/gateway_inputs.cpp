@@ -81,6 +81,29 @@ void requireMatrixOrEmpty(const char *prefix, const OrrimArray *array, const Gat
   }
 }
 
+// At least m + T*(k+h) rows, the variates of one draw, and at least one
+// column: the draws. Rows past those are not read; a column starts where the
+// array's own rows say.
+void requireVariateColumns(const char *prefix, const OrrimArray *array, const GatewayInput &input,
+                           const ModelSizes &sizes) {
+  uint64_t perPeriod = 0;
+  uint64_t periods = 0;
+  uint64_t needed = 0;
+  if (__builtin_add_overflow(sizes.k, sizes.h, &perPeriod) || __builtin_mul_overflow(sizes.T, perPeriod, &periods) ||
+      __builtin_add_overflow(sizes.m, periods, &needed)) {
+    raiseGatewayError(prefix, "TooLarge", "The rows m + T*(k+h) of %s (m = %" PRIu64 ", T = %" PRIu64 ", k = %" PRIu64
+                      ", h = %" PRIu64 ") overflow a 64-bit count.", input.name, sizes.m, sizes.T, sizes.k, sizes.h);
+  }
+  const uint64_t rows = orrimRows(array);
+  const uint64_t columns = orrimColumns(array);
+  if (rows < needed || columns == 0) {
+    raiseGatewayError(prefix, "InputTooSmall",
+                      "%s is %" PRIu64 " x %" PRIu64 "; it must have at least m + T*(k+h) = %" PRIu64
+                      " rows and one column per draw, at least one.",
+                      input.name, rows, columns, needed);
+  }
+}
+
 // Inline in both callers: checkGatewayInputs runs on every call of a model
 // fitted thousands of times.
 inline void requirePresent(const GatewayDescription &gateway, int32_t inputCount, const OrrimArray *const inputs[]) {
@@ -137,6 +160,9 @@ CheckedInputs checkGatewayInputs(const GatewayDescription &gateway, int32_t inpu
         break;
       case InputRule::perPeriodOrEmpty:
         requireMatrixOrEmpty(prefix, array, input, rows, columns);
+        break;
+      case InputRule::variateColumns:
+        requireVariateColumns(prefix, array, input, sizes);
         break;
       case InputRule::givesSizes:
       case InputRule::matrixOrCell:

@@ -19,6 +19,8 @@ enum class InputRule : uint8_t {
   perPeriodOrEmpty,  // rows x T, or empty for zeros
   matrixOrCell,      // a real array or a cell array of one matrix per period;
                      // the module checks what each period reads
+  variateColumns,    // one column per draw, at least one, each of at least
+                     // m + T*(k+h) rows: z0, then u_t and e_t of every period
 };
 
 struct GatewayInput {
