@@ -7,8 +7,14 @@
 #include "orrim_host.hpp"
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <vector>
+
+// The storage of a host-made array goes back with std::free.
+struct SystemRelease {
+  void operator()(double *data) const noexcept { std::free(data); }
+};
 
 struct OrrimArray {
   bool isCell = false;
@@ -16,7 +22,7 @@ struct OrrimArray {
   uint64_t elementCount = 0;
   uint64_t columnCount = 0;  // the product of all dimensions after the first
   double *data = nullptr;  // real arrays: never null, also when empty
-  std::unique_ptr<double[]> ownedData;  // data, when the host made it; null when it wraps the caller's
+  std::unique_ptr<double[], SystemRelease> ownedData;  // data, when the host made it; null when it wraps the caller's
   std::vector<OrrimArray *> elements;  // cell arrays: one slot per element, null when unset
 };
 
