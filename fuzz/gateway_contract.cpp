@@ -1,6 +1,7 @@
 #include "gateway_contract.h"
 
 #include "cellstatefilter_inputs.h"
+#include "simulationsmoother_inputs.h"
 #include "statefilter_inputs.h"
 #include "statesmoother_inputs.h"
 
@@ -35,6 +36,18 @@ std::vector<std::vector<uint64_t>> filteredStates(const std::vector<const OrrimA
   const OrrimArray *firstA = orrimIsCell(A) ? orrimCellElement(A, 0) : A;
   const uint64_t m = firstA != nullptr ? orrimRows(firstA) : 0;
   return {{T, m}, {m, m, T}};
+}
+
+// T x m x S: T from the rows of Y, m from the rows of A, one page per column
+// of the variates.
+std::vector<uint64_t> drawsOfStates(const std::vector<const OrrimArray *> &inputs) {
+  return {rowsOf(inputs.at(0)), rowsOf(inputs.at(1)), orrimColumns(inputs.at(10))};
+}
+
+// One output only.
+std::vector<std::vector<uint64_t>> noMoreOutputs(const std::vector<const OrrimArray *> & /*inputs*/,
+                                                 const OrrimArray * /*first*/) {
+  return {};
 }
 
 // The smoothed covariances: m x m x T, from the T x m means.
@@ -80,6 +93,32 @@ std::string agreesWithStatefilter(const std::vector<const OrrimArray *> &inputs,
     return "statefilter refuses the model it accepts: " + filtered.message;
   }
   return sameBits(filtered.outputs[0].get(), output) ? "" : "its result differs from statefilter's on the same model";
+}
+
+// Draws side by side are independent sums: the first draw alone, from the
+// first column of the variates, must have the bits of page 0.
+std::string agreesWithItsFirstDrawAlone(const std::vector<const OrrimArray *> &inputs, const OrrimArray *output) {
+  const OrrimArray *variates = inputs.at(10);
+  if (orrimColumns(variates) < 2) {
+    return "";
+  }
+  const orrim::ArrayPtr first = orrim::wrapReal({orrimRows(variates), 1}, orrimRealData(variates));
+  std::vector<const OrrimArray *> alone = inputs;
+  alone[10] = first.get();
+  const orrim::CallResult drawn = loaded(SIMULATIONSMOOTHER_MODULE).call(1, alone);
+  if (drawn.failed) {
+    return "the first draw alone is refused: " + drawn.message;
+  }
+  const OrrimArray *single = drawn.outputs[0].get();
+  const uint64_t count = orrim::elementCount(single);
+  const double *x = orrimRealData(single);
+  const double *y = orrimRealData(output);
+  for (uint64_t e = 0; e < count; ++e) {
+    if (std::memcmp(x + e, y + e, sizeof(double)) != 0 && !(x[e] != x[e] && y[e] != y[e])) {
+      return "the first draw alone differs from page 0 of the draws";
+    }
+  }
+  return "";
 }
 
 const orrim::Module &loaded(const std::string &path) {
@@ -141,8 +180,9 @@ std::string violationOf(const GatewayContract &contract, const DecodedCall &call
   }
   if (result.failed) {
     const std::string &id = result.identifier;
+    const bool lateError = contract.errorAfterAllocating != nullptr && id == prefix + contract.errorAfterAllocating;
     const bool moduleError = id == prefix + "NotEnoughInputs" || id == prefix + "InputTooSmall" ||
-                             id == prefix + "InputNotReal" || id == prefix + "TooLarge";
+                             id == prefix + "InputNotReal" || id == prefix + "TooLarge" || lateError;
     const bool hostError = id == "orrim:OutOfMemory" || id == "orrim:TooLarge";
     if (!moduleError && !hostError) {
       return "an identifier the module does not document: " + id;
@@ -160,8 +200,12 @@ std::string violationOf(const GatewayContract &contract, const DecodedCall &call
       return "a failed call handed back outputs";
     }
     // The module's own errors come from its checks, which run before it
-    // creates or allocates anything.
-    if (moduleError && (after.allocations != before.allocations || after.blocksReclaimed != before.blocksReclaimed)) {
+    // creates or allocates anything, but for the one that needs storage,
+    // which the module gives back itself.
+    if (moduleError && after.blocksReclaimed != before.blocksReclaimed) {
+      return id + " raised with blocks left for the host to reclaim";
+    }
+    if (moduleError && !lateError && after.allocations != before.allocations) {
       return id + " raised after the module had allocated";
     }
     return "";
@@ -223,6 +267,13 @@ const GatewayContract &cellstatefilterContract() {
 const GatewayContract &statesmootherContract() {
   static const GatewayContract contract{"statesmoother", STATESMOOTHER_MODULE, statesmootherGateway, periodsByStates,
                                         nullptr, smoothedCovariances};
+  return contract;
+}
+
+const GatewayContract &simulationsmootherContract() {
+  static const GatewayContract contract{"simulationsmoother", SIMULATIONSMOOTHER_MODULE, simulationsmootherGateway,
+                                        drawsOfStates, agreesWithItsFirstDrawAlone, noMoreOutputs,
+                                        "NotPositiveSemidefinite"};
   return contract;
 }
 

@@ -30,6 +30,11 @@ struct GatewayContract {
   // inputs and the first output, the dimensions of slot 1, 2, ...
   std::vector<std::vector<uint64_t>> (*moreOutputDimensions)(const std::vector<const OrrimArray *> &inputs,
                                                              const OrrimArray *first);
+  // The end of the identifier of a module error that needs working storage
+  // to be found (a P0 that is not positive semidefinite shows in its
+  // factor), which the module raises once it has given that storage back;
+  // null when every error comes before anything is allocated.
+  const char *errorAfterAllocating = nullptr;
 };
 
 inline int32_t inputCountOf(const GatewayContract &contract) {
@@ -39,6 +44,7 @@ inline int32_t inputCountOf(const GatewayContract &contract) {
 const GatewayContract &statefilterContract();
 const GatewayContract &cellstatefilterContract();
 const GatewayContract &statesmootherContract();
+const GatewayContract &simulationsmootherContract();
 
 struct CheckedCall {
   bool failed = false;
