@@ -3,7 +3,8 @@
 ``statefilter`` and ``cellstatefilter`` return the Kalman-filter
 log-likelihood of every period (with ``return_states=True`` also the filtered
 states and their covariances), ``statesmoother`` the smoothed states (with
-``return_covariances=True`` also their covariances), and ``call`` calls any
+``return_covariances=True`` also their covariances), ``simulationsmoother``
+draws of the states given the data, and ``call`` calls any
 module built against the host, by name or path (``outputs=k`` for more than
 its first output).
 
@@ -26,7 +27,7 @@ A module's error raises ``OrrimError``, whose ``identifier`` is the module's.
 """
 
 from ._errors import OrrimError
-from ._functions import cellstatefilter, statefilter, statesmoother
+from ._functions import cellstatefilter, simulationsmoother, statefilter, statesmoother
 from ._modules import available_modules, call
 from ._statespace import host_counters
 
@@ -36,6 +37,7 @@ __all__ = [
     "call",
     "cellstatefilter",
     "host_counters",
+    "simulationsmoother",
     "statefilter",
     "statesmoother",
 ]

@@ -40,14 +40,16 @@ class Model:
 
 
 def random_model(seed, periods=20, series=2, states=3, state_shocks=2, observation_shocks=2,
-                 paged="", missing=0.0, intercepts=False, silent_last_series=False):
+                 paged="", missing=0.0, intercepts=False, silent_last_series=False, uncorrelated_noise=False):
     """A random model whose observations are simulated from it.
 
     `paged` names the coefficients that change by period (e.g. "AC");
     `missing` is the share of observations replaced by NaN, and then one whole
     period is missing as well. With `silent_last_series`, the last series has
     zero rows of C and D: its innovation variance is 0, so at tol >= 0 it is
-    passed over in every period.
+    passed over in every period. With `uncorrelated_noise`, column q of D
+    keeps only its row q mod n, so that D D' is diagonal (the random streams
+    stay those of the model without it).
     """
     rng = np.random.default_rng(seed)
     T, n, m, k, h = periods, series, states, state_shocks, observation_shocks
@@ -61,6 +63,9 @@ def random_model(seed, periods=20, series=2, states=3, state_shocks=2, observati
     B = coefficient("B", lambda: 0.6 * rng.normal(size=(m, k)))
     C = coefficient("C", lambda: rng.normal(size=(n, m)))
     D = coefficient("D", lambda: 0.3 + 0.5 * np.abs(rng.normal(size=(n, h))))
+    if uncorrelated_noise:
+        own_row = np.arange(n)[:, np.newaxis] == np.arange(h)[np.newaxis, :] % n
+        D = D * (own_row[:, :, np.newaxis] if D.ndim == 3 else own_row)
     if silent_last_series:
         C[-1] = 0.0
         D[-1] = 0.0
@@ -85,21 +90,30 @@ def _stable_transition(rng, m):
 
 
 def _simulate(model, rng):
+    return simulate(model, model.x0, lambda count: rng.normal(size=count))[1]
+
+
+def simulate(model, start, normals):
+    """The states (T x m) and observations (T x n) the model gives from
+    `start`, the state one step before the first period, with the shocks of
+    each period drawn by normals(count): its k state shocks, then its h
+    observation shocks. Y is read for its shape only."""
     T, n = model.Y.shape
-    state = model.x0.copy()
-    observations = np.empty((T, n))
+    state = np.array(start, dtype=np.float64)
+    states, observations = np.empty((T, state.size)), np.empty((T, n))
     for t in range(T):
         s, o = model.intercepts(t)
         B = model.page("B", t)
         D = model.page("D", t)
-        state = model.page("A", t) @ state + s + B @ rng.normal(size=B.shape[1])
-        observations[t] = model.page("C", t) @ state + o + D @ rng.normal(size=D.shape[1])
-    return observations
+        state = model.page("A", t) @ state + s + B @ normals(B.shape[1])
+        states[t] = state
+        observations[t] = model.page("C", t) @ state + o + D @ normals(D.shape[1])
+    return states, observations
 
 
 def module_arguments(module, model, tol=0.0):
     """The model as the arguments of `module`, in that module's own order."""
-    if module == "statesmoother":
+    if module in ("statesmoother", "simulationsmoother"):
         return [model.Y, model.A, model.B, model.C, model.D, model.P0, tol, model.x0,
                 model.stateIntercept, model.observationIntercept]
     return [model.Y, model.A, model.B, model.C, model.D, model.x0, model.P0, tol]
