@@ -54,6 +54,10 @@ const bool registered = [] {
 #ifdef SIMULATIONSMOOTHER_MODULE
   // One draw, and 100 sharing one covariance pass: against one statesmoother
   // call, what a draw costs.
+  // A Gibbs sampler's draw on the Nile's model, as each of its iterations makes it.
+  benchmark::RegisterBenchmark("simulationsmoother-1-draw/Nile", [](benchmark::State &run) {
+    callModule(run, SIMULATIONSMOOTHER_MODULE, Workload{"Nile", 1, 1, 100, false}, true, 1, 1);
+  })->Unit(benchmark::kMicrosecond);
   registerModule("simulationsmoother-1-draw", SIMULATIONSMOOTHER_MODULE, true, 1, 1);
   registerModule("simulationsmoother-100-draws", SIMULATIONSMOOTHER_MODULE, true, 1, 100);
 #endif

@@ -28,6 +28,7 @@ enum BlockSize : uint8_t {
   nhDoubles,
   drawDoubles,              // L
   drawMDoubles,             // m*L
+  drawMPairDoubles,         // m*2L
   drawNDoubles,             // n*L
   drawMTileDoubles,         // m*L per period of a tile
   drawShockTileDoubles,     // (k+h)*L per period of a tile
@@ -42,7 +43,7 @@ using BlockCounts = std::array<uint64_t, blockSizeCount>;
 // How a TooLarge error names a size: "m*m doubles".
 inline constexpr const char *blockSizeText[blockSizeCount] = {
     "m doubles", "m*m doubles", "n doubles", "n*m doubles", "m*T doubles", "n*T doubles", "m*(m+1)/2*T doubles",
-    "m*n*T doubles", "m*k doubles", "n*h doubles", "L doubles", "m*L doubles", "n*L doubles",
+    "m*n*T doubles", "m*k doubles", "n*h doubles", "L doubles", "m*L doubles", "m*2L doubles", "n*L doubles",
     "m*L doubles of a tile", "(k+h)*L doubles of a tile", "m*T*L doubles", "n*T*L doubles"};
 
 // `slot` is where the block's pointer lives in the module's workspace, its

@@ -59,9 +59,10 @@ struct CallRecord {
   // released with the record.
   void handOverOutputs(OrrimArray *const slots[], size_t count, std::vector<ArrayPtr> &outputs);
 
-  // Room inside the record for what a module usually takes: 32 blocks and 2
-  // arrays, a table being never more than half full.
-  static constexpr size_t inlineBlockSlots = 64;
+  // Room inside the record for what a module usually takes: 64 blocks (the
+  // simulation smoother's 38, and more) and 2 arrays, a table being never
+  // more than half full.
+  static constexpr size_t inlineBlockSlots = 128;
   static constexpr size_t inlineArraySlots = 4;
   Holding blockSlots[inlineBlockSlots];
   Holding arraySlots[inlineArraySlots];

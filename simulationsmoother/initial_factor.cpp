@@ -59,10 +59,10 @@ InitialFactorOutcome factorInitialCovariance(double *G, const double *P0, uint64
   return {true, false, 0, 0, 0.0, scale};
 }
 
-void startSimulatedStates(double *simulated, const double *z, const double *G, const double *x0, const double *P0,
-                          uint64_t m, uint64_t lanes) {
+void startSimulatedStates(double *simulated, uint64_t stride, const double *z, const double *G, const double *x0,
+                          const double *P0, uint64_t m, uint64_t lanes) {
   for (uint64_t i = 0; i < m; ++i) {
-    double *row = simulated + i * lanes;
+    double *row = simulated + i * stride;
     for (uint64_t l = 0; l < lanes; ++l) {
       row[l] = x0[i];
     }

@@ -42,6 +42,7 @@ InitialFactorOutcome factorInitialCovariance(double *G, const double *P0, uint64
 
 // The start of `lanes` draws side by side: x+(i, l) = x0_i + G(i, 0)*z(0, l)
 // + ... + G(i, i)*z(i, l), one accumulator from x0_i in ascending column,
-// columns of diffuse states skipped. z and x+ are m rows `lanes` apart.
-void startSimulatedStates(double *simulated, const double *z, const double *G, const double *x0, const double *P0,
-                          uint64_t m, uint64_t lanes);
+// columns of diffuse states skipped; a diffuse state's x+ is its x0. z is m
+// rows `lanes` apart, x+ m rows `stride` apart.
+void startSimulatedStates(double *simulated, uint64_t stride, const double *z, const double *G, const double *x0,
+                          const double *P0, uint64_t m, uint64_t lanes);

@@ -5,18 +5,36 @@
 #include "forward_pass.h"
 #include "initial_factor.h"
 #include "model_preparation.h"
+#include "reference_steps.h"
 
 #include <limits>
+#include <type_traits>
 #include <utility>
 
 namespace {
 
 // out = init + M*b for the rows x depth matrix M held row by row and `depth`
-// rows of lanes b; a null init starts every sum from 0.0. Each lane is its
-// own sums, in ascending index: the same bits on every kernel path.
-void productOfLanes(double *out, const double *init, const double *rowsOfM, uint64_t rows, uint64_t depth,
-                    const double *b, uint64_t lanes) {
-  denseKernels().rowsTimesColumns(out, lanes, init, lanes, rowsOfM, depth, b, lanes, rows, lanes, depth);
+// rows of `lanes` lanes b; a null init starts every sum from 0.0. Each lane is
+// its own sums, in ascending index: the same bits on every kernel path. The
+// strides are those of the rows of out, init and b.
+// A product of a few dozen terms, the local level model's for one draw,
+// takes the plain loops inline: a call of the kernel would cost it more than
+// its arithmetic, in every period.
+[[gnu::always_inline]] inline void productOfLanes(double *out, uint64_t outStride, const double *init,
+                                                   uint64_t initStride, const double *rowsOfM, uint64_t rows,
+                                                   uint64_t depth, const double *b, uint64_t bStride, uint64_t lanes) {
+  if (rows * depth * lanes <= fewTerms) {
+    if (rows * depth * lanes == 1) {
+      // The sum of one term, from its start.
+      double s = init != nullptr ? init[0] : 0.0;
+      s += rowsOfM[0] * b[0];
+      out[0] = s;
+      return;
+    }
+    rowsTimesColumnsReference(out, outStride, init, initStride, rowsOfM, depth, b, bStride, rows, lanes, depth);
+    return;
+  }
+  denseKernels().rowsTimesColumns(out, outStride, init, initStride, rowsOfM, depth, b, bStride, rows, lanes, depth);
 }
 
 // Row i of the lanes holds values[i] in every lane.
@@ -112,20 +130,26 @@ void prepareDrawPeriod(SimulationSmootherWorkspace &workspace, uint64_t t) {
 
 // Forward through every period for the block's draws: x+ + a_t and the
 // scaled innovations into their stores.
-void simulateAndFilter(SimulationSmootherWorkspace &workspace, const DrawInputs &inputs, const DrawBlock &block) {
+// m and `lanes`, the block's, are constants for a single draw of one state.
+template <typename StateCount, typename LaneCount>
+void simulateAndFilter(SimulationSmootherWorkspace &workspace, const DrawInputs &inputs, const DrawBlock &block,
+                       StateCount m, LaneCount lanes) {
   const StateSpaceModel &model = workspace.covariancePass.model;
-  const uint64_t T = model.T, n = model.n, m = model.m, k = model.k, h = model.h;
-  const uint64_t lanes = block.lanes;
+  const uint64_t T = model.T, n = model.n, k = model.k, h = model.h;
+  const uint64_t pair = 2 * lanes;
   const PreparedModel &prepared = model.period;
   const double *observations = workspace.covariancePass.observationsByPeriod;
   double *simulatedObservations = workspace.simulatedObservations;
-  // x+ of period t in its slot of the tile; the start, period -1, in the last.
-  auto simulatedOf = [&](uint64_t slot) { return workspace.simulatedStates + slot * m * lanes; };
-  for (uint64_t e = 0; e < m * lanes; ++e) workspace.deviations[e] = 0.0;
+  double *current = workspace.pathAndDeviations;
+  double *next = workspace.nextPathAndDeviations;
+  double *starts = workspace.transitionStarts;
+  // The deviations start from zero, and so does their product with A.
+  for (uint64_t i = 0; i < m; ++i) {
+    for (uint64_t l = lanes; l < pair; ++l) current[i * pair + l] = starts[i * pair + l] = 0.0;
+  }
   for (uint64_t l = 0; l < lanes; ++l) workspace.drawHasNaN[l] = 0.0;
   gatherStart(workspace.stateLanes, inputs, m, block, workspace.drawHasNaN);
-  startSimulatedStates(simulatedOf(periodsPerTile - 1), workspace.stateLanes, workspace.initialFactor, inputs.x0,
-                       inputs.P0, m, lanes);
+  startSimulatedStates(current, pair, workspace.stateLanes, workspace.initialFactor, inputs.x0, inputs.P0, m, lanes);
   for (uint64_t t = 0; t < T; ++t) {
     const uint64_t slot = t % periodsPerTile;
     if (slot == 0) {
@@ -134,10 +158,10 @@ void simulateAndFilter(SimulationSmootherWorkspace &workspace, const DrawInputs 
       gatherVariates(workspace.shocks, (tileEnd(t, T) - t) * (k + h), inputs, m + t * (k + h), block,
                      workspace.drawHasNaN);
       if (tileEnd(t, T) < T) {
-        const uint64_t next = tileEnd(t, T);
+        const uint64_t following = tileEnd(t, T);
         for (uint64_t l = 0; l < lanes; ++l) {
-          prefetchDoubles(inputs.variates + (block.first + l) * inputs.variateRows + m + next * (k + h),
-                          (tileEnd(next, T) - next) * (k + h));
+          prefetchDoubles(inputs.variates + (block.first + l) * inputs.variateRows + m + following * (k + h),
+                          (tileEnd(following, T) - following) * (k + h));
         }
       }
     }
@@ -145,51 +169,51 @@ void simulateAndFilter(SimulationSmootherWorkspace &workspace, const DrawInputs 
     const double *stateShocks = workspace.shocks + slot * (k + h) * lanes;
     const double *observationShocks = stateShocks + k * lanes;
 
-    // The simulated state and observations of period t.
+    // x+ of period t, from s + B*u; and in the same product with A, the
+    // predicted deviation a_t, from zeros.
     const double *init = nullptr;
     if (inputs.stateIntercept != nullptr) {
       broadcastRows(workspace.stateLanes, inputs.stateIntercept + t * m, m, lanes);
       init = workspace.stateLanes;
     }
-    double *simulated = simulatedOf(slot);
-    productOfLanes(workspace.stateProducts, init, prepared.transitionRows, m, m,
-                   simulatedOf((slot + periodsPerTile - 1) % periodsPerTile), lanes);
-    productOfLanes(simulated, workspace.stateProducts, workspace.stateLoadingRows, m, k, stateShocks, lanes);
+    productOfLanes(starts, pair, init, lanes, workspace.stateLoadingRows, m, k, stateShocks, lanes, lanes);
+    productOfLanes(next, pair, starts, pair, prepared.transitionRows, m, m, current, pair, pair);
+    // y+ of period t, and Y - y+ where the innovations start: NaN where Y is
+    // missing, never read.
     init = nullptr;
     if (inputs.observationIntercept != nullptr) {
       broadcastRows(simulatedObservations, inputs.observationIntercept + t * n, n, lanes);
       init = simulatedObservations;
     }
-    productOfLanes(workspace.observationLanes, init, prepared.measurementRows, n, m, simulated, lanes);
-    productOfLanes(simulatedObservations, workspace.observationLanes, workspace.observationLoadingRows, n, h,
-                   observationShocks, lanes);
-    // Y - y+ where the innovations start; NaN where Y is missing, never read.
+    productOfLanes(workspace.observationLanes, lanes, init, lanes, prepared.measurementRows, n, m, next, pair, lanes);
+    productOfLanes(simulatedObservations, lanes, workspace.observationLanes, lanes, workspace.observationLoadingRows,
+                   n, h, observationShocks, lanes, lanes);
     for (uint64_t j = 0; j < n; ++j) {
       const double y = observations[t * n + j];
       double *row = simulatedObservations + j * lanes;
       for (uint64_t l = 0; l < lanes; ++l) row[l] = y - row[l];
     }
 
-    // The mean recursions of the deviations, from the prediction a_t, which
-    // the way back needs only as x+ + a_t, the term the draw starts from.
-    double *predicted = workspace.predictedDeviations + t * m * lanes;
-    productOfLanes(predicted, nullptr, prepared.transitionRows, m, m, workspace.deviations, lanes);
-    for (uint64_t e = 0; e < m * lanes; ++e) {
-      workspace.deviations[e] = predicted[e];
-      predicted[e] = simulated[e] + predicted[e];
+    // The way back needs a_t only as x+ + a_t, the term the draw starts from;
+    // then the mean recursions of the deviations, from a_t.
+    double *kept = workspace.predictedDeviations + t * m * lanes;
+    for (uint64_t i = 0; i < m; ++i) {
+      for (uint64_t l = 0; l < lanes; ++l) kept[i * lanes + l] = next[i * pair + l] + next[i * pair + lanes + l];
     }
-    updateDrawMeansOfPeriod(recordsOfPeriod(workspace, t), prepared.measurementRows, n, m, workspace.deviations,
+    updateDrawMeansOfPeriod(recordsOfPeriod(workspace, t), prepared.measurementRows, n, m, next + lanes, pair,
                             simulatedObservations, workspace.scaledInnovations + t * n * lanes, lanes);
+    std::swap(current, next);
   }
 }
 
 // Backward through every period: r, and the draws (x+ + a_t) + P_t*r into the
 // output.
-void smoothDeviations(SimulationSmootherWorkspace &workspace, const DrawBlock &block, double *out) {
+template <typename StateCount, typename LaneCount>
+void smoothDeviations(SimulationSmootherWorkspace &workspace, const DrawBlock &block, double *out, StateCount m,
+                      LaneCount lanes) {
   SmootherWorkspace &pass = workspace.covariancePass;
   StateSpaceModel &model = pass.model;
-  const uint64_t T = model.T, n = model.n, m = model.m;
-  const uint64_t lanes = block.lanes;
+  const uint64_t T = model.T, n = model.n;
   double *r = workspace.cumulants;
   double *spare = workspace.stateLanes;
   for (uint64_t e = 0; e < m * lanes; ++e) r[e] = 0.0;
@@ -205,7 +229,7 @@ void smoothDeviations(SimulationSmootherWorkspace &workspace, const DrawBlock &b
     }
     if (t + 1 < T) {
       // A_{t+1} carried period t into t+1; its columns are the rows of its transpose.
-      productOfLanes(spare, nullptr, pageOfPeriod(model.A, t + 1).data, m, m, r, lanes);
+      productOfLanes(spare, lanes, nullptr, 0, pageOfPeriod(model.A, t + 1).data, m, m, r, lanes, lanes);
       std::swap(r, spare);
     }
     if (changesByPeriod(model.C)) {
@@ -214,10 +238,10 @@ void smoothDeviations(SimulationSmootherWorkspace &workspace, const DrawBlock &b
     carryDrawCumulantsOfPeriod(recordsOfPeriod(workspace, t), model.period.measurementRows, n, m, r,
                                workspace.scaledInnovations + t * n * lanes, lanes);
     restoreSymmetric(covariance, pass.predictedCovariances + t * lowerTriangleCount(m), m);
-    productOfLanes(workspace.simulatedStates + (t % periodsPerTile) * m * lanes,
-                   workspace.predictedDeviations + t * m * lanes, covariance, m, m, r, lanes);
+    productOfLanes(workspace.drawnStates + (t % periodsPerTile) * m * lanes, lanes,
+                   workspace.predictedDeviations + t * m * lanes, lanes, covariance, m, m, r, lanes, lanes);
     if (t == tileStart(t)) {
-      writeTile(out, workspace.simulatedStates, T, m, t, tileEnd(t, T), block);
+      writeTile(out, workspace.drawnStates, T, m, t, tileEnd(t, T), block);
     }
   }
 }
@@ -249,8 +273,16 @@ void drawSmoothedStates(SimulationSmootherWorkspace &workspace, const DrawInputs
   const DrawBlocks blocks = drawBlocksOf(inputs.draws);
   for (uint64_t b = 0; b < blocks.count; ++b) {
     const DrawBlock block = drawBlock(blocks, b);
-    simulateAndFilter(workspace, inputs, block);
-    smoothDeviations(workspace, block, out);
+    // A single draw of the local level model, a Gibbs sampler's every
+    // iteration, takes loops compiled for one state and one lane.
+    constexpr std::integral_constant<uint64_t, 1> one;
+    if (block.lanes == 1 && model.m == 1) {
+      simulateAndFilter(workspace, inputs, block, one, one);
+      smoothDeviations(workspace, block, out, one, one);
+    } else {
+      simulateAndFilter(workspace, inputs, block, model.m, block.lanes);
+      smoothDeviations(workspace, block, out, model.m, block.lanes);
+    }
     markDrawsWithNaN(workspace, block, model.T, model.m, out);
   }
 }

@@ -31,9 +31,10 @@ void runCovariancePass(SimulationSmootherWorkspace &workspace, const double *Y, 
 // Every draw, into out (T x m x draws, page s draw s, row t period t), after
 // runCovariancePass and with initialFactor holding G:
 //   x+_{-1} = x0 + G*z0 (see startSimulatedStates),
-//   x+_t(i) = s_t(i) + sum over l of A_t(i, l)*x+_{t-1}(l) + sum over q of B_t(i, q)*u_t(q),
+//   x+_t(i) = s_t(i) + sum over q of B_t(i, q)*u_t(q) + sum over l of A_t(i, l)*x+_{t-1}(l),
 //   y+_t(j) = o_t(j) + sum over l of C_t(j, l)*x+_t(l) + sum over q of D_t(j, q)*e_t(q),
-// each one accumulator from the intercept (or 0.0), in ascending l, then q;
+// each one accumulator from the intercept (or 0.0), adding the terms of the
+// first sum and then of the second in ascending index;
 // and the draw x+_t + xhat_t, where xhat_t = a_t + P_t*r_t is the smoothed
 // deviation of Y - y+ (NaN where Y is NaN) under a zero start and no
 // intercepts:

@@ -20,9 +20,9 @@ inline constexpr uint64_t drawsSideBySide = 32;
 // then moves along runs of memory rather than one element per period.
 inline constexpr uint64_t periodsPerTile = 8;
 
-// The blocks S draws are taken in: `count` blocks of at most `width`
-// (<= drawsSideBySide) draws, whose widths differ by one at most, so that no
-// block is left nearly empty.
+// The blocks S draws are taken in: `count` blocks of `width` draws, at most
+// drawsSideBySide, the last of what is left; full blocks keep every vector
+// of lanes full.
 struct DrawBlocks {
   uint64_t draws, width, count;
 };
@@ -42,11 +42,15 @@ struct SimulationSmootherWorkspace {
   double *reciprocalVariances;       // n*T: 1/F of a used observation
   double *stateLoadingRows;          // m x k: B row by row
   double *observationLoadingRows;    // n x h: D row by row
-  double *simulatedStates;           // a tile of m lanes: x+ of period t at (t % periodsPerTile)*m*L, and
-                                     // on the way back the smoothed deviations
-  double *stateLanes;                // m lanes: the state intercepts; on the way back A'r
-  double *stateProducts;             // m lanes: sums in progress
-  double *deviations;                // m lanes: the filtered deviation of Y - y+
+  double *drawnStates;               // a tile of m lanes: the draws of period t at (t % periodsPerTile)*m*L,
+                                     // on their way to the output
+  // Two lanes per draw and row, side by side, so that one product with A
+  // moves both: row i holds x+ in lanes 0 .. L-1 and the filtered deviation
+  // of Y - y+ in lanes L .. 2L-1.
+  double *pathAndDeviations;         // m double lanes: those of the period before
+  double *nextPathAndDeviations;     // m double lanes: those of the period
+  double *transitionStarts;          // m double lanes: where the product with A starts, s + B*u and zeros
+  double *stateLanes;                // m lanes: z0, the state intercepts; on the way back A'r
   double *cumulants;                 // m lanes: r
   double *simulatedObservations;     // n lanes: y+, then Y - y+ where the innovations start
   double *observationLanes;          // n lanes: the observation intercepts, sums in progress
@@ -68,10 +72,11 @@ inline constexpr WorkingBlock simulationBlocks[] = {
     {offsetof(SimulationSmootherWorkspace, reciprocalVariances), nTDoubles},
     {offsetof(SimulationSmootherWorkspace, stateLoadingRows), mkDoubles},
     {offsetof(SimulationSmootherWorkspace, observationLoadingRows), nhDoubles},
-    {offsetof(SimulationSmootherWorkspace, simulatedStates), drawMTileDoubles},
+    {offsetof(SimulationSmootherWorkspace, drawnStates), drawMTileDoubles},
+    {offsetof(SimulationSmootherWorkspace, pathAndDeviations), drawMPairDoubles},
+    {offsetof(SimulationSmootherWorkspace, nextPathAndDeviations), drawMPairDoubles},
+    {offsetof(SimulationSmootherWorkspace, transitionStarts), drawMPairDoubles},
     {offsetof(SimulationSmootherWorkspace, stateLanes), drawMDoubles},
-    {offsetof(SimulationSmootherWorkspace, stateProducts), drawMDoubles},
-    {offsetof(SimulationSmootherWorkspace, deviations), drawMDoubles},
     {offsetof(SimulationSmootherWorkspace, cumulants), drawMDoubles},
     {offsetof(SimulationSmootherWorkspace, simulatedObservations), drawNDoubles},
     {offsetof(SimulationSmootherWorkspace, observationLanes), drawNDoubles},

@@ -118,16 +118,24 @@ def statesmoother(Y, A, B, C, D, P0, tol, x0, stateIntercept=None, observationIn
 
 def _host_shape(value):
     """The dimensions the host sees of a real value (at least two), or None
-    for a value the conversion will refuse or pass as a cell array."""
+    for a value the conversion will refuse or pass as a cell array. A Gibbs
+    sampler asks for every draw: the commonest values are told apart first."""
+    kind = type(value)
+    if kind is float or kind is int:
+        return (1, 1)
     if value is None:
         return (0, 0)
-    if isinstance(value, np.ndarray) and value.dtype != object:
+    if isinstance(value, np.ndarray):
+        if value.dtype == object:
+            return None
         shape = value.shape
     elif isinstance(value, numbers.Real):
-        shape = ()
+        return (1, 1)
     else:
         return None
-    return (tuple(shape) + (1, 1))[:2] if len(shape) < 2 else tuple(shape)
+    if len(shape) >= 2:
+        return shape
+    return (shape[0], 1) if shape else (1, 1)
 
 
 def _variate_rows(Y, A, B, D):
@@ -135,12 +143,12 @@ def _variate_rows(Y, A, B, D):
     of A, k and h the columns of B and D (of one page when 3-D). 0 when a
     shape is unusable: the module's own checks then name the input."""
     shapes = [_host_shape(value) for value in (Y, A, B, D)]
-    if any(shape is None for shape in shapes):
+    if None in shapes:
         return 0
     T, m = shapes[0][0], shapes[1][0]
 
     def page_columns(shape):
-        columns = math.prod(shape[1:])
+        columns = shape[1] if len(shape) == 2 else math.prod(shape[1:])
         if len(shape) != 3:
             return columns
         return columns // T if T > 0 else 0
@@ -178,7 +186,10 @@ def simulationsmoother(Y, A, B, C, D, P0, tol, x0, stateIntercept=None, observat
         if type(draws) is bool or not isinstance(draws, numbers.Integral) or draws < 1:
             raise ValueError(f"simulationsmoother() argument 'draws' must be a whole number above 0, not {draws!r}")
         rows = _variate_rows(Y, A, B, D)
-        variates = np.random.default_rng(seed).standard_normal((int(draws), rows)).T
+        generator = np.random.default_rng(seed)
+        # One draw's rows are the first of the stream either way, as a column.
+        variates = (generator.standard_normal(rows)[:, np.newaxis] if draws == 1 else
+                    generator.standard_normal((int(draws), rows)).T)
     elif seed is not None:
         raise ValueError("simulationsmoother() takes either variates or a seed, not both")
     elif draws != 1 and draws != np.shape(variates)[-1]:

@@ -81,8 +81,8 @@ LiteralDraw literalSimulationDraw(const SmootherTestModel &model, const double *
     previous = simulated;
     for (uint64_t i = 0; i < m; ++i) {
       double s = model.stateIntercept.empty() ? 0.0 : model.stateIntercept[t * m + i];
-      for (uint64_t l = 0; l < m; ++l) s += A[i + l * m] * previous[l];
       for (uint64_t q = 0; q < k; ++q) s += B[i + q * m] * variates[row + q];
+      for (uint64_t l = 0; l < m; ++l) s += A[i + l * m] * previous[l];
       simulated[i] = s;
       xPlus[t * m + i] = s;
     }
