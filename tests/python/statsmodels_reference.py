@@ -19,15 +19,16 @@ from statsmodels.tsa.statespace.kalman_smoother import KalmanSmoother
 from random_models import simulate
 
 
-def to_statsmodels(model):
-    """A statsmodels KalmanSmoother holding `model` (a random_models.Model).
+def to_statsmodels(model, representation=KalmanSmoother):
+    """A statsmodels KalmanSmoother holding `model` (a random_models.Model),
+    or another representation of that family, such as its SimulationSmoother.
 
     A coefficient that is one matrix for all periods is given to statsmodels
     as one matrix, so that timings compare like with like.
     """
     T, n = model.Y.shape
     m = model.A.shape[0]
-    reference = KalmanSmoother(k_endog=n, k_states=m, k_posdef=m)
+    reference = representation(k_endog=n, k_states=m, k_posdef=m)
     reference.bind(np.ascontiguousarray(_passed_over_as_missing(model)))
 
     def per_step(letter, form, leads_into_next):
