@@ -192,9 +192,9 @@ def simulationsmoother(Y, A, B, C, D, P0, tol, x0, stateIntercept=None, observat
                     generator.standard_normal((int(draws), rows)).T)
     elif seed is not None:
         raise ValueError("simulationsmoother() takes either variates or a seed, not both")
-    elif draws != 1 and draws != np.shape(variates)[-1]:
+    elif draws != 1 and draws != math.prod(np.shape(variates)[1:]):
         raise ValueError(f"simulationsmoother() argument 'draws' is {draws!r}, but the variates hold "
-                         f"{np.shape(variates)[-1]} columns")
+                         f"{math.prod(np.shape(variates)[1:])} columns")
     inputs = (Y, A, B, C, D, P0, tol, x0, stateIntercept, observationIntercept, variates)
     drawn = call_with_names("simulationsmoother", inputs, _SIMULATIONSMOOTHER_NAMES)
     # The module's T x m x S, pages first, without a copy; the host may drop

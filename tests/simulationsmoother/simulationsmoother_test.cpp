@@ -291,7 +291,8 @@ TEST(SimulationsmootherReference, WorkingStorageStaysWithinItsBound) {
   model.x0 = random.normals(model.m);
   const uint64_t T = model.T, n = model.n, m = model.m, draws = 300;
   const uint64_t smoother = 8 * (m * m * T + 3 * m * n * T + 4 * (m + n) * T);
-  const uint64_t block = 8 * drawsSideBySide * (T * (m + n) + periodsPerTile * (m + model.k + model.h) + 6 * m + 2 * n);
+  const uint64_t block =
+      8 * drawsSideBySide * (T * (m + n) + periodsPerTile * (m + model.k + model.h) + 8 * m + 2 * n + 1);
   const uint64_t bound = smoother + block + (uint64_t{1} << 20);
   ASSERT_GT(8 * draws * T * (m + n), 4 * bound);
   const std::vector<double> variates = randomVariates(random, model, draws, false);
