@@ -37,7 +37,7 @@ try:
     import statespace
 except ImportError:
     sys.exit("statespace is not importable: build with scripts/build.sh and set PYTHONPATH=build/python")
-from nile_example import DIFFUSE_VARIANCE, PUBLISHED, TOLERANCE, load_nile  # noqa: E402
+from nile_example import DIFFUSE_VARIANCE, PUBLISHED, TOLERANCE, load_nile, plot_level  # noqa: E402
 
 # (shape, scale) of each variance's inverse-gamma prior.
 PRIORS = {"sigma2_eps": (2.5, 15000.0), "sigma2_eta": (2.5, 1500.0)}
@@ -150,13 +150,9 @@ def plot(years, flows, variances, levels, burn_in, output):
         axes.legend(loc="upper right")
     axes = figure.add_subplot(grid[1:, :])
     low, median, high = np.quantile(levels[burn_in:], (INTERVAL[0], 0.5, INTERVAL[1]), axis=0)
-    axes.plot(years, flows, "o", markersize=3, color="0.45", label="annual flow")
-    axes.plot(years, median, color="tab:blue", linewidth=2, label="posterior median of the level")
-    axes.fill_between(years, low, high, color="tab:blue", alpha=0.2, label="90% posterior band")
+    plot_level(axes, years, flows, median, (low, high), "tab:blue", "posterior median of the level",
+               "Level of the Nile given all the flows, the variances unknown: its 90% posterior band")
     axes.set_xlabel("year")
-    axes.set_ylabel(r"flow ($10^8\,$m$^3$)")
-    axes.set_title("Level of the Nile given all the flows, the variances unknown")
-    axes.legend(loc="upper right")
     figure.suptitle("Nile at Aswan: Gibbs sampler on simulationsmoother")
     figure.tight_layout()
     figure.savefig(output, dpi=120)

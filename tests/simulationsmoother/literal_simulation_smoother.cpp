@@ -1,5 +1,6 @@
 #include "literal_simulation_smoother.h"
 
+#include "literal_state_smoother.h"
 #include "literal_steps.h"
 
 #include <cmath>
@@ -96,26 +97,9 @@ LiteralDraw literalSimulationDraw(const SmootherTestModel &model, const double *
 
   // The smoother of Y - y+ from a zero start: forward, keeping a_t, P_t and,
   // of each used observation, K and (1/F)*v.
-  std::vector<double> x(m, 0.0), P(model.P0.begin(), model.P0.begin() + static_cast<long>(mm));
-  std::vector<double> predicted(m * T), covariances(mm * T), gains(m * n * T), scaled(n * T);
-  std::vector<bool> used(n * T, false);
-  for (uint64_t t = 0; t < T; ++t) {
-    testing_support::literalPrediction(x, P, literalPage(model.A, model.pagedA, t, mm),
-                                       literalPage(model.B, model.pagedB, t, m * k), m, k);
-    for (uint64_t i = 0; i < m; ++i) predicted[t * m + i] = x[i];
-    for (uint64_t e = 0; e < mm; ++e) covariances[t * mm + e] = P[e];
-    const double *C = literalPage(model.C, model.pagedC, t, n * m);
-    const double *D = literalPage(model.D, model.pagedD, t, n * h);
-    for (uint64_t j = 0; j < n; ++j) {
-      const uint64_t o = t * n + j;
-      const testing_support::LiteralUpdate update =
-          testing_support::literalUpdate(model.Y[t + j * T], starts[o], C, D, n, j, m, h, model.tol, x, P);
-      if (!update.used) continue;
-      used[o] = true;
-      for (uint64_t i = 0; i < m; ++i) gains[o * m + i] = update.gain[i];
-      scaled[o] = update.reciprocal * update.innovation;
-    }
-  }
+  const LiteralForwardPass forward = literalForwardPass(model, starts);
+  const std::vector<double> &predicted = forward.predictedStates;
+  const std::vector<double> &covariances = forward.predictedCovariances;
 
   // Backward: r through each used observation as r + c'*(s - K'r), the draw
   // (x+ + a_t) + P_t*r, then r through A_t' into the period before.
@@ -132,11 +116,11 @@ LiteralDraw literalSimulationDraw(const SmootherTestModel &model, const double *
     }
     const double *C = literalPage(model.C, model.pagedC, t, n * m);
     for (uint64_t j = n; j-- > 0;) {
-      const uint64_t o = t * n + j;
-      if (!used[o]) continue;
+      const testing_support::LiteralUpdate &update = forward.updates[t * n + j];
+      if (!update.used) continue;
       double u = 0.0;
-      for (uint64_t l = 0; l < m; ++l) u += gains[o * m + l] * r[l];
-      const double g = scaled[o] - u;
+      for (uint64_t l = 0; l < m; ++l) u += update.gain[l] * r[l];
+      const double g = update.reciprocal * update.innovation - u;
       for (uint64_t l = 0; l < m; ++l) r[l] = C[j + l * n] * g + r[l];
     }
     for (uint64_t i = 0; i < m; ++i) {

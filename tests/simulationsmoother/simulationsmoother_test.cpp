@@ -134,25 +134,7 @@ TEST(SimulationsmootherReference, ADrawAloneHasTheBitsItHasAmongMany) {
 
 namespace {
 
-// A valid model with T = 3, n = 2, m = 2, k = 2, h = 1 to spoil one input at a time.
-SmootherTestModel smallModel() {
-  RandomSource random(7);
-  SmootherTestModel model;
-  model.T = 3;
-  model.n = model.m = model.k = 2;
-  model.h = 1;
-  model.Y = random.normals(6);
-  model.A = random.stableTransition(2);
-  model.B = random.normals(4);
-  model.C = random.normals(4);
-  model.D = random.normals(2);
-  model.P0 = random.covariance(2);
-  model.x0 = random.normals(2);
-  model.stateIntercept = random.normals(6);
-  model.observationIntercept = random.normals(6);
-  return model;
-}
-
+// The small model's inputs and `rows` x `draws` variates: it needs 2 + 3*(2+1) = 11 rows.
 std::vector<orrim::ArrayPtr> smallInputs(const SmootherTestModel &model, uint64_t rows, uint64_t draws) {
   RandomSource random(8);
   std::vector<orrim::ArrayPtr> inputs = smootherInputs(model);
@@ -163,14 +145,14 @@ std::vector<orrim::ArrayPtr> smallInputs(const SmootherTestModel &model, uint64_
 }  // namespace
 
 TEST(SimulationsmootherErrors, WrongInputCount) {
-  const std::vector<orrim::ArrayPtr> inputs = smallInputs(smallModel(), 11, 2);
+  const std::vector<orrim::ArrayPtr> inputs = smallInputs(smallSmootherModel(), 11, 2);
   expectInputCountRefused(simulationsmootherModule(), simulationsmootherGateway, handles(inputs));
 }
 
 // m + T*(k+h) = 2 + 3*3 = 11 rows and at least one column. More rows are not
 // read, and a draw's column starts where the array's own rows say.
 TEST(SimulationsmootherErrors, VariatesNeedTheirRowsAndAColumn) {
-  const SmootherTestModel model = smallModel();
+  const SmootherTestModel model = smallSmootherModel();
   const std::string name = simulationsmootherInputs[10].name;
   for (const auto &[rows, draws] : {std::pair<uint64_t, uint64_t>{10, 3}, {11, 0}, {0, 0}}) {
     const std::string message =
@@ -215,7 +197,7 @@ TEST(SimulationsmootherErrors, InitialCovarianceMustBePositiveSemidefinite) {
       {{0.0, 0.0, 0.0, 0.0}, nullptr},
   };
   for (const auto &test : cases) {
-    SmootherTestModel model = smallModel();
+    SmootherTestModel model = smallSmootherModel();
     model.P0 = test.P0;
     const std::vector<orrim::ArrayPtr> inputs = smallInputs(model, 11, 2);
     if (test.refusedAt == nullptr) {
@@ -249,7 +231,7 @@ TEST(SimulationsmootherWorkedCases, AZeroPivotGivesItsDirectionNoDraw) {
 
 TEST(SimulationsmootherShapes, EmptyDimensions) {
   // No period: 0 x m x S, with P0 still checked; no state: T x 0 x S.
-  SmootherTestModel noPeriods = smallModel();
+  SmootherTestModel noPeriods = smallSmootherModel();
   noPeriods.T = 0;
   noPeriods.Y.clear();
   noPeriods.stateIntercept.clear();
