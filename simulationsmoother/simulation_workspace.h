@@ -18,7 +18,7 @@ inline constexpr uint64_t drawsSideBySide = 32;
 // The variates are read and the draws written a tile of periods at a time:
 // each draw's column of variates, and each of its states in the output,
 // then moves along runs of memory rather than one element per period.
-inline constexpr uint64_t periodsPerTile = 8;
+inline constexpr uint64_t periodsPerTile = 32;
 
 // The blocks S draws are taken in: `count` blocks of `width` draws, at most
 // drawsSideBySide, the last of what is left; full blocks keep every vector

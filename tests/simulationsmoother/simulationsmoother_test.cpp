@@ -257,7 +257,7 @@ TEST(SimulationsmootherShapes, EmptyDimensions) {
 }
 
 // The storage of a call is the smoother's and that of one block of draws
-// side by side, whatever the number of draws: 300 draws of this model
+// side by side, whatever the number of draws: 400 draws of this model
 // held at once would take four times the bound.
 TEST(SimulationsmootherReference, WorkingStorageStaysWithinItsBound) {
   RandomSource random(77);
@@ -271,7 +271,7 @@ TEST(SimulationsmootherReference, WorkingStorageStaysWithinItsBound) {
   model.D = random.normals(model.n * model.h);
   model.P0 = random.covariance(model.m);
   model.x0 = random.normals(model.m);
-  const uint64_t T = model.T, n = model.n, m = model.m, draws = 300;
+  const uint64_t T = model.T, n = model.n, m = model.m, draws = 400;
   const uint64_t smoother = 8 * (m * m * T + 3 * m * n * T + 4 * (m + n) * T);
   const uint64_t block =
       8 * drawsSideBySide * (T * (m + n) + periodsPerTile * (m + model.k + model.h) + 8 * m + 2 * n + 1);
