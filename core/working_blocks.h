@@ -75,3 +75,13 @@ inline void releaseBlocks(std::span<const WorkingBlock> blocks, void *workspace,
     blockPointer(workspace, block) = nullptr;
   }
 }
+
+// Asks for the lines of `count` doubles from `values` ahead of their use,
+// where the hardware does not fetch ahead by itself: backwards through a
+// store, or along many runs at once.
+inline void prefetchDoubles(const double *values, uint64_t count) {
+  const char *bytes = reinterpret_cast<const char *>(values);
+  for (uint64_t offset = 0; offset < count * sizeof(double); offset += 64) {
+    __builtin_prefetch(bytes + offset);
+  }
+}

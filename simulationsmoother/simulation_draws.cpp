@@ -16,10 +16,10 @@ namespace {
 // out = init + M*b for the rows x depth matrix M held row by row and `depth`
 // rows of `lanes` lanes b; a null init starts every sum from 0.0. Each lane is
 // its own sums, in ascending index: the same bits on every kernel path. The
-// strides are those of the rows of out, init and b.
-// A single draw's product of a few dozen terms, the local level model's,
-// takes the plain loops inline: a call of the kernel would cost it more than
-// its arithmetic, in every period.
+// strides are those of the rows of out, init and b. A single draw's product
+// of a few dozen terms, the local level model's, takes the plain loops
+// inline: a call of the kernel would cost it more than its arithmetic, in
+// every period.
 [[gnu::always_inline]] inline void productOfLanes(double *out, uint64_t outStride, const double *init,
                                                    uint64_t initStride, const double *rowsOfM, uint64_t rows,
                                                    uint64_t depth, const double *b, uint64_t bStride, uint64_t lanes) {
@@ -59,16 +59,6 @@ void gatherVariates(double *lanes, uint64_t rows, const DrawInputs &inputs, uint
       hasNaN |= value != value;
     }
     if (hasNaN) drawHasNaN[l] = 1.0;
-  }
-}
-
-// The lines of `count` doubles from `values`, asked for ahead of their use:
-// the hardware fetches ahead along one run, not along many at once, nor
-// backwards through the stores on the way back.
-void prefetchDoubles(const double *values, uint64_t count) {
-  const char *bytes = reinterpret_cast<const char *>(values);
-  for (uint64_t offset = 0; offset < count * sizeof(double); offset += 64) {
-    __builtin_prefetch(bytes + offset);
   }
 }
 
@@ -142,10 +132,10 @@ void simulateAndFilter(SimulationSmootherWorkspace &workspace, const DrawInputs 
   double *simulatedObservations = workspace.simulatedObservations;
   double *current = workspace.pathAndDeviations;
   double *next = workspace.nextPathAndDeviations;
-  double *starts = workspace.transitionStarts;
+  double *transitionStarts = workspace.transitionStarts;
   // The deviations start from zero, and so does their product with A.
   for (uint64_t i = 0; i < m; ++i) {
-    for (uint64_t l = lanes; l < pair; ++l) current[i * pair + l] = starts[i * pair + l] = 0.0;
+    for (uint64_t l = lanes; l < pair; ++l) current[i * pair + l] = transitionStarts[i * pair + l] = 0.0;
   }
   for (uint64_t l = 0; l < lanes; ++l) workspace.drawHasNaN[l] = 0.0;
   gatherStart(workspace.stateLanes, inputs, m, block, workspace.drawHasNaN);
@@ -176,8 +166,8 @@ void simulateAndFilter(SimulationSmootherWorkspace &workspace, const DrawInputs 
       broadcastRows(workspace.stateLanes, inputs.stateIntercept + t * m, m, lanes);
       init = workspace.stateLanes;
     }
-    productOfLanes(starts, pair, init, lanes, workspace.stateLoadingRows, m, k, stateShocks, lanes, lanes);
-    productOfLanes(next, pair, starts, pair, prepared.transitionRows, m, m, current, pair, pair);
+    productOfLanes(transitionStarts, pair, init, lanes, workspace.stateLoadingRows, m, k, stateShocks, lanes, lanes);
+    productOfLanes(next, pair, transitionStarts, pair, prepared.transitionRows, m, m, current, pair, pair);
     // y+ of period t, and Y - y+ where the innovations start: NaN where Y is
     // missing, never read.
     init = nullptr;
