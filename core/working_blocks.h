@@ -4,9 +4,12 @@
 // and the tests lay their own storage out from the same table.
 #pragma once
 
+#include <emmintrin.h>
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 // The double count of a block, in the sizes of the model: T periods, n
@@ -85,3 +88,15 @@ inline void prefetchDoubles(const double *values, uint64_t count) {
     __builtin_prefetch(bytes + offset);
   }
 }
+
+// Stores a double to an output the call writes once and does not read
+// again, past the caches: the line is not read for ownership first. A store
+// of any instruction set of x86-64. finishStreamingStores() orders them
+// before anything the call does after.
+inline void storeStreaming(double *to, double value) {
+  long long bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  _mm_stream_si64(reinterpret_cast<long long *>(to), bits);
+}
+
+inline void finishStreamingStores() { _mm_sfence(); }

@@ -75,7 +75,8 @@ void gatherStart(double *lanes, const DrawInputs &inputs, uint64_t m, const Draw
 
 // Periods `first` to `last` - 1 of every draw of the block, from a tile of m
 // rows of lanes per period (period t at (t % periodsPerTile)*m*lanes):
-// out(t, i, s) at t + i*T + s*T*m, so each state of a draw is one run.
+// out(t, i, s) at t + i*T + s*T*m, so each state of a draw is one run,
+// stored past the caches: the call does not read the output.
 void writeTile(double *out, const double *tile, uint64_t T, uint64_t m, uint64_t first, uint64_t last,
                const DrawBlock &block) {
   const uint64_t lanes = block.lanes;
@@ -84,7 +85,7 @@ void writeTile(double *out, const double *tile, uint64_t T, uint64_t m, uint64_t
     for (uint64_t i = 0; i < m; ++i) {
       double *run = draw + i * T;
       for (uint64_t t = first; t < last; ++t) {
-        run[t] = tile[((t % periodsPerTile) * m + i) * lanes + l];
+        storeStreaming(run + t, tile[((t % periodsPerTile) * m + i) * lanes + l]);
       }
     }
   }
@@ -273,6 +274,7 @@ void drawSmoothedStates(SimulationSmootherWorkspace &workspace, const DrawInputs
       simulateAndFilter(workspace, inputs, block, model.m, block.lanes);
       smoothDeviations(workspace, block, out, model.m, block.lanes);
     }
+    finishStreamingStores();
     markDrawsWithNaN(workspace, block, model.T, model.m, out);
   }
 }
