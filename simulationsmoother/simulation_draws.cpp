@@ -50,15 +50,19 @@ void broadcastRows(double *lanes, const double *values, uint64_t rows, uint64_t 
 // a NaN among them marks its draw.
 void gatherVariates(double *lanes, uint64_t rows, const DrawInputs &inputs, uint64_t firstRow, const DrawBlock &block,
                     double *drawHasNaN) {
-  for (uint64_t l = 0; l < block.lanes; ++l) {
-    const double *column = inputs.variates + (block.first + l) * inputs.variateRows + firstRow;
-    bool hasNaN = false;
-    for (uint64_t q = 0; q < rows; ++q) {
-      const double value = column[q];
-      lanes[q * block.lanes + l] = value;
-      hasNaN |= value != value;
+  constexpr uint64_t strip = 8;
+  for (uint64_t q0 = 0; q0 < rows; q0 += strip) {
+    const uint64_t q1 = q0 + strip < rows ? q0 + strip : rows;
+    for (uint64_t l = 0; l < block.lanes; ++l) {
+      const double *column = inputs.variates + (block.first + l) * inputs.variateRows + firstRow;
+      bool hasNaN = false;
+      for (uint64_t q = q0; q < q1; ++q) {
+        const double value = column[q];
+        lanes[q * block.lanes + l] = value;
+        hasNaN |= value != value;
+      }
+      if (hasNaN) drawHasNaN[l] = 1.0;
     }
-    if (hasNaN) drawHasNaN[l] = 1.0;
   }
 }
 
