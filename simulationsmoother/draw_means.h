@@ -16,10 +16,10 @@
 
 #include <cstdint>
 
-// A single draw's steps of at most this many terms take the plain loops
-// inline, which give the kernels' bits: for the local level model's draw a
-// kernel's call would cost more than the arithmetic.
-inline constexpr uint64_t fewTerms = 32;
+// Steps of at most this many terms take the plain loops inline, which give
+// the kernels' bits: for the local level model's single draw a kernel's call
+// would cost more than the arithmetic.
+inline constexpr uint64_t fewTerms = 8;
 
 // What the covariance pass kept of the n series of one period.
 struct PeriodRecords {
@@ -38,7 +38,7 @@ template <typename StateCount, typename LaneCount>
 inline void updateDrawMeansOfPeriod(const PeriodRecords &records, const double *measurementRows, uint64_t n,
                                     StateCount m, double *deviations, uint64_t stride, const double *starts,
                                     double *scaled, LaneCount lanes) {
-  const bool few = lanes == 1 && m <= fewTerms;
+  const bool few = m * lanes <= fewTerms;
   for (uint64_t j = 0; j < n; ++j) {
     if (!records.used(j)) continue;
     const double *c = measurementRows + j * m;
@@ -58,7 +58,7 @@ inline void updateDrawMeansOfPeriod(const PeriodRecords &records, const double *
 template <typename StateCount, typename LaneCount>
 inline void carryDrawCumulantsOfPeriod(const PeriodRecords &records, const double *measurementRows, uint64_t n,
                                        StateCount m, double *cumulants, const double *scaled, LaneCount lanes) {
-  const bool few = lanes == 1 && m <= fewTerms;
+  const bool few = m * lanes <= fewTerms;
   for (uint64_t j = n; j-- > 0;) {
     if (!records.used(j)) continue;
     const double *c = measurementRows + j * m;

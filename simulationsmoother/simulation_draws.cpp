@@ -16,15 +16,14 @@ namespace {
 // out = init + M*b for the rows x depth matrix M held row by row and `depth`
 // rows of `lanes` lanes b; a null init starts every sum from 0.0. Each lane is
 // its own sums, in ascending index: the same bits on every kernel path. The
-// strides are those of the rows of out, init and b. A single draw's product
-// of a few dozen terms, the local level model's, takes the plain loops
-// inline: a call of the kernel would cost it more than its arithmetic, in
-// every period.
+// strides are those of the rows of out, init and b. A product of a few terms,
+// the local level model's for a single draw, takes the plain loops inline: a
+// call of the kernel would cost it more than its arithmetic, in every period.
 [[gnu::always_inline]] inline void productOfLanes(double *out, uint64_t outStride, const double *init,
                                                    uint64_t initStride, const double *rowsOfM, uint64_t rows,
                                                    uint64_t depth, const double *b, uint64_t bStride, uint64_t lanes) {
-  if (lanes == 1 && rows * depth <= fewTerms) {
-    if (rows * depth == 1) {
+  if (rows * depth * lanes <= fewTerms) {
+    if (rows * depth * lanes == 1) {
       // The sum of one term, from its start.
       double s = init != nullptr ? init[0] : 0.0;
       s += rowsOfM[0] * b[0];
