@@ -54,13 +54,14 @@ std::unique_ptr<OrrimArray> shapedArray(bool isCell, std::vector<uint64_t> dimen
   return array;
 }
 
-// Zero-filled storage for `count` doubles: calloc takes the memory of a large
-// array fresh from the system, already zero, without writing it. Such an
-// array (the draws of a simulation smoother, say) is backed by 2 MiB pages
-// where the system has them, a page fault per 2 MiB instead of per 4 KiB.
-double *zeroFilledStorage(uint64_t count) {
-  constexpr uintptr_t hugePageBytes = uintptr_t{2} << 20;
-  void *storage = std::calloc(count == 0 ? 1 : count, sizeof(double));
+// Zero-filled storage of an array of 2 MiB or more: calloc takes it fresh
+// from the system, already zero, without writing it, and it is backed by
+// 2 MiB pages where the system has them, a page fault per 2 MiB instead of
+// per 4 KiB. Such an array is the draws of a simulation smoother, say.
+constexpr uint64_t hugePageBytes = uint64_t{2} << 20;
+
+double *largeZeroFilledStorage(uint64_t count) {
+  void *storage = std::calloc(count, sizeof(double));
   const uintptr_t start = reinterpret_cast<uintptr_t>(storage);
   const uintptr_t end = start + count * sizeof(double);
   const uintptr_t firstPage = (start + hugePageBytes - 1) / hugePageBytes * hugePageBytes;
@@ -76,7 +77,13 @@ double *zeroFilledStorage(uint64_t count) {
 // process on an impossible size asked for by a throwing new.
 std::unique_ptr<OrrimArray> zeroFilledReal(std::vector<uint64_t> dimensions) {
   std::unique_ptr<OrrimArray> array = shapedArray(false, std::move(dimensions));
-  array->ownedData.reset(zeroFilledStorage(array->elementCount));
+  const uint64_t count = array->elementCount;
+  if (count * sizeof(double) >= hugePageBytes) {
+    array->ownedData = std::unique_ptr<double[], ArrayStorageRelease>(largeZeroFilledStorage(count),
+                                                                      ArrayStorageRelease{true});
+  } else {
+    array->ownedData.reset(new (std::nothrow) double[count]());
+  }
   if (array->ownedData == nullptr) {
     throw std::bad_alloc();
   }

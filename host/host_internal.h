@@ -11,9 +11,17 @@
 #include <memory>
 #include <vector>
 
-// The storage of a host-made array goes back with std::free.
-struct SystemRelease {
-  void operator()(double *data) const noexcept { std::free(data); }
+// The storage of a host-made array goes back as it was taken: a large one
+// from calloc, a small one from new.
+struct ArrayStorageRelease {
+  bool fromCalloc = false;
+  void operator()(double *data) const noexcept {
+    if (fromCalloc) {
+      std::free(data);
+    } else {
+      delete[] data;
+    }
+  }
 };
 
 struct OrrimArray {
@@ -22,7 +30,7 @@ struct OrrimArray {
   uint64_t elementCount = 0;
   uint64_t columnCount = 0;  // the product of all dimensions after the first
   double *data = nullptr;  // real arrays: never null, also when empty
-  std::unique_ptr<double[], SystemRelease> ownedData;  // data, when the host made it; null when it wraps the caller's
+  std::unique_ptr<double[], ArrayStorageRelease> ownedData;  // data, when the host made it; null when it wraps the caller's
   std::vector<OrrimArray *> elements;  // cell arrays: one slot per element, null when unset
 };
 
