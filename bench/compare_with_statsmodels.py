@@ -15,6 +15,10 @@ Besides the standard workloads, two models of the size users fit by maximum
 likelihood, where the cost of a call counts: the Nile (the local level model
 of the example on its 100 flows, called with numbers as the example calls
 it) and a medium model of 40 states, 7 series and 200 periods.
+
+Then the draws of the states given the data: our simulation smoother's 100
+draws in one call, their variates drawn from a generator, against one draw of
+statsmodels' simulation smoother (which draws its own), per draw.
 """
 
 import argparse
@@ -110,6 +114,10 @@ def nile_model():
     return model, filter_inputs, smoother_inputs
 
 
+# Our simulation smoother's draws per call in the comparison.
+DRAWS = 100
+
+
 def run_workload(name, repetitions):
     """The worker: times one workload, prints one JSON line."""
     import warnings
@@ -119,6 +127,7 @@ def run_workload(name, repetitions):
     from random_models import random_model
     from statsmodels.tsa.statespace.kalman_filter import FILTER_UNIVARIATE
     from statsmodels.tsa.statespace.kalman_smoother import SMOOTHER_STATE
+    from statsmodels.tsa.statespace.simulation_smoother import SimulationSmoother
     from statsmodels_reference import diffuse_states, to_statsmodels
 
     warnings.simplefilter("ignore")
@@ -162,12 +171,19 @@ def run_workload(name, repetitions):
     filter_beside, ours_gradient = median_seconds([lambda: statespace.statefilter(*filter_inputs),
                                                    lambda: statespace.statefiltergradient(*filter_inputs)],
                                                   repetitions)
+    simulator = to_statsmodels(model, SimulationSmoother).simulation_smoother()
+    generator = np.random.default_rng(3)
+    ours_draws, peer_draw = median_seconds(
+        [lambda: statespace.simulationsmoother(*smoother_inputs, draws=DRAWS, seed=generator), simulator.simulate],
+        repetitions)
     result = {
         "workload": name,
         "ours_filter": ours_filter,
         "peer_filter": peer_filter,
         "ours_smoother": ours_smoother,
         "peer_smoother": peer_smoother,
+        "ours_draw": ours_draws / DRAWS,
+        "peer_draw": peer_draw,
         "ours_smoother_cold": ours_cold,
         "filter_beside_gradient": filter_beside,
         "ours_gradient": ours_gradient,
@@ -248,8 +264,10 @@ def main():
           f"{'smoother ours':>13} {'statsmodels':>12} {'ratio':>7}   "
           f"{'first call ours':>15} {'statsmodels':>12} {'ratio':>7}   "
           f"{'gradient ours':>13} {'/ filter':>8}   max rel. difference")
+    draws = {}
     for name in WORKLOADS:
         r = worker(["--workload", name, "--repetitions", str(arguments.repetitions)], build_dir)
+        draws[name] = (r["ours_draw"], r["peer_draw"])
         print(f"{name:8} {duration(r['ours_filter']):>12} {duration(r['peer_filter']):>12} "
               f"{r['peer_filter'] / r['ours_filter']:6.1f}x   {duration(r['ours_smoother']):>13} "
               f"{duration(r['peer_smoother']):>12} {r['peer_smoother'] / r['ours_smoother']:6.1f}x   "
@@ -257,6 +275,11 @@ def main():
               f"{r['peer_smoother_cold'] / r['ours_smoother_cold']:6.1f}x   "
               f"{duration(r['ours_gradient']):>13} {r['ours_gradient'] / r['filter_beside_gradient']:7.2f}x   "
               f"{r['filter_difference']:.1e} / {r['smoother_difference']:.1e}", flush=True)
+    print(f"Simulation smoother, per draw: ours in calls of {DRAWS} draws (variates from a generator included), "
+          "statsmodels' one draw")
+    print(f"{'workload':8} {'ours':>12} {'statsmodels':>12} {'ratio':>7}")
+    for name, (ours_draw, peer_draw) in draws.items():
+        print(f"{name:8} {duration(ours_draw):>12} {duration(peer_draw):>12} {peer_draw / ours_draw:6.1f}x")
     ours = predict_state_gflops(build_dir)
     numpy_product = worker(["--matrix-product"], build_dir)
     print(f"predictState m = 64: {ours:.1f} GFLOP/s; numpy 64 x 64 matmul: {numpy_product['gflops']:.1f} GFLOP/s "

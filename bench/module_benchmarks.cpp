@@ -5,11 +5,13 @@
 
 namespace {
 
+// draws > 0 calls the simulation smoother for that many draws.
 void callModule(benchmark::State &run, const char *path, const Workload &workload, bool smoother,
-                int32_t outputCount = 1) {
+                int32_t outputCount = 1, uint64_t draws = 0) {
   const orrim::Module module = orrim::Module::load(path);
-  const WorkloadInputs inputs = makeWorkload(workload, 42);
-  const std::vector<const OrrimArray *> arguments = smoother ? inputs.smootherInputs() : inputs.filterInputs();
+  WorkloadInputs inputs = makeWorkload(workload, 42);
+  const std::vector<const OrrimArray *> arguments =
+      draws > 0 ? inputs.simulationInputs(draws) : smoother ? inputs.smootherInputs() : inputs.filterInputs();
   for (auto _ : run) {
     orrim::CallResult result = module.call(outputCount, arguments);
     if (result.failed) {
@@ -21,14 +23,14 @@ void callModule(benchmark::State &run, const char *path, const Workload &workloa
 }
 
 void registerModule(const char *name, const char *path, bool smoother, int32_t outputCount = 1,
-                    bool readsPages = true) {
+                    bool readsPages = true, uint64_t draws = 0) {
   for (const Workload &workload : standardWorkloads()) {
     if (workload.pagedA && !readsPages) {
       continue;
     }
     benchmark::RegisterBenchmark((std::string(name) + "/" + workload.name).c_str(),
-                                 [path, workload, smoother, outputCount](benchmark::State &run) {
-                                   callModule(run, path, workload, smoother, outputCount);
+                                 [path, workload, smoother, outputCount, draws](benchmark::State &run) {
+                                   callModule(run, path, workload, smoother, outputCount, draws);
                                  })
         ->Unit(benchmark::kMillisecond);
   }
@@ -57,6 +59,16 @@ const bool registered = [] {
 #ifdef STATESMOOTHER_MODULE
   registerModule("statesmoother", STATESMOOTHER_MODULE, true);
   registerModule("statesmoother-with-covariances", STATESMOOTHER_MODULE, true, 2);
+#endif
+#ifdef SIMULATIONSMOOTHER_MODULE
+  // One draw, and 100 sharing one covariance pass: against one statesmoother
+  // call, what a draw costs.
+  // A Gibbs sampler's draw on the Nile's model, as each of its iterations makes it.
+  benchmark::RegisterBenchmark("simulationsmoother-1-draw/Nile", [](benchmark::State &run) {
+    callModule(run, SIMULATIONSMOOTHER_MODULE, Workload{"Nile", 1, 1, 100, false}, true, 1, 1);
+  })->Unit(benchmark::kMicrosecond);
+  registerModule("simulationsmoother-1-draw", SIMULATIONSMOOTHER_MODULE, true, 1, true, 1);
+  registerModule("simulationsmoother-100-draws", SIMULATIONSMOOTHER_MODULE, true, 1, true, 100);
 #endif
   return true;
 }();

@@ -26,6 +26,17 @@ std::vector<const OrrimArray *> WorkloadInputs::smootherInputs() const {
           emptyIntercept.get()};
 }
 
+std::vector<const OrrimArray *> WorkloadInputs::simulationInputs(uint64_t draws) {
+  std::mt19937_64 engine(draws);
+  std::normal_distribution<double> normal;
+  std::vector<double> values((m + T * (k + h)) * draws);
+  for (double &value : values) value = normal(engine);
+  variates = orrim::createReal({m + T * (k + h), draws}, values);
+  std::vector<const OrrimArray *> inputs = smootherInputs();
+  inputs.push_back(variates.get());
+  return inputs;
+}
+
 namespace {
 
 // A random matrix scaled so that its row sums of absolute values stay below
@@ -87,5 +98,9 @@ WorkloadInputs makeWorkload(const Workload &workload, uint64_t seed) {
   }
   inputs.Y = orrim::createReal({T, n}, Y);
   inputs.emptyIntercept = orrim::createEmpty();
+  inputs.m = m;
+  inputs.T = T;
+  inputs.k = m;
+  inputs.h = n;
   return inputs;
 }

@@ -29,7 +29,11 @@ struct WorkloadInputs {
   orrim::ArrayPtr Y, A, B, C, D, x0, P0, tol;
   std::vector<const OrrimArray *> filterInputs() const;    // Y A B C D x0 P0 tol
   std::vector<const OrrimArray *> smootherInputs() const;  // Y A B C D P0 tol x0 [] []
+  // The smoother's inputs and variates for `draws` draws: m + T*(k+h) rows.
+  std::vector<const OrrimArray *> simulationInputs(uint64_t draws);
   orrim::ArrayPtr emptyIntercept;
+  orrim::ArrayPtr variates;
+  uint64_t m = 0, T = 0, k = 0, h = 0;
 };
 
 WorkloadInputs makeWorkload(const Workload &workload, uint64_t seed);

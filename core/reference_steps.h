@@ -293,3 +293,36 @@ inline void observationAdjointsReference(double *M, double *xbar, double *x, con
       },
       M, xbar, x, period, count, m, scratch);
 }
+
+// CorrectDrawMeansKernel: for each draw, the innovation from its start less
+// c(s)*x(s) in turn, then x(s) = v*K(s) + x(s) and (1/F)*v.
+inline void correctDrawMeansReference(double *x, uint64_t stride, const double *start, const double *c,
+                                      const double *K, double reciprocal, double *scaled, uint64_t m,
+                                      uint64_t lanes) {
+  for (uint64_t l = 0; l < lanes; ++l) {
+    double v = start[l];
+    for (uint64_t s = 0; s < m; ++s) {
+      v -= c[s] * x[s * stride + l];
+    }
+    for (uint64_t s = 0; s < m; ++s) {
+      x[s * stride + l] = v * K[s] + x[s * stride + l];
+    }
+    scaled[l] = reciprocal * v;
+  }
+}
+
+// CarryDrawCumulantsKernel: for each draw, g = scaled - K'r with K'r one sum
+// from 0.0 in ascending s, then r(s) = c(s)*g + r(s).
+inline void carryDrawCumulantsReference(double *r, uint64_t stride, const double *scaled, const double *c,
+                                        const double *K, uint64_t m, uint64_t lanes) {
+  for (uint64_t l = 0; l < lanes; ++l) {
+    double u = 0.0;
+    for (uint64_t s = 0; s < m; ++s) {
+      u += K[s] * r[s * stride + l];
+    }
+    const double g = scaled[l] - u;
+    for (uint64_t s = 0; s < m; ++s) {
+      r[s * stride + l] = c[s] * g + r[s * stride + l];
+    }
+  }
+}

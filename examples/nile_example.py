@@ -76,6 +76,16 @@ def print_report(years, flows, sigma2_eps, sigma2_eta, loglikelihood, level):
         print(f"  {year}  {flows[t]:6.0f}  {level['smoothed'][t]:14.1f}  {deviation:18.1f}")
 
 
+def plot_level(axes, years, flows, level, band, colour, label, title):
+    """The flows as dots, a level as a line and its band (low, high), on one panel."""
+    axes.plot(years, flows, "o", markersize=3, color="0.45", label="annual flow")
+    axes.plot(years, level, color=colour, linewidth=2, label=label)
+    axes.fill_between(years, band[0], band[1], color=colour, alpha=0.2, label="90% band")
+    axes.set_ylabel(r"flow ($10^8\,$m$^3$)")
+    axes.set_title(title)
+    axes.legend(loc="upper right")
+
+
 def plot(years, flows, level, output):
     import matplotlib
 
@@ -85,13 +95,8 @@ def plot(years, flows, level, output):
     figure, panels = plt.subplots(2, 1, figsize=(9, 8), sharex=True, sharey=True)
     for axes, kind, colour in zip(panels, ("filtered", "smoothed"), ("tab:orange", "tab:blue")):
         half_width = BAND_QUANTILE * np.sqrt(level[kind + "_variance"])
-        axes.plot(years, flows, "o", markersize=3, color="0.45", label="annual flow")
-        axes.plot(years, level[kind], color=colour, linewidth=2, label=f"{kind} level")
-        axes.fill_between(years, level[kind] - half_width, level[kind] + half_width, color=colour, alpha=0.2,
-                          label="90% band")
-        axes.set_ylabel(r"flow ($10^8\,$m$^3$)")
-        axes.set_title(f"{kind.capitalize()} level of a local level model, with its 90% band")
-        axes.legend(loc="upper right")
+        plot_level(axes, years, flows, level[kind], (level[kind] - half_width, level[kind] + half_width), colour,
+                   f"{kind} level", f"{kind.capitalize()} level of a local level model, with its 90% band")
     panels[-1].set_xlabel("year")
     figure.suptitle("Nile at Aswan")
     figure.tight_layout()

@@ -1,6 +1,7 @@
 #include "gateway_contract.h"
 
 #include "cellstatefilter_inputs.h"
+#include "simulationsmoother_inputs.h"
 #include "statefilter_inputs.h"
 #include "statefiltergradient_inputs.h"
 #include "statesmoother_inputs.h"
@@ -18,10 +19,40 @@ namespace {
 
 // The filters: the log-likelihood of each period, then the filtered states
 // after each period, T x m and m x m x T.
-std::vector<std::vector<uint64_t>> filterOutputs(uint64_t T, uint64_t m) { return {{T, 1}, {T, m}, {m, m, T}}; }
+std::vector<std::vector<uint64_t>> filterOutputs(const RuleVerdict &verdict,
+                                                 const std::vector<const OrrimArray *> & /*inputs*/) {
+  return {{verdict.T, 1}, {verdict.T, verdict.m}, {verdict.m, verdict.m, verdict.T}};
+}
 
 // The smoother: the smoothed means, then their covariances.
-std::vector<std::vector<uint64_t>> smootherOutputs(uint64_t T, uint64_t m) { return {{T, m}, {m, m, T}}; }
+std::vector<std::vector<uint64_t>> smootherOutputs(const RuleVerdict &verdict,
+                                                   const std::vector<const OrrimArray *> & /*inputs*/) {
+  return {{verdict.T, verdict.m}, {verdict.m, verdict.m, verdict.T}};
+}
+
+// The simulation smoother: T x m x S, one page per column of the variates.
+std::vector<std::vector<uint64_t>> drawOutputs(const RuleVerdict &verdict, const std::vector<const OrrimArray *> &inputs) {
+  const std::vector<uint64_t> variates = countedDimensions(inputs.at(10));
+  return {{verdict.T, verdict.m, variates.at(1)}};
+}
+
+// The gradient: the log-likelihood, then the derivatives shaped as the
+// module reads A, B, C, D (a paged one, its pages of the period), x0 (m x 1)
+// and P0.
+std::vector<std::vector<uint64_t>> gradientOutputs(const RuleVerdict &verdict,
+                                                   const std::vector<const OrrimArray *> &inputs) {
+  const uint64_t T = verdict.T, n = verdict.n, m = verdict.m;
+  const uint64_t shapes[4][2] = {{m, m}, {m, verdict.k}, {n, m}, {n, verdict.h}};
+  std::vector<std::vector<uint64_t>> outputs{{T, 1}};
+  for (int position = 1; position <= 4; ++position) {
+    const bool paged = countedDimensions(inputs.at(position)).size() == 3;
+    const uint64_t *shape = shapes[position - 1];
+    outputs.push_back(paged ? std::vector<uint64_t>{shape[0], shape[1], T} : std::vector<uint64_t>{shape[0], shape[1]});
+  }
+  outputs.push_back({m, 1});
+  outputs.push_back({m, m});
+  return outputs;
+}
 
 const orrim::Module &loaded(const std::string &path);
 
@@ -60,6 +91,32 @@ std::string agreesWithStatefilter(const std::vector<const OrrimArray *> &inputs,
   return sameBits(filtered.outputs[0].get(), output) ? "" : "its result differs from statefilter's on the same model";
 }
 
+// Draws side by side are independent sums: the first draw alone, from the
+// first column of the variates, must have the bits of page 0.
+std::string agreesWithItsFirstDrawAlone(const std::vector<const OrrimArray *> &inputs, const OrrimArray *output) {
+  const OrrimArray *variates = inputs.at(10);
+  if (orrimColumns(variates) < 2) {
+    return "";
+  }
+  const orrim::ArrayPtr first = orrim::wrapReal({orrimRows(variates), 1}, orrimRealData(variates));
+  std::vector<const OrrimArray *> alone = inputs;
+  alone[10] = first.get();
+  const orrim::CallResult drawn = loaded(SIMULATIONSMOOTHER_MODULE).call(1, alone);
+  if (drawn.failed) {
+    return "the first draw alone is refused: " + drawn.message;
+  }
+  const OrrimArray *single = drawn.outputs[0].get();
+  const uint64_t count = orrim::elementCount(single);
+  const double *x = orrimRealData(single);
+  const double *y = orrimRealData(output);
+  for (uint64_t e = 0; e < count; ++e) {
+    if (std::memcmp(x + e, y + e, sizeof(double)) != 0 && !(x[e] != x[e] && y[e] != y[e])) {
+      return "the first draw alone differs from page 0 of the draws";
+    }
+  }
+  return "";
+}
+
 const orrim::Module &loaded(const std::string &path) {
   static std::map<std::string, std::unique_ptr<orrim::Module>> modules;
   std::unique_ptr<orrim::Module> &module = modules[path];
@@ -67,26 +124,6 @@ const orrim::Module &loaded(const std::string &path) {
     module = std::make_unique<orrim::Module>(orrim::Module::load(path));
   }
   return *module;
-}
-
-// The gradient's outputs after the log-likelihood: the derivatives shaped as
-// the module reads A, B, C, D (a paged one m x k x T), x0 (m x 1) and P0.
-std::vector<std::vector<uint64_t>> gradientShapes(const std::vector<const OrrimArray *> &inputs,
-                                                  const OrrimArray *first) {
-  const uint64_t T = orrimRows(first);
-  const uint64_t m = orrimRows(inputs.at(1));
-  std::vector<std::vector<uint64_t>> shapes;
-  for (int position = 1; position <= 4; ++position) {
-    const OrrimArray *input = inputs.at(position);
-    const bool paged = orrimDimensionCount(input) == 3;
-    const uint64_t rows = position <= 2 ? m : orrimColumns(inputs.at(0));
-    const uint64_t columns = position == 1 || position == 3 ? m : (paged ? (T == 0 ? 0 : orrimColumns(input) / T)
-                                                                         : orrimColumns(input));
-    shapes.push_back(paged ? std::vector<uint64_t>{rows, columns, T} : std::vector<uint64_t>{rows, columns});
-  }
-  shapes.push_back({m, 1});
-  shapes.push_back({m, m});
-  return shapes;
 }
 
 // The gradient's log-likelihood is statefilter's, to the bit.
@@ -159,7 +196,8 @@ std::string violationOf(const GatewayContract &contract, const DecodedCall &call
     const std::string suffix = id.rfind(prefix, 0) == 0 ? id.substr(prefix.size()) : "";
     const bool inputError = suffix == "NotEnoughInputs" || suffix == "InputNotReal" || suffix == "InputTooSmall" ||
                             suffix == "InputShape" || suffix == "InvalidDiffuseStart";
-    const bool moduleError = inputError || suffix == "TooLarge";
+    const bool lateError = contract.errorAfterAllocating != nullptr && suffix == contract.errorAfterAllocating;
+    const bool moduleError = inputError || suffix == "TooLarge" || lateError;
     const bool hostError = id == "orrim:OutOfMemory" || id == "orrim:TooLarge";
     if (!moduleError && !hostError) {
       return "an identifier the module does not document: " + id;
@@ -185,8 +223,12 @@ std::string violationOf(const GatewayContract &contract, const DecodedCall &call
       return "a failed call handed back outputs";
     }
     // The module's own errors come from its checks, which run before it
-    // creates or allocates anything.
-    if (moduleError && (after.allocations != before.allocations || after.blocksReclaimed != before.blocksReclaimed)) {
+    // creates or allocates anything, but for the one that needs storage,
+    // which the module gives back itself.
+    if (moduleError && after.blocksReclaimed != before.blocksReclaimed) {
+      return id + " raised with blocks left for the host to reclaim";
+    }
+    if (moduleError && !lateError && after.allocations != before.allocations) {
       return id + " raised after the module had allocated";
     }
     return "";
@@ -199,7 +241,7 @@ std::string violationOf(const GatewayContract &contract, const DecodedCall &call
     return "no output in the first slot";
   }
   // Slots past those the module fills stay empty.
-  const std::vector<std::vector<uint64_t>> expected = contract.outputDimensions(verdict.T, verdict.m);
+  const std::vector<std::vector<uint64_t>> expected = contract.outputDimensions(verdict, handles);
   uint64_t filled = 0;
   for (size_t slot = 0; slot < slots; ++slot) {
     const OrrimArray *output = result.outputs[slot].get();
@@ -240,14 +282,21 @@ const GatewayContract &cellstatefilterContract() {
 
 const GatewayContract &statefiltergradientContract() {
   static const GatewayContract contract{"statefiltergradient", STATEFILTERGRADIENT_MODULE,
-                                        statefiltergradientGateway,  periodsByOne,
-                                        agreesWithStatefilterBitForBit, gradientShapes};
+                                        statefiltergradientGateway,  judgeTableCall,
+                                        gradientOutputs,             agreesWithStatefilterBitForBit};
   return contract;
 }
 
 const GatewayContract &statesmootherContract() {
   static const GatewayContract contract{"statesmoother", STATESMOOTHER_MODULE, statesmootherGateway, judgeTableCall,
                                         smootherOutputs, nullptr};
+  return contract;
+}
+
+const GatewayContract &simulationsmootherContract() {
+  static const GatewayContract contract{"simulationsmoother", SIMULATIONSMOOTHER_MODULE, simulationsmootherGateway,
+                                        judgeTableCall,       drawOutputs,
+                                        agreesWithItsFirstDrawAlone, "NotPositiveSemidefinite"};
   return contract;
 }
 

@@ -25,12 +25,19 @@ struct GatewayContract {
   // and m its inputs give.
   RuleVerdict (*judge)(const GatewayDescription &gateway, const std::vector<const OrrimArray *> &inputs);
   // The dimensions of the outputs of a call that succeeds, slot by slot, from
-  // T and m: the first, then those a caller asking for more gets (the
-  // filtered states and covariances, or the smoothed covariances).
-  std::vector<std::vector<uint64_t>> (*outputDimensions)(uint64_t T, uint64_t m);
+  // the sizes the rules found and the inputs: the first, then those a caller
+  // asking for more gets (the filtered states and covariances, the smoothed
+  // covariances, the derivatives).
+  std::vector<std::vector<uint64_t>> (*outputDimensions)(const RuleVerdict &verdict,
+                                                         const std::vector<const OrrimArray *> &inputs);
   // For a call that succeeded: what else its output must agree with; empty
   // when it does. May be null.
   std::string (*crossCheck)(const std::vector<const OrrimArray *> &inputs, const OrrimArray *output);
+  // The end of the identifier of a module error that needs working storage
+  // to be found (a P0 that is not positive semidefinite shows in its
+  // factor), which the module raises once it has given that storage back;
+  // null when every error comes before anything is allocated.
+  const char *errorAfterAllocating = nullptr;
 };
 
 inline int32_t inputCountOf(const GatewayContract &contract) {
@@ -41,6 +48,7 @@ const GatewayContract &statefilterContract();
 const GatewayContract &cellstatefilterContract();
 const GatewayContract &statesmootherContract();
 const GatewayContract &statefiltergradientContract();
+const GatewayContract &simulationsmootherContract();
 
 struct CheckedCall {
   bool failed = false;

@@ -103,6 +103,26 @@ void judgeEntry(Judgement &judgement, const GatewayInput &entry, const OrrimArra
         judgeMatrix(judgement, array, entry.rows, entry.columns, false);
       }
       return;
+    case InputRule::variateColumns: {
+      // Exactly m + T*(k+h) rows, one column per draw, at least one.
+      const GivenSizes &sizes = judgement.sizes;
+      uint64_t perPeriod = 0, periods = 0, needed = 0;
+      if (__builtin_add_overflow(sizes.valueOf(ModelSize::k), sizes.valueOf(ModelSize::h), &perPeriod) ||
+          __builtin_mul_overflow(sizes.valueOf(ModelSize::T), perPeriod, &periods) ||
+          __builtin_add_overflow(sizes.valueOf(ModelSize::m), periods, &needed)) {
+        judgement.faults.insert("TooLarge");
+        return;
+      }
+      const std::vector<uint64_t> dimensions = countedDimensions(array);
+      uint64_t columns = 1;
+      for (size_t d = 1; d < dimensions.size(); ++d) columns *= dimensions[d];
+      if (dimensions[0] < needed || columns == 0) {
+        judgement.faults.insert("InputTooSmall");
+      } else if (dimensions.size() != 2 || dimensions[0] != needed) {
+        judgement.faults.insert("InputShape");
+      }
+      return;
+    }
     case InputRule::matrixOrCell:
       return;
   }
@@ -150,6 +170,9 @@ RuleVerdict verdictOf(const Judgement &judgement, const GatewayDescription &gate
   verdict.faults = judgement.faults;
   verdict.T = judgement.sizes.valueOf(ModelSize::T);
   verdict.m = judgement.sizes.valueOf(ModelSize::m);
+  verdict.n = judgement.sizes.valueOf(ModelSize::n);
+  verdict.k = judgement.sizes.valueOf(ModelSize::k);
+  verdict.h = judgement.sizes.valueOf(ModelSize::h);
   if (verdict.faults.empty() && verdict.m > 0) {
     for (size_t position = 0; position < gateway.inputs.size(); ++position) {
       if (std::strstr(gateway.inputs[position].name, "(P0)") != nullptr &&

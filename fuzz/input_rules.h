@@ -19,7 +19,7 @@ struct RuleVerdict {
   // The ends of the identifiers the faults raise ("InputShape", ...); empty
   // when the rules accept the call.
   std::set<std::string> faults;
-  uint64_t T = 0, m = 0;  // the sizes the inputs give
+  uint64_t T = 0, m = 0, n = 0, k = 0, h = 0;  // the sizes the inputs give
 };
 
 // The dimensions of an array that count: trailing ones dropped, two at

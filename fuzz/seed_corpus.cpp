@@ -544,12 +544,130 @@ std::vector<Seed> statesmootherSeeds() {
   return seeds.list;
 }
 
+// The variates of `draws` draws of `rows` rows, on the encoder's grid.
+std::vector<double> variatesOf(uint64_t rows, uint64_t draws) {
+  std::vector<double> values;
+  for (uint64_t e = 0; e < rows * draws; ++e) {
+    values.push_back(static_cast<double>(static_cast<int>(e * 7 % 17) - 8) / 4.0);
+  }
+  return values;
+}
+
+std::vector<Seed> simulationsmootherSeeds() {
+  const int32_t N = 11;
+  SeedList seeds;
+  const SmallModel model = twoSeries(3);
+  // m + T*(k+h) = 2 + 3*(2+2) rows for the two-state model: dimensions stay below 16.
+  const uint64_t rows = 14;
+  // B, C, D, P0, tol, x0 after Y and A, as the smoother takes them.
+  auto afterA = [](CallEncoder &call, const std::vector<double> &P0) {
+    call.matrix(2, 2, loading).matrix(2, 2, measurement).matrix(2, 2, innovation);
+    call.matrix(2, 2, P0).scalar(0.0).matrix(2, 1, initialState);
+  };
+  {
+    CallEncoder call(N, N);
+    call.real({5}, {1.0, 1.5, nan, 2.0, 0.5}).scalar(1.0).scalar(0.5).scalar(1.0).scalar(0.75);
+    call.scalar(4.0).scalar(0.0).scalar(0.0).matrix(1, 5, {0.0, 0.25, 0.0, -0.25, 0.0});
+    call.matrix(1, 5, {0.5, 0.5, 0.5, 0.5, 0.5}).matrix(11, 3, variatesOf(11, 3));
+    seeds.add("ok", "local-level-with-intercepts-three-draws", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(3, 2, model.Y).real({2, 2, 3}, pagesOf(transition, 3));
+    afterA(call, initialCovariance);
+    call.empty().empty().matrix(rows, 15, variatesOf(rows, 15));
+    seeds.add("ok", "paged-a-and-15-draws", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(3, 2, model.Y).matrix(2, 2, transition);
+    afterA(call, {1.0, 1.0, 1.0, 1.0});
+    call.empty().empty().matrix(rows, 2, variatesOf(rows, 2));
+    seeds.add("ok", "singular-p0-two-draws", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(3, 2, {inf, 1e300, -0.0, nan, 1e-300, -inf}).matrix(2, 2, {1e154, 0.0, 0.0, 1e154});
+    call.matrix(2, 2, loading).matrix(2, 2, measurement).matrix(2, 2, {0.0, 0.0, 0.0, 0.0});
+    call.matrix(2, 2, {nan, 0.0, 0.0, 1.0}).scalar(-1.0).matrix(2, 1, initialState).empty().empty();
+    std::vector<double> variates = variatesOf(14, 2);
+    variates[5] = nan;
+    call.matrix(14, 2, variates);
+    seeds.add("ok", "special-values-and-a-nan-variate", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(0, 2, {}).matrix(2, 2, transition).real({2, 2, 0}, {}).matrix(2, 2, measurement);
+    call.real({2, 1, 0}, {}).matrix(2, 2, initialCovariance).scalar(0.0).matrix(2, 1, initialState);
+    call.empty().empty().matrix(2, 1, {0.5, -0.5});
+    seeds.add("ok", "no-periods-paged-b-and-d", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(3, 2, model.Y).empty().empty().matrix(2, 0, {}).matrix(2, 1, {0.5, 1.0});
+    call.empty().scalar(0.0).empty().empty().matrix(2, 3, std::vector<double>(6, 0.25));
+    call.matrix(3, 2, variatesOf(3, 2));
+    seeds.add("ok", "no-states", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(3, 2, model.Y).matrix(2, 2, transition);
+    afterA(call, initialCovariance);
+    call.empty().empty().matrix(rows - 1, 2, variatesOf(rows - 1, 2));
+    seeds.add("InputTooSmall", "variates-one-row-short", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(3, 2, model.Y).matrix(2, 2, transition);
+    afterA(call, {1.0, 2.0, 2.0, 1.0});
+    call.empty().empty().matrix(rows, 2, variatesOf(rows, 2));
+    seeds.add("NotPositiveSemidefinite", "negative-pivot", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(3, 2, model.Y).matrix(2, 2, transition);
+    afterA(call, initialCovariance);
+    call.empty().empty().cell({1, 1}).matrix(rows, 1, variatesOf(rows, 1));
+    seeds.add("InputNotReal", "cell-variates", std::move(call));
+  }
+  {
+    CallEncoder call(10, N);
+    call.matrix(3, 2, model.Y).matrix(2, 2, transition);
+    afterA(call, initialCovariance);
+    call.empty().empty();
+    seeds.add("NotEnoughInputs", "ten-inputs", std::move(call));
+  }
+  {
+    // No state, so that B of 2^63 columns holds nothing; T*(k+h) overflows.
+    CallEncoder call(N, N);
+    call.matrix(3, 2, model.Y).empty().matrix(0, huge63, {}).matrix(2, 0, {}).matrix(2, 2, innovation);
+    call.empty().scalar(0.0).empty().empty().empty().matrix(rows, 1, variatesOf(rows, 1));
+    seeds.add("TooLarge", "variate-rows-beyond-64-bits", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.limitMemory(47);
+    call.matrix(3, 2, model.Y).matrix(2, 2, transition);
+    afterA(call, initialCovariance);
+    call.empty().empty().matrix(rows, 2, variatesOf(rows, 2));
+    seeds.add("OutOfMemory", "memory-limited-to-384-bytes", std::move(call));
+  }
+  {
+    CallEncoder call(N, N);
+    call.matrix(huge40, 0, {}).empty().empty().empty().empty().empty().scalar(0.0).empty().empty().empty();
+    call.matrix(0, 3, {});
+    seeds.add("ok", "no-state-no-series-2pow40-periods", std::move(call));
+  }
+  return seeds.list;
+}
+
 std::vector<ModuleSeeds> allSeeds() {
   // The gradient takes statefilter's inputs, with its outcomes.
   return {{fuzzing::statefilterContract(), statefilterSeeds()},
           {fuzzing::cellstatefilterContract(), cellstatefilterSeeds()},
           {fuzzing::statesmootherContract(), statesmootherSeeds()},
-          {fuzzing::statefiltergradientContract(), statefilterSeeds()}};
+          {fuzzing::statefiltergradientContract(), statefilterSeeds()},
+          {fuzzing::simulationsmootherContract(), simulationsmootherSeeds()}};
 }
 
 std::string outcomeOf(const fuzzing::CheckedCall &checked) {

@@ -192,6 +192,42 @@ inline bool checkMatrixShape(const char *prefix, InputPlace place, const OrrimAr
   return paged;
 }
 
+// The variates of the draws: exactly m + T*(k+h) rows, the variates of one
+// draw, and one column per draw, at least one. Texts are made only for an
+// error.
+[[gnu::cold, gnu::noinline]] void raiseVariateShape(const char *prefix, const GatewayInput &input,
+                                                   const OrrimArray *array, uint64_t needed, bool overflow,
+                                                   const KnownSizes &sizes) {
+  if (overflow) {
+    raiseGatewayError(prefix, "TooLarge",
+                      "The rows m + T*(k+h) of %s (m = %" PRIu64 ", T = %" PRIu64 ", k = %" PRIu64 ", h = %" PRIu64
+                      ") overflow a 64-bit count.",
+                      input.name, sizes[ModelSize::m], sizes[ModelSize::T], sizes[ModelSize::k], sizes[ModelSize::h]);
+  }
+  const GivenShape given = givenShape(array);
+  const uint64_t rows = given.rows;
+  const uint64_t columns = given.columns;
+  const bool tooFew = rows < needed || columns == 0;
+  raiseGatewayError(prefix, tooFew ? "InputTooSmall" : "InputShape",
+                    "%s is %" PRIu64 " x %" PRIu64 "; it must be (m + T*(k+h)) x draws = %" PRIu64
+                    " x draws, with one draw at least.",
+                    input.name, rows, columns, needed);
+}
+
+void requireVariateColumns(const char *prefix, const GatewayInput &input, const OrrimArray *array,
+                           const KnownSizes &sizes) {
+  uint64_t perPeriod = 0;
+  uint64_t periods = 0;
+  uint64_t needed = 0;
+  const bool overflow = __builtin_add_overflow(sizes[ModelSize::k], sizes[ModelSize::h], &perPeriod) ||
+                        __builtin_mul_overflow(sizes[ModelSize::T], perPeriod, &periods) ||
+                        __builtin_add_overflow(sizes[ModelSize::m], periods, &needed);
+  const GivenShape given = givenShape(array);
+  if (overflow || given.dimensions != 2 || given.rows != needed || given.columns == 0) {
+    raiseVariateShape(prefix, input, array, needed, overflow, sizes);
+  }
+}
+
 inline bool checkInput(const char *prefix, const GatewayInput &input, const OrrimArray *array, KnownSizes &sizes) {
   switch (input.rule) {
     case InputRule::matrix:
@@ -211,6 +247,9 @@ inline bool checkInput(const char *prefix, const GatewayInput &input, const Orri
     case InputRule::perPeriodOrEmpty:
       return !orrimIsEmpty(array) &&
              checkMatrixShape(prefix, {input.name}, array, input.rows, input.columns, false, sizes, ", or empty");
+    case InputRule::variateColumns:
+      requireVariateColumns(prefix, input, array, sizes);
+      return false;
     case InputRule::matrixOrCell:
       return false;
   }

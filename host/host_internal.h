@@ -7,8 +7,22 @@
 #include "orrim_host.hpp"
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <vector>
+
+// The storage of a host-made array goes back as it was taken: a large one
+// from calloc, a small one from new.
+struct ArrayStorageRelease {
+  bool fromCalloc = false;
+  void operator()(double *data) const noexcept {
+    if (fromCalloc) {
+      std::free(data);
+    } else {
+      delete[] data;
+    }
+  }
+};
 
 struct OrrimArray {
   bool isCell = false;
@@ -16,7 +30,7 @@ struct OrrimArray {
   uint64_t elementCount = 0;
   uint64_t columnCount = 0;  // the product of all dimensions after the first
   double *data = nullptr;  // real arrays: never null, also when empty
-  std::unique_ptr<double[]> ownedData;  // data, when the host made it; null when it wraps the caller's
+  std::unique_ptr<double[], ArrayStorageRelease> ownedData;  // data, when the host made it; null when it wraps the caller's
   std::vector<OrrimArray *> elements;  // cell arrays: one slot per element, null when unset
 };
 
@@ -53,9 +67,10 @@ struct CallRecord {
   // released with the record.
   void handOverOutputs(OrrimArray *const slots[], size_t count, std::vector<ArrayPtr> &outputs);
 
-  // Room inside the record for what a module usually takes: 32 blocks and 2
-  // arrays, a table being never more than half full.
-  static constexpr size_t inlineBlockSlots = 64;
+  // Room inside the record for what a module usually takes: 64 blocks (the
+  // simulation smoother's 38, and more) and 2 arrays, a table being never
+  // more than half full.
+  static constexpr size_t inlineBlockSlots = 128;
   static constexpr size_t inlineArraySlots = 4;
   Holding blockSlots[inlineBlockSlots];
   Holding arraySlots[inlineArraySlots];

@@ -26,13 +26,6 @@ void addScore(double *r, double scaledInnovation, const double *c, uint64_t m) {
 // The way back reads each period's stores and pages in the reverse of the
 // order they were written, which the hardware does not fetch ahead along: the
 // lines of the period before are asked for while this one is worked on.
-void prefetchDoubles(const double *values, uint64_t count) {
-  const char *bytes = reinterpret_cast<const char *>(values);
-  for (uint64_t offset = 0; offset < count * sizeof(double); offset += 64) {
-    __builtin_prefetch(bytes + offset);
-  }
-}
-
 void prefetchPeriod(const SmootherWorkspace &workspace, uint64_t t) {
   const StateSpaceModel &model = workspace.model;
   const uint64_t n = model.n;

@@ -69,6 +69,24 @@ struct ObservationAdjointPeriod {
 using ObservationAdjointsKernel = void (*)(double *M, double *xbar, double *x, const ObservationAdjointPeriod &period,
                                            uint64_t count, uint64_t m, double *scratch);
 
+// The mean recursions of a block of draws side by side, lane l of each row
+// being draw l, rows `stride` apart: the kernels run across the lanes, so
+// every draw keeps the operations and the order it would have alone.
+//
+// Forward, through a used observation with measurement row c, gain K and 1/F:
+// v = start[l] - c(0)*x(0, l) - c(1)*x(1, l) - ..., each product subtracted
+// in turn; then x(s, l) = v*K(s) + x(s, l) for each s, and scaled[l] =
+// (1/F)*v: the operations of the update of one state mean.
+using CorrectDrawMeansKernel = void (*)(double *x, uint64_t stride, const double *start, const double *c,
+                                        const double *K, double reciprocal, double *scaled, uint64_t m,
+                                        uint64_t lanes);
+
+// Backward, the smoothing cumulant through the same observation, r <- L'r +
+// c'*((1/F)*v) as r + c'*(scaled - K'r): u = sum over s of K(s)*r(s, l) from
+// 0.0 in ascending s, g = scaled[l] - u, then r(s, l) = c(s)*g + r(s, l).
+using CarryDrawCumulantsKernel = void (*)(double *r, uint64_t stride, const double *scaled, const double *c,
+                                          const double *K, uint64_t m, uint64_t lanes);
+
 // The tables of steps compiled for their size reach this many states; each
 // path says which sizes it takes from them.
 inline constexpr uint64_t largestCompiledFixedSize = 16;
@@ -125,6 +143,8 @@ struct DenseKernels {
   SymmetricDowndateKernel symmetricDowndate;
   DowndateWithNextKernel downdateWithNext;
   CumulantThroughUpdateKernel cumulantThroughUpdate;
+  CorrectDrawMeansKernel correctDrawMeans;
+  CarryDrawCumulantsKernel carryDrawCumulants;
   // Indexed by m; null outside the fixed-size range.
   FixedPredictKernel predictFixed[largestCompiledFixedSize + 1];
   FixedAssimilateKernel assimilateFixed[largestCompiledFixedSize + 1];

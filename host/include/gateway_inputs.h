@@ -33,6 +33,8 @@ enum class InputRule : uint8_t {
   matrixOrCell,      // rows x columns, or a cell array of at least T
                      // elements, element t of its own shape for period t;
                      // the module checks what each period reads
+  variateColumns,    // one column per draw, at least one, each of exactly
+                     // m + T*(k+h) rows: z0, then u_t and e_t of every period
 };
 
 struct GatewayInput {

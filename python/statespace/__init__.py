@@ -6,8 +6,9 @@ states and their covariances), ``statesmoother`` the smoothed states (with
 ``return_covariances=True`` also their covariances), ``statefiltergradient``
 the log-likelihood with the gradient of its sum with respect to every input,
 ``fit`` the maximum-likelihood estimates of a parametrised model with that
-gradient, and ``call`` calls any module built against the host, by name or
-path (``outputs=k`` for more than its first output).
+gradient, ``simulationsmoother`` draws of the states given the data, and
+``call`` calls any module built against the host, by name or path
+(``outputs=k`` for more than its first output).
 
 Timing: ``x0`` and ``P0`` are the mean and covariance of the state one step
 before the first period, and ``A`` of period t carries period t-1 into t.
@@ -28,7 +29,7 @@ A module's error raises ``OrrimError``, whose ``identifier`` is the module's.
 """
 
 from ._errors import OrrimError
-from ._functions import cellstatefilter, statefilter, statesmoother
+from ._functions import cellstatefilter, simulationsmoother, statefilter, statesmoother
 from ._gradient import FitResult, fit, statefiltergradient
 from ._modules import available_modules, call
 from ._statespace import host_counters
@@ -41,6 +42,7 @@ __all__ = [
     "cellstatefilter",
     "fit",
     "host_counters",
+    "simulationsmoother",
     "statefilter",
     "statefiltergradient",
     "statesmoother",

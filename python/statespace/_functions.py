@@ -1,5 +1,10 @@
 """The modules as Python functions, arguments in the modules' own order."""
 
+import math
+import numbers
+
+import numpy as np
+
 from ._modules import call_with_names
 
 _FILTER_ARGUMENTS = ("Y", "A", "B", "C", "D", "x0", "P0", "tol")
@@ -13,6 +18,7 @@ def _argument_names(function, arguments):
 _STATEFILTER_NAMES = _argument_names("statefilter", _FILTER_ARGUMENTS)
 _CELLSTATEFILTER_NAMES = _argument_names("cellstatefilter", _FILTER_ARGUMENTS)
 _STATESMOOTHER_NAMES = _argument_names("statesmoother", _SMOOTHER_ARGUMENTS)
+_SIMULATIONSMOOTHER_NAMES = _argument_names("simulationsmoother", _SMOOTHER_ARGUMENTS + ("variates",))
 
 
 def _pages_first(covariances, m, T):
@@ -122,3 +128,96 @@ def statesmoother(Y, A, B, C, D, P0, tol, x0, stateIntercept=None, observationIn
         T, m = means.shape
         return means, _pages_first(covariances, m, T)
     return call_with_names("statesmoother", inputs, _STATESMOOTHER_NAMES)
+
+
+def _host_shape(value):
+    """The dimensions the host sees of a real value (at least two), or None
+    for a value the conversion will refuse or pass as a cell array. A Gibbs
+    sampler asks for every draw: the commonest values are told apart first."""
+    kind = type(value)
+    if kind is float or kind is int:
+        return (1, 1)
+    if value is None:
+        return (0, 0)
+    if isinstance(value, np.ndarray):
+        if value.dtype == object:
+            return None
+        shape = value.shape
+    elif isinstance(value, numbers.Real):
+        return (1, 1)
+    else:
+        return None
+    if len(shape) >= 2:
+        return shape
+    return (shape[0], 1) if shape else (1, 1)
+
+
+def _variate_rows(Y, A, B, D):
+    """m + T*(k+h), as the module reads the sizes: T and n the rows and columns
+    of Y, m the rows of A, k and h the columns of B and D (their second
+    dimension), a shape of one row or one column the other way round read as
+    the module reads it. 0 when a shape is unusable: the module's own checks
+    then name the input."""
+    shapes = [_host_shape(value) for value in (Y, A, B, D)]
+    if None in shapes:
+        return 0
+    T, n, m = shapes[0][0], shapes[0][1], shapes[1][0]
+
+    def width(shape, rows):
+        while len(shape) > 2 and shape[-1] == 1:
+            shape = shape[:-1]
+        given_rows, given_columns = shape[0], shape[1]
+        if given_rows != rows and rows == 1 and given_columns == 1:
+            return given_rows  # one row, given as a column
+        if given_rows != rows and given_rows == 1 and given_columns == rows:
+            return 1  # one column, given as a row
+        return given_columns
+
+    return m + T * (width(shapes[2], m) + width(shapes[3], n))
+
+
+def simulationsmoother(Y, A, B, C, D, P0, tol, x0, stateIntercept=None, observationIntercept=None, *, draws=1,
+                       seed=None, variates=None):
+    """Draws of the states given all the data, for Gibbs samplers.
+
+    The model, its arguments and their shapes are those of ``statesmoother``
+    (note the order: ``P0`` and ``tol`` before ``x0``). Each draw is a sample
+    of x_0 .. x_{T-1} from their joint distribution given all of ``Y``
+    (Durbin & Koopman's simulation smoother, by mean corrections): a path x+
+    and observations y+ simulated from the model, plus the smoothed states of
+    ``Y - y+`` under a zero start and no intercepts. All draws share one pass
+    of the covariance recursions.
+
+    The standard normal numbers come from ``variates``, m + T*(k+h) rows and
+    one column per draw: column s holds z0 (m values, x+ one step before the
+    first period being x0 + G z0 with G G' = P0), then u_t (k) and e_t (h)
+    of each period in turn. Without ``variates``,
+    ``numpy.random.default_rng(seed).standard_normal((draws, rows))`` is
+    used, transposed, so that the first draws are the same for any number of
+    draws (``seed`` may be a Generator, which is then drawn from). With
+    ``variates``, its columns are used as given, and ``seed`` must be None and
+    ``draws`` 1 or its column count.
+
+    Returns a float64 array of shape (draws, T, m): ``result[s, t]`` is draw s
+    of x_t, a view of the module's T x m x draws output. A draw whose variates
+    hold a NaN is NaN throughout.
+    """
+    if variates is None:
+        if type(draws) is bool or not isinstance(draws, numbers.Integral) or draws < 1:
+            raise ValueError(f"simulationsmoother() argument 'draws' must be a whole number above 0, not {draws!r}")
+        rows = _variate_rows(Y, A, B, D)
+        generator = np.random.default_rng(seed)
+        # One draw's rows are the first of the stream either way, as a column.
+        variates = (generator.standard_normal(rows)[:, np.newaxis] if draws == 1 else
+                    generator.standard_normal((int(draws), rows)).T)
+    elif seed is not None:
+        raise ValueError("simulationsmoother() takes either variates or a seed, not both")
+    elif draws != 1 and draws != math.prod(np.shape(variates)[1:]):
+        raise ValueError(f"simulationsmoother() argument 'draws' is {draws!r}, but the variates hold "
+                         f"{math.prod(np.shape(variates)[1:])} columns")
+    inputs = (Y, A, B, C, D, P0, tol, x0, stateIntercept, observationIntercept, variates)
+    drawn = call_with_names("simulationsmoother", inputs, _SIMULATIONSMOOTHER_NAMES)
+    # The module's T x m x S, pages first, without a copy; the host may drop
+    # trailing dimensions of one, so the shape is set again.
+    T, m, S = drawn.shape[0], drawn.shape[1], math.prod(drawn.shape[2:])
+    return drawn.reshape((T, m, S), order="F").transpose(2, 0, 1)

@@ -185,6 +185,40 @@ TEST(FastKernels, CumulantThroughUpdateMatchesThePlainLoopOnEveryPath) {
   }
 }
 
+// The mean recursions of a block of draws, in place across the lanes: every
+// lane count to past two groups of vectors, so that each split into groups,
+// single vectors and a masked tail is met, with rows further apart than the
+// lanes, which must keep what lies between them.
+TEST(FastKernels, DrawLanesMatchThePlainLoopsOnEveryPath) {
+  RandomSource random(20);
+  for (const DenseKernels *kernels : availablePaths()) {
+    for (uint64_t lanes = 0; lanes <= 70; ++lanes) {
+      const uint64_t m = sizes[random.below(14)];
+      const uint64_t stride = lanes + random.below(3);
+      std::vector<double> rows = random.normals(m * stride + 1), start = random.normals(lanes);
+      std::vector<double> c = random.normals(m), K = random.normals(m);
+      if (lanes % 3 == 0) {
+        sprinkleSpecialValues(random, rows, 0.02);
+        sprinkleSpecialValues(random, start, 0.05);
+        sprinkleSpecialValues(random, c, 0.05);
+      }
+      const double reciprocal = random.uniform(0.1, 3.0);
+      std::vector<double> expected = rows, actual = rows, expectedScaled(lanes + 1, 7.0), scaled = expectedScaled;
+      correctDrawMeansReference(expected.data(), stride, start.data(), c.data(), K.data(), reciprocal,
+                                expectedScaled.data(), m, lanes);
+      kernels->correctDrawMeans(actual.data(), stride, start.data(), c.data(), K.data(), reciprocal, scaled.data(), m,
+                                lanes);
+      const std::string where = std::string(kernels->name) + " m " + std::to_string(m) + " lanes " +
+                                std::to_string(lanes);
+      ASSERT_TRUE(bitIdentical(expected, actual)) << where;
+      ASSERT_TRUE(bitIdentical(expectedScaled, scaled)) << where;
+      carryDrawCumulantsReference(expected.data(), stride, expectedScaled.data(), c.data(), K.data(), m, lanes);
+      kernels->carryDrawCumulants(actual.data(), stride, scaled.data(), c.data(), K.data(), m, lanes);
+      ASSERT_TRUE(bitIdentical(expected, actual)) << where << ", the cumulants";
+    }
+  }
+}
+
 TEST(FastSteps, PredictionMatchesTheReferenceForSymmetricAndAsymmetricCovariances) {
   RandomSource random(13);
   for (uint64_t m : sizes) {

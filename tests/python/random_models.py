@@ -95,21 +95,30 @@ def _stable_transition(rng, m):
 
 
 def _simulate(model, rng):
+    return simulate(model, model.x0, lambda count: rng.normal(size=count))[1]
+
+
+def simulate(model, start, normals):
+    """The states (T x m) and observations (T x n) the model gives from
+    `start`, the state one step before the first period, with the shocks of
+    each period drawn by normals(count): its k state shocks, then its h
+    observation shocks. Y is read for its shape only."""
     T, n = model.Y.shape
-    state = model.x0.copy()
-    observations = np.empty((T, n))
+    state = np.array(start, dtype=np.float64)
+    states, observations = np.empty((T, state.size)), np.empty((T, n))
     for t in range(T):
         s, o = model.intercepts(t)
         B = model.page("B", t)
         D = model.page("D", t)
-        state = model.page("A", t) @ state + s + B @ rng.normal(size=B.shape[1])
-        observations[t] = model.page("C", t) @ state + o + D @ rng.normal(size=D.shape[1])
-    return observations
+        state = model.page("A", t) @ state + s + B @ normals(B.shape[1])
+        states[t] = state
+        observations[t] = model.page("C", t) @ state + o + D @ normals(D.shape[1])
+    return states, observations
 
 
 def module_arguments(module, model, tol=0.0):
     """The model as the arguments of `module`, in that module's own order."""
-    if module == "statesmoother":
+    if module in ("statesmoother", "simulationsmoother"):
         return [model.Y, model.A, model.B, model.C, model.D, model.P0, tol, model.x0,
                 model.stateIntercept, model.observationIntercept]
     return [model.Y, model.A, model.B, model.C, model.D, model.x0, model.P0, tol]

@@ -18,20 +18,23 @@ and the diffuse states' entries of x0 do not enter (statsmodels starts them
 at zero).
 """
 
+import dataclasses
 import warnings
 
 import numpy as np
 from statsmodels.tsa.statespace.initialization import Initialization
 from statsmodels.tsa.statespace.kalman_smoother import KalmanSmoother
 
+from random_models import simulate
 
 def diffuse_states(model):
     """The states P0 marks as diffuse."""
     return np.flatnonzero(np.isposinf(np.diag(model.P0)))
 
 
-def to_statsmodels(model):
-    """A statsmodels KalmanSmoother holding `model` (a random_models.Model).
+def to_statsmodels(model, representation=KalmanSmoother):
+    """A statsmodels KalmanSmoother holding `model` (a random_models.Model),
+    or another representation of that family, such as its SimulationSmoother.
 
     A coefficient that is one matrix for all periods is given to statsmodels
     as one matrix, so that timings compare like with like.
@@ -42,7 +45,7 @@ def to_statsmodels(model):
     # With diffuse states, statsmodels' step 0 is the leading period and its
     # step t + 1 our period t.
     lead = 1 if len(diffuse) else 0
-    reference = KalmanSmoother(k_endog=n, k_states=m, k_posdef=m)
+    reference = representation(k_endog=n, k_states=m, k_posdef=m)
     # No steady state: statsmodels would otherwise stop updating P once it
     # changes by less than its tolerance, which our filter never does.
     reference.tolerance = 0.0
@@ -150,3 +153,28 @@ def reference_smoothed_covariances(model):
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
         return np.moveaxis(_ours(model, to_statsmodels(model).smooth().smoothed_state_cov), 2, 0)
+
+
+def reference_draws(model, variates):
+    """The draws of the states that the columns of `variates` make, as the two
+    terms whose sum is each draw, both of shape (draws, T, m): from each
+    column, the path x+ of the model (x+ one step before the first period x0
+    + G z0, G the Cholesky factor of P0, then u_t and e_t of each period), and
+    statsmodels' smoothed states of Y - y+, y+ the observations on that path,
+    under a zero start and no intercepts. Not statsmodels' own simulation
+    smoother, which mishandles missing values in Debian's version."""
+    m = model.A.shape[0]
+    factor = np.linalg.cholesky(model.P0)
+    unconditional = dataclasses.replace(model, x0=np.zeros(m), stateIntercept=None, observationIntercept=None)
+    paths, smoothed = [], []
+    for column in np.asarray(variates, dtype=np.float64).T:
+        read = iter(np.split(column[m:], np.cumsum(_shock_counts(model))[:-1]))
+        states, observations = simulate(model, model.x0 + factor @ column[:m], lambda count: next(read))
+        paths.append(states)
+        smoothed.append(reference_smoothed_states(dataclasses.replace(unconditional, Y=model.Y - observations)))
+    return np.stack(paths), np.stack(smoothed)
+
+
+def _shock_counts(model):
+    """The numbers of normals simulate() asks for, in turn: k, h of each period."""
+    return [count for t in range(model.periods) for count in (model.page("B", t).shape[1], model.page("D", t).shape[1])]

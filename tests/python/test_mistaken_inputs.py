@@ -19,22 +19,28 @@ ARGUMENT_NAMES = {
     "statesmoother": ("Y", "A", "B", "C", "D", "P0", "tol", "x0", "stateIntercept", "observationIntercept"),
     "statefiltergradient": ("Y", "A", "B", "C", "D", "x0", "P0", "tol"),
 }
+ARGUMENT_NAMES["simulationsmoother"] = ARGUMENT_NAMES["statesmoother"]
 ERROR_PREFIX = {"statefilter": "tarv:ssm:kfc:", "cellstatefilter": "tarv:ssm:kfctv:", "statesmoother": "tarv:ssm:kfc:",
-                "statefiltergradient": "tarv:ssm:kfc:"}
+                "statefiltergradient": "tarv:ssm:kfc:", "simulationsmoother": "tarv:ssm:kfc:"}
+# The smoothers take intercepts and give one row per period and a column per state.
+SMOOTHERS = ("statesmoother", "simulationsmoother")
 
 
 def run(module, arguments):
     """The module's first result: the gradient's log-likelihood, whose
-    derivatives come from the same call."""
+    derivatives come from the same call; the simulation smoother's one draw
+    from a fixed seed, so that equal inputs give equal draws."""
     if module == "statefiltergradient":
         return statespace.statefiltergradient(*arguments)[0]
+    if module == "simulationsmoother":
+        return statespace.simulationsmoother(*arguments, seed=1)[0]
     return getattr(statespace, module)(*arguments)
 
 
 def model_arguments(module, seed, **options):
     """A random model as the module takes it; cellstatefilter gets Y, C and D
     as lists of per-period matrices, so that cells go through every form."""
-    model = random_model(seed, intercepts=module == "statesmoother", **options)
+    model = random_model(seed, intercepts=module in SMOOTHERS, **options)
     arguments = module_arguments(module, model)
     if module == "cellstatefilter":
         arguments[0] = [model.Y[t] for t in range(model.periods)]
@@ -53,7 +59,7 @@ def rows(value):
 
 
 def result_shape(module, arguments):
-    return (rows(arguments[0]), 1 if module != "statesmoother" else rows(arguments[1]))
+    return (rows(arguments[0]), rows(arguments[1]) if module in SMOOTHERS else 1)
 
 
 def each_array(value, transform):
@@ -349,12 +355,12 @@ class TestPeriodCountsNoMemoryHolds:
 
     Y = np.empty((2**40, 0))
 
-    @requires_module("statesmoother")
-    def test_smoother_with_no_state_and_no_series_returns_the_empty_result_at_once(self):
-        result = statespace.statesmoother(self.Y, None, None, None, None, None, 0.0, None)
+    @pytest.mark.parametrize("module", [p for p in MODULES if p.id in SMOOTHERS])
+    def test_smoother_with_no_state_and_no_series_returns_the_empty_result_at_once(self, module):
+        result = run(module, [self.Y, None, None, None, None, None, 0.0, None])
         assert result.shape == (2**40, 0)
 
-    @pytest.mark.parametrize("module", [p for p in MODULES if p.id != "statesmoother"])
+    @pytest.mark.parametrize("module", [p for p in MODULES if p.id not in SMOOTHERS])
     def test_filters_report_the_output_they_cannot_hold(self, module):
         with pytest.raises(statespace.OrrimError) as raised:
             run(module, [self.Y, None, None, None, None, None, None, 0.0])

@@ -61,6 +61,8 @@ def assert_same_values(expected, actual):
                      marks=requires_module("cellstatefilter"), id="cellstatefilter"),
         pytest.param(statespace.statesmoother, smoother_inputs(random_model(15, paged="AB", intercepts=True)),
                      marks=requires_module("statesmoother"), id="statesmoother"),
+        pytest.param(statespace.simulationsmoother, smoother_inputs(random_model(16, paged="BD", intercepts=True)),
+                     marks=requires_module("simulationsmoother"), id="simulationsmoother"),
     ],
 )
 def test_inputs_are_not_modified(function, inputs):
@@ -302,6 +304,49 @@ class TestStatesmoother:
             statespace.statesmoother(*inputs)
 
 
+@requires_module("simulationsmoother")
+class TestSimulationsmoother:
+    def test_draws_come_pages_first_as_a_view_of_the_module_s_output(self):
+        model = random_model(18, periods=7, states=3)
+        draws = statespace.simulationsmoother(*smoother_inputs(model), draws=4, seed=2)
+        assert draws.shape == (4, 7, 3) and draws.dtype == np.float64 and not draws.flags.owndata
+        variates = np.random.default_rng(2).standard_normal((4, 3 + 7 * (2 + 2))).T
+        pages = statespace.call("simulationsmoother", *smoother_inputs(model), variates)
+        assert pages.shape == (7, 3, 4)
+        np.testing.assert_array_equal(draws, np.moveaxis(pages, 2, 0))
+        np.testing.assert_array_equal(statespace.simulationsmoother(*smoother_inputs(model), variates=variates), draws)
+
+    def test_the_first_draws_are_the_same_for_any_number_and_a_generator_is_drawn_from(self):
+        # Paged loadings: the front counts k and h per page, as the module does.
+        inputs = smoother_inputs(random_model(19, paged="BD"))
+        few = statespace.simulationsmoother(*inputs, draws=2, seed=3)
+        variates = np.random.default_rng(3).standard_normal((2, 3 + 20 * (2 + 2))).T
+        np.testing.assert_array_equal(statespace.simulationsmoother(*inputs, variates=variates), few)
+        np.testing.assert_array_equal(statespace.simulationsmoother(*inputs, draws=9, seed=3)[:2], few)
+        generator = np.random.default_rng(3)
+        first = statespace.simulationsmoother(*inputs, seed=generator)
+        second = statespace.simulationsmoother(*inputs, seed=generator)
+        np.testing.assert_array_equal(first, few[:1])
+        assert not np.array_equal(first, second)
+
+    def test_what_the_front_and_the_module_refuse_is_named(self):
+        inputs = smoother_inputs(random_model(20))
+        for draws in (0, -1, 1.5, True):
+            with pytest.raises(ValueError, match="argument 'draws'"):
+                statespace.simulationsmoother(*inputs, draws=draws)
+        variates = np.zeros((3 + 20 * 4, 2))
+        with pytest.raises(ValueError, match="variates or a seed"):
+            statespace.simulationsmoother(*inputs, variates=variates, seed=1)
+        with pytest.raises(ValueError, match="argument 'draws' is 3"):
+            statespace.simulationsmoother(*inputs, variates=variates, draws=3)
+        with pytest.raises(TypeError, match=r"simulationsmoother\(\) argument 'variates'"):
+            statespace.simulationsmoother(*inputs, variates=variates.astype(complex))
+        with pytest.raises(statespace.OrrimError) as raised:
+            statespace.call("simulationsmoother", *inputs)
+        assert raised.value.identifier == "tarv:ssm:kfc:NotEnoughInputs"
+        assert str(raised.value) == "This function requires 11 input arguments."
+
+
 KERNEL_PATHS = ("reference", "portable", "avx2", "avx512")
 
 # Each module on models from one state to more than the vectorised paths
@@ -322,6 +367,8 @@ CALLS_ON_EVERY_SIZE = textwrap.dedent("""
                 outputs = statespace.call(module, *module_arguments(module, model),
                                           outputs=MODULE_OUTPUT_COUNTS[module])
                 results.extend(output.ravel(order="F") for output in outputs)
+            results.append(statespace.simulationsmoother(*module_arguments("simulationsmoother", model), draws=11,
+                                                         seed=states).ravel())
     except statespace.OrrimError as error:
         print(error.identifier, error)
     else:
@@ -344,6 +391,7 @@ def run_on_kernel_path(path, script):
 @requires_module("cellstatefilter")
 @requires_module("statesmoother")
 @requires_module("statefiltergradient")
+@requires_module("simulationsmoother")
 class TestKernelPaths:
     def test_every_path_the_processor_runs_gives_the_same_bits(self):
         outputs = {path: run_on_kernel_path(path, CALLS_ON_EVERY_SIZE) for path in KERNEL_PATHS}
@@ -358,15 +406,18 @@ class TestKernelPaths:
             import statespace
             from random_models import module_arguments, random_model
             model = random_model(1, intercepts=True)
-            for module in ("statefilter", "cellstatefilter", "statesmoother"):
+            for module in ("statefilter", "cellstatefilter", "statesmoother", "simulationsmoother"):
                 allocations = statespace.host_counters()["allocations"]
                 try:
-                    statespace.call(module, *module_arguments(module, model))
+                    if module == "simulationsmoother":
+                        statespace.simulationsmoother(*module_arguments(module, model))
+                    else:
+                        statespace.call(module, *module_arguments(module, model))
                 except statespace.OrrimError as error:
                     print(error.identifier, statespace.host_counters()["allocations"] - allocations, error)
         """))
         lines = output.splitlines()
-        assert len(lines) == 3, output
+        assert len(lines) == 4, output
         for line in lines:
             assert line.startswith("orrim:KernelPathUnavailable 0 ORRIM_KERNELS=avx-512 names no kernel path;"), line
 

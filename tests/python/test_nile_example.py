@@ -1,4 +1,5 @@
-"""The Nile example: its data, its estimates and its output."""
+"""The Nile examples: the data, the estimates and the output of the fit, and
+the Gibbs sampler's steps and output."""
 
 import pathlib
 import sys
@@ -10,6 +11,7 @@ from host_support import requires_module
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "examples"))
 import nile_example  # noqa: E402
+import nile_gibbs  # noqa: E402
 
 
 def test_data_is_the_annual_series_1871_to_1970():
@@ -66,3 +68,42 @@ def test_smoothed_level_follows_the_drop_around_1899_and_knows_more_than_the_fil
     # Steady state of the filter: P = P_pred - P_pred^2 / (P_pred + eps), P_pred = P + eta.
     P = level["filtered_variance"][50]
     assert P == pytest.approx((P + 1469.1) * 15099.0 / (P + 1469.1 + 15099.0), rel=1e-9)
+
+
+@requires_module("simulationsmoother")
+def test_gibbs_report_and_plot(tmp_path, capsys):
+    output = tmp_path / "gibbs.png"
+    nile_gibbs.main(["--iterations", "30", "--seed", "3", "--output", str(output)])
+    report = capsys.readouterr().out
+    for text in ("sigma2_eps posterior mean", "sigma2_eta posterior mean", "us per iteration"):
+        assert report.count(text) == 2, report  # both samplers
+    assert "faster than statsmodels' simulation smoother" in report
+    assert f"Plot written to {output}" in report
+    assert output.read_bytes().startswith(b"\x89PNG")
+
+
+@requires_module("simulationsmoother")
+@requires_module("statesmoother")
+def test_gibbs_steps_draw_from_their_full_conditionals():
+    """Each step against the moments of its conditional distribution, within
+    4.5 standard errors of the mean of its draws."""
+    _, flows = nile_example.load_nile()
+    sigma2_eps, sigma2_eta = nile_example.PUBLISHED["sigma2_eps"], nile_example.PUBLISHED["sigma2_eta"]
+    rng = np.random.default_rng(4)
+    count = 400
+    level = nile_example.levels(flows, sigma2_eps, sigma2_eta)
+    # The smoother in the example starts at the same stand-in for a diffuse level.
+    for draw_level in (nile_gibbs.SimulationsmootherLevel(flows), nile_gibbs.StatsmodelsLevel(flows)):
+        draws = np.array([draw_level(rng, flows, sigma2_eps, sigma2_eta) for _ in range(count)])
+        error = np.sqrt(level["smoothed_variance"] / count)
+        assert np.all(np.abs(draws.mean(axis=0) - level["smoothed"]) < 4.5 * error), type(draw_level).__name__
+    # Given one path, each variance is inverse gamma with the shape and scale
+    # the example states: mean b / (a - 1), variance mean^2 / (a - 2).
+    path = level["smoothed"]
+    variances = np.array([nile_gibbs.draw_variances(rng, flows, path) for _ in range(4000)])
+    squares = (np.sum((flows - path) ** 2), np.sum(np.diff(path) ** 2))
+    for column, (name, observed) in enumerate((("sigma2_eps", len(flows)), ("sigma2_eta", len(flows) - 1))):
+        shape, scale = nile_gibbs.PRIORS[name]
+        shape, scale = shape + observed / 2, scale + squares[column] / 2
+        mean = scale / (shape - 1)
+        assert abs(variances[:, column].mean() - mean) < 4.5 * mean / np.sqrt((shape - 2) * 4000), name

@@ -1,9 +1,14 @@
 """Our modules against statsmodels' Kalman filter and smoother on random
-models: log-likelihoods, filtered and smoothed states and their covariances.
-tol = 0 passes over only a series whose C and D rows are zero (its innovation
-variance is 0), which statsmodels is shown as missing. The random D loads
-every series on every innovation, so the series' noises are correlated, and
-where there are fewer innovations than series they share their shocks."""
+models: log-likelihoods, filtered and smoothed states and their covariances,
+and the simulation smoother's draws against the simulated path plus the
+smoothed states of the deviations, and in many draws against the smoothed
+moments. tol = 0 passes over only a series whose C and D rows are zero (its
+innovation variance is 0), which statsmodels is shown as missing. The random
+D loads every series on every innovation, so the series' noises are
+correlated, and where there are fewer innovations than series they share
+their shocks."""
+
+import statistics
 
 import numpy as np
 import pytest
@@ -12,8 +17,8 @@ import statespace
 from host_support import requires_module
 from random_models import random_model
 from random_models import module_arguments
-from statsmodels_reference import (reference_diffuse_periods, reference_filtered_states, reference_loglikelihood,
-                                   reference_smoothed_covariances, reference_smoothed_states)
+from statsmodels_reference import (reference_diffuse_periods, reference_draws, reference_filtered_states,
+                                   reference_loglikelihood, reference_smoothed_covariances, reference_smoothed_states)
 
 RELATIVE = 1e-9
 # Series that share their shocks (fewer innovations than series) make the
@@ -246,3 +251,56 @@ def test_a_state_no_observation_sees_stays_diffuse_and_leaves_the_others_as_they
     assert_relatively_close(smoothed[:, 0], expected_smoothed[0][:, 0])
     # Unseen, the second component only follows its start.
     np.testing.assert_array_equal(smoothed[:, 1], -0.7 * (-1.0) ** np.arange(1, 13))
+
+
+def variates_for(model, draws, seed):
+    """Standard normals for `draws` draws of the model: m + T*(k+h) rows."""
+    T, m = model.periods, model.A.shape[0]
+    rows = m + T * (model.page("B", 0).shape[1] + model.page("D", 0).shape[1])
+    return np.random.default_rng(seed).standard_normal((rows, draws))
+
+
+def simulation_cases(names=tuple(CASES), suffix="", **extra):
+    """model_cases with noise that no two series share, each series with a
+    shock of its own: the draws simulate y+ with all of D, the smoothers read
+    only the diagonal of D D'."""
+    cases = []
+    for case in model_cases(names, suffix, independent_noise=True, **extra):
+        seed, arguments = case.values
+        shocks = max(arguments.get("observation_shocks", 2), arguments.get("series", 2))
+        cases.append(pytest.param(seed, {**arguments, "observation_shocks": shocks}, id=case.id))
+    return cases
+
+
+@requires_module("simulationsmoother")
+@pytest.mark.parametrize("seed, arguments", simulation_cases() + simulation_cases(
+    ("constant", "time-varying-missing", "passed-over"), "-intercepts", intercepts=True))
+def test_simulationsmoother_draws_are_the_simulated_path_plus_the_smoothed_deviations(seed, arguments):
+    model = random_model(seed, **arguments)
+    variates = variates_for(model, 3, seed)
+    draws = statespace.simulationsmoother(*module_arguments("simulationsmoother", model), variates=variates)
+    paths, smoothed = reference_draws(model, variates)
+    # A draw is a difference of its terms where they nearly cancel: each
+    # period within RELATIVE of the largest element of its terms.
+    for ours, path, deviation in zip(draws, paths, smoothed):
+        scale = np.max(np.abs(np.concatenate([path, deviation], axis=1)), axis=1)
+        assert np.all(np.abs(ours - (path + deviation)) <= RELATIVE * scale[:, np.newaxis])
+
+
+@requires_module("simulationsmoother")
+@requires_module("statesmoother")
+def test_many_draws_have_the_smoothed_means_and_covariances():
+    model = random_model(300, periods=15, states=3, series=2, paged="AC", missing=0.2, intercepts=True,
+                         independent_noise=True)
+    count = 4000
+    draws = statespace.simulationsmoother(*module_arguments("simulationsmoother", model), draws=count, seed=5)
+    means, covariances = statespace.statesmoother(*module_arguments("statesmoother", model), return_covariances=True)
+    # Each sample mean and covariance is off by a normal error of the standard
+    # deviation below; Bonferroni over all of them at a family-wise 1e-3.
+    variances = np.diagonal(covariances, axis1=1, axis2=2)
+    mean_error = np.sqrt(variances / count)
+    cov_error = np.sqrt((variances[:, :, np.newaxis] * variances[:, np.newaxis, :] + covariances ** 2) / count)
+    z = statistics.NormalDist().inv_cdf(1 - 1e-3 / (2 * (mean_error.size + cov_error.size)))
+    sample_covariances = np.einsum("sti,stj->tij", draws - draws.mean(axis=0), draws - draws.mean(axis=0)) / (count - 1)
+    assert np.all(np.abs(draws.mean(axis=0) - means) <= z * mean_error)
+    assert np.all(np.abs(sample_covariances - covariances) <= z * cov_error)

@@ -33,7 +33,7 @@ std::vector<double> literalMeanPath(const SmootherTestModel &model) {
 }
 
 LiteralSmootherResult literalStateSmoother(const SmootherTestModel &model) {
-  const uint64_t T = model.T, n = model.n, m = model.m, k = model.k, h = model.h;
+  const uint64_t T = model.T, n = model.n, m = model.m;
   const uint64_t mm = m * m;
   auto a = [&](uint64_t t, uint64_t i, uint64_t j) { return at(model.A, model.pagedA, t, mm, m, i, j); };
   auto c = [&](uint64_t t, uint64_t i, uint64_t j) { return at(model.C, model.pagedC, t, n * m, n, i, j); };
@@ -50,25 +50,20 @@ LiteralSmootherResult literalStateSmoother(const SmootherTestModel &model) {
     }
 
   // Forward pass on the deviation from the mean path.
-  std::vector<double> x(m, 0.0), P(model.P0.begin(), model.P0.begin() + static_cast<long>(mm));
-  std::vector<double> predictedStates(m * T), predictedCovariances(mm * T);
+  std::vector<double> starts(n * T);
+  for (uint64_t t = 0; t < T; ++t)
+    for (uint64_t j = 0; j < n; ++j) starts[t * n + j] = model.Y[t + j * T] - meanObservations[t * n + j];
+  LiteralForwardPass forward = literalForwardPass(model, starts);
+  std::vector<double> &predictedStates = forward.predictedStates;
+  const std::vector<double> &predictedCovariances = forward.predictedCovariances;
   std::vector<double> transfer(mm * n * T), score(m * n * T), flag(n * T, 0.0);
   for (uint64_t t = 0; t < T; ++t) {
     // The transition that carries period t into t+1 (its own for the last).
     const uint64_t next = t + 1 < T ? t + 1 : t;
-    testing_support::literalPrediction(x, P, literalPage(model.A, model.pagedA, t, mm),
-                                       literalPage(model.B, model.pagedB, t, m * k), m, k);
-    for (uint64_t i = 0; i < m; ++i) predictedStates[t * m + i] = x[i];
-    for (uint64_t e = 0; e < mm; ++e) predictedCovariances[t * mm + e] = P[e];
-
-    const double *C = literalPage(model.C, model.pagedC, t, n * m);
-    const double *D = literalPage(model.D, model.pagedD, t, n * h);
     for (uint64_t j = 0; j < n; ++j) {
       const uint64_t o = t * n + j;
-      const double y = model.Y[t + j * T];
       double *M = transfer.data() + o * mm;
-      const testing_support::LiteralUpdate update =
-          testing_support::literalUpdate(y, y - meanObservations[o], C, D, n, j, m, h, model.tol, x, P);
+      const testing_support::LiteralUpdate &update = forward.updates[o];
       result.innovationVariances[o] = update.variance;
       if (!update.used) {
         for (uint64_t i = 0; i < m; ++i)
@@ -122,4 +117,26 @@ LiteralSmootherResult literalStateSmoother(const SmootherTestModel &model) {
     for (uint64_t i = 0; i < m; ++i)
       result.smoothed[t + i * T] = predictedStates[t * m + i] + meanStates[t * m + i];
   return result;
+}
+
+LiteralForwardPass literalForwardPass(const SmootherTestModel &model, const std::vector<double> &starts) {
+  const uint64_t T = model.T, n = model.n, m = model.m, k = model.k, h = model.h;
+  const uint64_t mm = m * m;
+  LiteralForwardPass forward;
+  forward.predictedStates.resize(m * T);
+  forward.predictedCovariances.resize(mm * T);
+  std::vector<double> x(m, 0.0), P(model.P0.begin(), model.P0.begin() + static_cast<long>(mm));
+  for (uint64_t t = 0; t < T; ++t) {
+    testing_support::literalPrediction(x, P, literalPage(model.A, model.pagedA, t, mm),
+                                       literalPage(model.B, model.pagedB, t, m * k), m, k);
+    for (uint64_t i = 0; i < m; ++i) forward.predictedStates[t * m + i] = x[i];
+    for (uint64_t e = 0; e < mm; ++e) forward.predictedCovariances[t * mm + e] = P[e];
+    const double *C = literalPage(model.C, model.pagedC, t, n * m);
+    const double *D = literalPage(model.D, model.pagedD, t, n * h);
+    for (uint64_t j = 0; j < n; ++j) {
+      forward.updates.push_back(
+          testing_support::literalUpdate(model.Y[t + j * T], starts[t * n + j], C, D, n, j, m, h, model.tol, x, P));
+    }
+  }
+  return forward;
 }

@@ -3,6 +3,7 @@
 // pages. The reference the module must match to the bit.
 #pragma once
 
+#include "literal_steps.h"
 #include "smoother_test_model.h"
 
 #include <vector>
@@ -17,3 +18,13 @@ LiteralSmootherResult literalStateSmoother(const SmootherTestModel &model);
 // The noise-free path alone, m x T column-major: what the smoother returns
 // (transposed) when every observation is passed over.
 std::vector<double> literalMeanPath(const SmootherTestModel &model);
+
+// The forward pass over the deviations, from zero with covariance P0: for
+// every period the predicted deviation and covariance, for every
+// observation o = t*n + j its update, its innovation starting from starts[o].
+struct LiteralForwardPass {
+  std::vector<double> predictedStates;       // m x T
+  std::vector<double> predictedCovariances;  // T matrices of m x m
+  std::vector<testing_support::LiteralUpdate> updates;
+};
+LiteralForwardPass literalForwardPass(const SmootherTestModel &model, const std::vector<double> &starts);

@@ -76,3 +76,21 @@ SmootherTestModel randomSmootherModel(RandomSource &random, const RandomShape &s
   if (random.chance(0.6)) model.observationIntercept = random.normals(model.n * model.T);
   return model;
 }
+
+SmootherTestModel smallSmootherModel() {
+  RandomSource random(7);
+  SmootherTestModel model;
+  model.T = 3;
+  model.n = model.m = model.k = 2;
+  model.h = 1;
+  model.Y = random.normals(6);
+  model.A = random.stableTransition(2);
+  model.B = random.normals(4);
+  model.C = random.normals(4);
+  model.D = random.normals(2);
+  model.P0 = random.covariance(2);
+  model.x0 = random.normals(2);
+  model.stateIntercept = random.normals(6);
+  model.observationIntercept = random.normals(6);
+  return model;
+}

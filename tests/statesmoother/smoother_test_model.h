@@ -35,3 +35,7 @@ using testing_support::RandomShape;
 
 // testing_support::randomModel, with intercepts given or empty.
 SmootherTestModel randomSmootherModel(testing_support::RandomSource &random, const RandomShape &shape);
+
+// A valid model with T = 3, n = 2, m = 2, k = 2, h = 1 and both intercepts,
+// for the tests that spoil one input at a time.
+SmootherTestModel smallSmootherModel();
