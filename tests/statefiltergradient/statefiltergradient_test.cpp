@@ -319,10 +319,22 @@ TEST(StatefiltergradientShapes, OutputsAreShapedAsTheInputsAreRead) {
   big.D = large.normals(big.n * big.h);
   big.x0 = large.normals(big.m);
   big.P0 = large.covariance(big.m);
-  orrim::resetCounters();
-  ASSERT_EQ(callOutputs(statefiltergradient(), big, 7).size(), 7u);
   const uint64_t bound = 8 * (30 * 30 * 200 + 3 * 30 * 10 * 200 + 4 * (30 + 10) * 200) + (uint64_t{1} << 20);
-  EXPECT_LE(orrim::counters().peakBytes, bound) << "bound " << bound;
+  for (const bool diffuseAndCorrelated : {false, true}) {
+    if (diffuseAndCorrelated) {
+      // Every series sharing every innovation, and a third of the states
+      // diffuse, ten of them seen in a period: a phase of periods.
+      big.D = large.normals(big.n * big.h);
+      big.C = large.normals(big.n * big.m, 0.1);
+      for (uint64_t i = 0; i < big.m; i += 3) {
+        for (uint64_t l = 0; l < big.m; ++l) big.P0[l + i * big.m] = big.P0[i + l * big.m] = 0.0;
+        big.P0[i + i * big.m] = std::numeric_limits<double>::infinity();
+      }
+    }
+    orrim::resetCounters();
+    ASSERT_EQ(callOutputs(statefiltergradient(), big, 7).size(), 7u);
+    EXPECT_LE(orrim::counters().peakBytes, bound) << "bound " << bound;
+  }
   // Every observation missing: the log-likelihood and every derivative are zeros.
   ModelVectors unseen = model;
   std::fill(unseen.Y.begin(), unseen.Y.end(), std::numeric_limits<double>::quiet_NaN());
@@ -334,19 +346,24 @@ TEST(StatefiltergradientShapes, OutputsAreShapedAsTheInputsAreRead) {
 // Memory that runs out at any of the call's requests ends it with
 // orrim:OutOfMemory and nothing left behind (callChecked checks the
 // counters); with enough, the call gives its full result.
+// With correlated noise and a diffuse start too, whose blocks grow in the call.
 TEST(StatefiltergradientErrors, MemoryRunningOutAnywhereLeavesNothing) {
-  RandomSource random(3);
-  ModelVectors model = randomModel(random, RandomShape{6, 3, 4, 0.1, false});
-  while (model.m < 2 || model.n == 0 || model.T < 2) model = randomModel(random, RandomShape{6, 3, 4, 0.1, false});
-  const std::vector<orrim::ArrayPtr> inputs = moduleInputs(model);
-  int refused = 0;
-  for (uint64_t limit = 64;; limit += 64) {
-    orrim::setMemoryLimit(limit);
-    orrim::CallResult result = callChecked(statefiltergradient(), handles(inputs), 7);
-    orrim::setMemoryLimit(0);
-    if (!result.failed) break;
-    ASSERT_EQ(result.identifier, "orrim:OutOfMemory");
-    ++refused;
+  for (const RandomShape shape : {RandomShape{6, 3, 4, 0.1, false}, RandomShape{6, 3, 4, 0.1, false, true, 0.5}}) {
+    RandomSource random(3);
+    ModelVectors model = randomModel(random, shape);
+    while (model.m < 2 || model.n < 2 || model.T < 2 || (shape.diffuseChance > 0.0 && !startsDiffuse(model))) {
+      model = randomModel(random, shape);
+    }
+    const std::vector<orrim::ArrayPtr> inputs = moduleInputs(model);
+    int refused = 0;
+    for (uint64_t limit = 64;; limit += 64) {
+      orrim::setMemoryLimit(limit);
+      orrim::CallResult result = callChecked(statefiltergradient(), handles(inputs), 7);
+      orrim::setMemoryLimit(0);
+      if (!result.failed) break;
+      ASSERT_EQ(result.identifier, "orrim:OutOfMemory");
+      ++refused;
+    }
+    EXPECT_GT(refused, 20);
   }
-  EXPECT_GT(refused, 20);
 }
