@@ -8,6 +8,7 @@
 #include "model_preparation.h"
 #include "noise_adjoint.h"
 #include "observation_adjoint.h"
+#include "prefetch.h"
 #include "reference_steps.h"
 #include "time_update.h"
 #include "transition_adjoint.h"
@@ -46,7 +47,9 @@ void predictPeriodAgain(GradientWorkspace &workspace, uint64_t t, const double *
 // then for j' from j up, plus (F_j'*(K_j'*dw_j))*K_j', each K_j'*dw_j one sum
 // in ascending index; the products of every row at once, or of four rows,
 // through the kernel. A row passed over has zero gain and direction. Added to
-// the row's derivative. The first `count` rows of the period have records.
+// the row's derivative. The first `count` rows of the period have records;
+// their gains are in transposedGains, as goBackOverObservationsDeferred left
+// them.
 void addCovarianceTimesDirections(GradientWorkspace &workspace, uint64_t t, uint64_t count) {
   const uint64_t m = workspace.model.m;
   const double *gains = workspace.observationGains + t * workspace.model.n * m;
@@ -57,7 +60,6 @@ void addCovarianceTimesDirections(GradientWorkspace &workspace, uint64_t t, uint
   const RowsTimesColumnsKernel product = denseKernels().rowsTimesColumns;
   // P is symmetric: the rows of the product are the directions against its rows.
   product(y, m, nullptr, 0, workspace.directions, m, covarianceAfterPeriod(workspace, t), m, n, m, m);
-  transposeCopy(workspace.transposedGains, gains, m, n);
   // The K_j'*dw_j of four rows at a time, each against every row's gain
   // (those before it unused).
   constexpr uint64_t group = 4;
@@ -112,9 +114,10 @@ ObservationAdjointPeriod adjointPeriod(GradientWorkspace &workspace, uint64_t t,
 // c_j(i)*g_j(l), then that of g_j(i)*c_j(l), j ascending, formed for i >= l
 // and mirrored. Each sum one accumulator in ascending index, through the
 // kernel, whose bits are the plain loops'. The first `count` rows of the
-// period have records.
+// period have records; `rowsAcross` holds the measurement rows transposed
+// (m x count) when they are the model's own, and is null when they must be.
 void goBackOverObservationsDeferred(GradientWorkspace &workspace, uint64_t t, const double *measurementRows,
-                                    uint64_t count) {
+                                    const double *rowsAcross, uint64_t count) {
   const uint64_t n = count;
   const uint64_t m = workspace.model.m;
   const ObservationAdjointPeriod period = adjointPeriod(workspace, t, 0, measurementRows);
@@ -147,13 +150,16 @@ void goBackOverObservationsDeferred(GradientWorkspace &workspace, uint64_t t, co
   for (uint64_t j = 0; j < n; ++j) {
     if (period.skipFlags[j] >= 0.5) fillZeros(U + j * m, m);
   }
-  transposeCopy(workspace.transposedRows, period.measurementRows, m, n);
+  if (rowsAcross == nullptr) {
+    transposeCopy(workspace.transposedRows, period.measurementRows, m, n);
+    rowsAcross = workspace.transposedRows;
+  }
   transposeCopy(workspace.transposedHalves, U, m, n);
   constexpr uint64_t band = 8;
   for (uint64_t first = 0; first < m; first += band) {
     const uint64_t rows = m - first < band ? m - first : band;
     double *to = M + first * m;
-    product(to, m, to, m, workspace.transposedRows + first * n, n, U, m, rows, first + rows, n);
+    product(to, m, to, m, rowsAcross + first * n, n, U, m, rows, first + rows, n);
     product(to, m, to, m, workspace.transposedHalves + first * n, n, period.measurementRows, m, rows, first + rows, n);
   }
   mirrorLowerTriangle(M, m);
@@ -194,7 +200,8 @@ void goBackOverObservations(GradientWorkspace &workspace, uint64_t t, const Seri
   if (!mayHaveClearedAState(covarianceAfterPeriod(workspace, t), m)) {
     copyDoubles(state.x, stateAfterPeriod(workspace, t), m);
     if (m > largestCompiledFixedSize) {
-      goBackOverObservationsDeferred(workspace, t, rows, count);
+      goBackOverObservationsDeferred(workspace, t, rows, taken.decorrelated ? nullptr : workspace.transposedMeasurement,
+                                     count);
       addCovarianceTimesDirections(workspace, t, count);
       return;
     }
@@ -230,49 +237,32 @@ void goBackOverObservations(GradientWorkspace &workspace, uint64_t t, const Seri
   }
 }
 
-// The derivatives with respect to period t's rows into C's and D's outputs:
-// a paged input's page t, or the sums of a constant input, C's rows in
-// rowGradientSums and D's noise variances in noiseVarianceSums (their
-// derivatives are formed once at the end).
+// The derivatives with respect to period t's rows into C's output: a paged
+// C's page t, or the sums of a constant C in rowGradientSums (transposed
+// once at the end).
 void addRowGradients(GradientWorkspace &workspace, uint64_t t, const GradientOutputs &outputs) {
   const StateSpaceModel &model = workspace.model;
   const uint64_t n = model.n;
   const uint64_t m = model.m;
-  const uint64_t h = model.h;
-  if (outputs.C != nullptr) {
-    if (changesByPeriod(model.C)) {
-      double *C = outputs.C + t * n * m;
-      for (uint64_t j = 0; j < n; ++j) {
-        for (uint64_t l = 0; l < m; ++l) {
-          C[j + l * n] = workspace.rowGradients[j * m + l];
-        }
-      }
-    } else {
-      for (uint64_t e = 0; e < n * m; ++e) {
-        workspace.rowGradientSums[e] = workspace.rowGradientSums[e] + workspace.rowGradients[e];
-      }
-    }
+  if (outputs.C == nullptr) {
+    return;
   }
-  if (outputs.D != nullptr) {
-    if (!changesByPeriod(model.D)) {
-      for (uint64_t j = 0; j < n; ++j) {
-        workspace.noiseVarianceSums[j] = workspace.noiseVarianceSums[j] + workspace.noiseGradients[j];
+  if (changesByPeriod(model.C)) {
+    double *C = outputs.C + t * n * m;
+    for (uint64_t j = 0; j < n; ++j) {
+      for (uint64_t l = 0; l < m; ++l) {
+        C[j + l * n] = workspace.rowGradients[j * m + l];
       }
-      return;
     }
-    const double *D = pageOfPeriod(model.D, t).data;
-    double *out = outputs.D + t * n * h;
-    for (uint64_t l = 0; l < h; ++l) {
-      for (uint64_t j = 0; j < n; ++j) {
-        out[j + l * n] = (2.0 * workspace.noiseGradients[j]) * D[j + l * n];
-      }
+  } else {
+    for (uint64_t e = 0; e < n * m; ++e) {
+      workspace.rowGradientSums[e] = workspace.rowGradientSums[e] + workspace.rowGradients[e];
     }
   }
 }
 
 // B, C and D given as one matrix: 2*(sum of the adjoints of B*B')*B, the
-// sums of C's rows, and D's terms off the diagonal of H, gathered over the
-// periods, plus (2*(sum of the derivatives with respect to H(j, j)))*D(j, l).
+// sums of C's rows, and D's from its sums when they are kept.
 void finishConstantGradients(GradientWorkspace &workspace, const GradientOutputs &outputs) {
   const StateSpaceModel &model = workspace.model;
   const uint64_t n = model.n;
@@ -283,12 +273,8 @@ void finishConstantGradients(GradientWorkspace &workspace, const GradientOutputs
   if (outputs.B != nullptr && !changesByPeriod(model.B)) {
     stateNoiseLoadingGradient(outputs.B, workspace.stateNoiseAdjoint, model.B.data, m, model.k);
   }
-  if (outputs.D != nullptr && !changesByPeriod(model.D)) {
-    for (uint64_t l = 0; l < model.h; ++l) {
-      for (uint64_t j = 0; j < n; ++j) {
-        outputs.D[j + l * n] = outputs.D[j + l * n] + (2.0 * workspace.noiseVarianceSums[j]) * model.D.data[j + l * n];
-      }
-    }
+  if (outputs.D != nullptr && workspace.noiseCovarianceSums != nullptr) {
+    finishNoiseGradient(workspace, outputs.D);
   }
 }
 
@@ -306,7 +292,9 @@ void runBackwardPass(GradientWorkspace &workspace, const double *Y, const double
   fillZeros(workspace.stateAdjoint, m);
   fillZeros(workspace.covarianceAdjoint, m * m);
   fillZeros(workspace.stateNoiseAdjoint, m * m);
-  fillZeros(workspace.noiseVarianceSums, n);
+  if (workspace.noiseCovarianceSums != nullptr) {
+    fillZeros(workspace.noiseCovarianceSums, n * n);
+  }
   fillZeros(workspace.rowGradientSums, n * m);
   const uint64_t diffusePeriods = workspace.diffuseEnds.periods;
   if (diffusePeriods > 0) {
@@ -316,9 +304,17 @@ void runBackwardPass(GradientWorkspace &workspace, const double *Y, const double
   const bool changes = changesByPeriod(model);
   const bool wantsNoise = outputs.D != nullptr;
   for (uint64_t t = T; t-- > 0;) {
+    if (t > 1) {
+      // The records of the period after the next, as the smoother's way back does.
+      prefetchDoubles(covarianceAfterPeriod(workspace, t - 2), m * m);
+      prefetchDoubles(workspace.observationGains + (t - 2) * n * m, n * m);
+    }
     // A's rows as well as its columns: the way back reads both.
     if (t + 1 == T || changes) {
       preparePeriod(model, t, transitionRowsForm | filteringForms, t + 1 == T);
+      if (m > largestCompiledFixedSize && (t + 1 == T || changesByPeriod(model.C))) {
+        transposeCopy(workspace.transposedMeasurement, model.period.measurementRows, model.m, n);
+      }
     }
     // The series the way forward took, decorrelated again where they share noise.
     const SeriesTaken taken = seriesTaken(model, Y + t, T, isMissing, workspace.decorrelation, nullptr);
@@ -333,7 +329,7 @@ void runBackwardPass(GradientWorkspace &workspace, const double *Y, const double
     }
     addRowGradients(workspace, t, outputs);
     if (wantsNoise) {
-      addNoiseCovarianceGradients(workspace, t, taken, outputs.D + (changesByPeriod(model.D) ? t * n * model.h : 0));
+      addNoiseGradients(workspace, t, taken, outputs.D + (changesByPeriod(model.D) ? t * n * model.h : 0));
     }
     // The state and covariance the prediction started from.
     if (diffusePeriod) {

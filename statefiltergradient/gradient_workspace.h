@@ -88,6 +88,7 @@ struct GradientWorkspace {
   double *covarianceTimesDirections;  // n x m: P after the period times each row's direction
   double *transposedGains;      // m x n: the period's gains, column by column
   double *transposedRows;       // m x n: its measurement rows, column by column
+  double *transposedMeasurement;  // m x n: with many states, C's rows as prepared, column by column
   double *transposedHalves;     // m x n: its g, column by column
   double *pairs;                // n x 2, or 4 x n (within n*m: with many states)
   double *coefficients;         // n
@@ -96,9 +97,23 @@ struct GradientWorkspace {
   double *noiseGradients;       // n: ... and to its noise variances
   double *innovationGradients;  // n: ... and to where each innovation starts (y, or y*)
   double *stateNoiseAdjoint;    // m x m: the sum over periods of the derivatives with respect to B*B'
-  double *noiseVarianceSums;    // n: the sum over periods of the derivatives with respect to the diagonal of H
   double *rowGradientSums;      // n x m: ... and to the rows of a constant C
+  // The sum over periods of the derivatives with respect to the lower
+  // triangle of H = D*D', row a at a*n, for a constant D of n <= m*T series
+  // (within the records); null otherwise, and D's derivative is summed as
+  // the periods come (see noise_adjoint.h).
+  double *noiseCovarianceSums;
 };
+
+// Taken when a constant D's derivative is asked for and n <= m*T.
+inline constexpr WorkingBlock noiseCovarianceSumBlocks[] = {
+    {offsetof(GradientWorkspace, noiseCovarianceSums), nnDoubles},
+};
+
+// Whether D's derivative is summed over the periods in noiseCovarianceSums.
+inline bool sumsNoiseCovariance(const StateSpaceModel &model) {
+  return !changesByPeriod(model.D) && model.n <= model.m * model.T;
+}
 
 // The filter's blocks, as statefilter takes them.
 inline constexpr WorkingBlock gradientFilterBlocks[] = {
@@ -136,6 +151,7 @@ inline constexpr WorkingBlock gradientRecordBlocks[] = {
     {offsetof(GradientWorkspace, covarianceTimesDirections), nmDoubles},
     {offsetof(GradientWorkspace, transposedGains), nmDoubles},
     {offsetof(GradientWorkspace, transposedRows), nmDoubles},
+    {offsetof(GradientWorkspace, transposedMeasurement), nmDoubles},
     {offsetof(GradientWorkspace, transposedHalves), nmDoubles},
     {offsetof(GradientWorkspace, pairs), nmDoubles},
     {offsetof(GradientWorkspace, coefficients), nDoubles},
@@ -144,7 +160,6 @@ inline constexpr WorkingBlock gradientRecordBlocks[] = {
     {offsetof(GradientWorkspace, noiseGradients), nDoubles},
     {offsetof(GradientWorkspace, innovationGradients), nDoubles},
     {offsetof(GradientWorkspace, stateNoiseAdjoint), mmDoubles},
-    {offsetof(GradientWorkspace, noiseVarianceSums), nDoubles},
     {offsetof(GradientWorkspace, rowGradientSums), nmDoubles},
 };
 

@@ -1,5 +1,7 @@
 #include "noise_adjoint.h"
 
+#include "dense_kernels.h"
+
 namespace {
 
 // a*b, or all bits set when it overflows, which no allocation can meet: the
@@ -106,16 +108,78 @@ void goBackThroughFactor(double *factorAdjoint, double *covarianceAdjoint, const
   }
 }
 
-// D(a, l) gains value*D(b, l) and D(b, l) gains value*D(a, l), for a pair
-// of series a > b whose H(a, b) has the derivative `value`; a zero element
-// of D takes no part.
-void addPairToNoiseGradient(double *out, const double *D, uint64_t n, uint64_t h, uint64_t a, uint64_t b,
-                            double value) {
-  for (uint64_t l = 0; l < h; ++l) {
-    const double Da = D[a + l * n];
-    const double Db = D[b + l * n];
-    if (Db != 0.0) out[a + l * n] = out[a + l * n] + value * Db;
-    if (Da != 0.0) out[b + l * n] = out[b + l * n] + value * Da;
+// Where the derivatives with respect to H = D*D' go: for a constant D whose
+// n x n sums the workspace keeps, H(a, b)'s (a >= b) into them; else
+// straight into D's derivative, D(a, l) gaining value*D(b, l) and D(b, l)
+// gaining value*D(a, l) (a zero element of D takes no part), and on the
+// diagonal (2*value)*D(a, l).
+struct NoiseTarget {
+  double *sums;  // n x n, row a at a*n, or null
+  double *out;   // page t of a paged D's derivative, or a constant D's
+  const double *D;
+  uint64_t n, h;
+
+  void add(uint64_t a, uint64_t b, double value) const {
+    if (sums != nullptr) {
+      sums[a * n + b] = sums[a * n + b] + value;
+      return;
+    }
+    for (uint64_t l = 0; l < h; ++l) {
+      const double Da = D[a + l * n];
+      const double Db = D[b + l * n];
+      if (Db != 0.0) out[a + l * n] = out[a + l * n] + value * Db;
+      if (Da != 0.0) out[b + l * n] = out[b + l * n] + value * Da;
+    }
+  }
+};
+
+// The pairs of a period whose series were taken as they are, the
+// derivative with respect to H(i, q) formed row by row: the products R_i*C_q
+// of row i with every earlier row, each one accumulator from 0.0 in
+// ascending index (for many states through the kernel, across q against
+// C's rows transposed), then -(that + b_i*y_q) * (1/Delta_q).
+void addPairsOfIndependentSeries(GradientWorkspace &workspace, uint64_t t, const SeriesTaken &taken,
+                                 const NoiseTarget &target) {
+  const StateSpaceModel &model = workspace.model;
+  const uint64_t n = model.n;
+  const uint64_t m = model.m;
+  const double *variances = model.period.observationNoiseVar;
+  const double *rows = model.period.measurementRows;
+  const double *flags = workspace.skipFlags + t * n;
+  // 1/Delta_q of an observed series, 0.0 for one that is not or whose
+  // variance is a zero pivot by the rule. A used series is observed; only
+  // one passed over is asked about.
+  double *reciprocals = workspace.secondCoefficients;
+  double largest = 0.0;
+  for (uint64_t j = 0; j < n; ++j) {
+    const bool observed = flags[j] < 0.5 || !taken.isMissing(taken.y[j * taken.yStride]);
+    reciprocals[j] = observed ? 1.0 : 0.0;
+    if (observed && variances[j] > largest) largest = variances[j];
+  }
+  const double zeroPivot = zeroPivotTolerance * largest;
+  for (uint64_t j = 0; j < n; ++j) {
+    reciprocals[j] = reciprocals[j] != 0.0 && variances[j] > zeroPivot ? 1.0 / variances[j] : 0.0;
+  }
+  const bool throughKernel = m > largestCompiledFixedSize;
+  double *products = workspace.coefficients;
+  for (uint64_t i = 1; i < n; ++i) {
+    // A series passed over, or missing, has no derivatives to pass on.
+    if (flags[i] >= 0.5) continue;
+    const double *R = workspace.rowGradients + i * m;
+    if (throughKernel) {
+      denseKernels().rowsTimesColumns(products, 0, nullptr, 0, R, 0, workspace.transposedMeasurement, n, 1, i, m);
+    }
+    const double b = workspace.innovationGradients[i];
+    for (uint64_t q = 0; q < i; ++q) {
+      if (reciprocals[q] == 0.0) continue;
+      double product = 0.0;
+      if (throughKernel) {
+        product = products[q];
+      } else {
+        for (uint64_t s = 0; s < m; ++s) product += R[s] * rows[q * m + s];
+      }
+      target.add(i, q, -(product + b * taken.y[q * taken.yStride]) * reciprocals[q]);
+    }
   }
 }
 
@@ -158,47 +222,51 @@ void goBackThroughDecorrelation(GradientWorkspace &workspace, const SeriesTaken 
   }
 }
 
-void addNoiseCovarianceGradients(GradientWorkspace &workspace, uint64_t t, const SeriesTaken &taken, double *out) {
+void addNoiseGradients(GradientWorkspace &workspace, uint64_t t, const SeriesTaken &taken, double *out) {
   const StateSpaceModel &model = workspace.model;
   const uint64_t n = model.n;
-  const uint64_t m = model.m;
   const uint64_t h = model.h;
-  const double *D = pageOfPeriod(model.D, t).data;
-  if (taken.decorrelated) {
-    const uint64_t p = taken.count;
-    const double *Hbar = workspace.decorrelationAdjoint.covarianceAdjoint;
-    const double *series = workspace.decorrelation.series;
-    for (uint64_t i = 1; i < p; ++i) {
-      for (uint64_t q = 0; q < i; ++q) {
-        addPairToNoiseGradient(out, D, n, h, static_cast<uint64_t>(series[i]), static_cast<uint64_t>(series[q]),
-                               Hbar[i * p + q]);
+  const NoiseTarget target{workspace.noiseCovarianceSums, out, pageOfPeriod(model.D, t).data, n, h};
+  // The diagonal: the noise variances' derivatives.
+  const double *diagonal = workspace.noiseGradients;
+  if (target.sums != nullptr) {
+    for (uint64_t j = 0; j < n; ++j) target.sums[j * n + j] = target.sums[j * n + j] + diagonal[j];
+  } else {
+    const bool paged = changesByPeriod(model.D);
+    for (uint64_t l = 0; l < h; ++l) {
+      for (uint64_t j = 0; j < n; ++j) {
+        const double term = (2.0 * diagonal[j]) * target.D[j + l * n];
+        out[j + l * n] = paged ? term : out[j + l * n] + term;
       }
     }
+  }
+  if (!taken.decorrelated) {
+    addPairsOfIndependentSeries(workspace, t, taken, target);
     return;
   }
-  // The series as they are: L = I, Delta the noise variances.
-  const double *variances = model.period.observationNoiseVar;
-  const double *rows = model.period.measurementRows;
-  auto observed = [&](uint64_t j) { return !taken.isMissing(taken.y[j * taken.yStride]); };
-  double largest = 0.0;
-  for (uint64_t j = 0; j < n; ++j) {
-    if (observed(j) && variances[j] > largest) largest = variances[j];
-  }
-  const double zeroPivot = zeroPivotTolerance * largest;
-  for (uint64_t i = 1; i < n; ++i) {
-    // A series passed over, or missing, has no derivatives to pass on.
-    if (workspace.skipFlags[t * n + i] >= 0.5 || !observed(i)) continue;
-    const double *R = workspace.rowGradients + i * m;
-    const double b = workspace.innovationGradients[i];
+  const uint64_t p = taken.count;
+  const double *Hbar = workspace.decorrelationAdjoint.covarianceAdjoint;
+  const double *series = workspace.decorrelation.series;
+  for (uint64_t i = 1; i < p; ++i) {
     for (uint64_t q = 0; q < i; ++q) {
-      if (!observed(q) || variances[q] <= zeroPivot) continue;
-      const double *c = rows + q * m;
+      target.add(static_cast<uint64_t>(series[i]), static_cast<uint64_t>(series[q]), Hbar[i * p + q]);
+    }
+  }
+}
+
+void finishNoiseGradient(const GradientWorkspace &workspace, double *out) {
+  const StateSpaceModel &model = workspace.model;
+  const uint64_t n = model.n;
+  const double *sums = workspace.noiseCovarianceSums;
+  const double *D = model.D.data;
+  for (uint64_t l = 0; l < model.h; ++l) {
+    for (uint64_t a = 0; a < n; ++a) {
       double s = 0.0;
-      for (uint64_t l = 0; l < m; ++l) {
-        s += R[l] * c[l];
+      for (uint64_t q = 0; q < n; ++q) {
+        const double factor = q == a ? 2.0 * sums[a * n + a] : q < a ? sums[a * n + q] : sums[q * n + a];
+        if (D[q + l * n] != 0.0) s += factor * D[q + l * n];
       }
-      const double value = -(s + b * taken.y[q * taken.yStride]) / variances[q];
-      addPairToNoiseGradient(out, D, n, h, i, q, value);
+      out[a + l * n] = s;
     }
   }
 }

@@ -25,18 +25,21 @@
 // Where H_O is diagonal the updates took the series as they are, which is
 // the same arithmetic with L = I and Delta = the noise variances, so the
 // derivative with respect to H(i, q), q < i both observed, is
-// -((sum over s of R_i(s)*C_q(s)) + b_i*y_q) / Delta_q (zero where Delta_q is
-// a zero pivot by the rule): a D whose series share no innovation still has
-// derivatives in the elements that would make them share one.
+// -((sum over s of R_i(s)*C_q(s)) + b_i*y_q) * (1/Delta_q) (zero where
+// Delta_q is a zero pivot by the rule): a D whose series share no innovation
+// still has derivatives in the elements that would make them share one.
 //
 // D's derivative is (H' + H)*D with H the derivative with respect to the
-// lower triangle of H_O: its diagonal, 2*H(j, j)*D(j, l), as the noise
-// variances' derivatives are taken, and for each pair (i, q), i > q, D(O_i,
-// l) gains H(i, q)*D(O_q, l) and D(O_q, l) gains H(i, q)*D(O_i, l), a product
-// with a zero element of D left out as the forward pass leaves it out; pairs
-// with i ascending, q ascending, l ascending, and for a constant D period by
-// period from the last. Every other sum is one accumulator in ascending index,
-// in plain loops that run the same on every kernel path.
+// lower triangle of H_O. For a constant D of n series, n <= m*T (so that n x
+// n stays within the records), the derivatives are summed over the periods,
+// from the last, into an n x n lower triangle, and D's derivative formed once
+// from it; otherwise each period adds to it straight away: its diagonal,
+// 2*H(j, j)*D(j, l) (written for page t of a paged D), then for each pair (i,
+// q), i > q ascending, D(O_i, l) gains H(i, q)*D(O_q, l) and D(O_q, l) gains
+// H(i, q)*D(O_i, l), l ascending. A product with a zero element of D is left
+// out, as the forward pass leaves it out. Every other sum is one accumulator
+// in ascending index, in plain loops that run the same on every kernel path
+// (or the kernels' products, which give their bits).
 #pragma once
 
 #include "filter_period.h"
@@ -51,6 +54,13 @@
 // addNoiseCovarianceGradients; `wantsNoise` whether D's derivative is asked.
 void goBackThroughDecorrelation(GradientWorkspace &workspace, const SeriesTaken &taken, bool wantsNoise);
 
-// Adds period t's terms off the diagonal of H_O to D's derivative: page t of
-// a paged D (after its diagonal terms), or the sum of a constant D.
-void addNoiseCovarianceGradients(GradientWorkspace &workspace, uint64_t t, const SeriesTaken &taken, double *out);
+// Period t's derivatives with respect to H_O (its diagonal the noise
+// variances' in noiseGradients) into D's: a constant D's n x n sums, when
+// the workspace keeps them, or else D's derivative itself, `out`: page t of
+// a paged D (written), or a constant D's (added to).
+void addNoiseGradients(GradientWorkspace &workspace, uint64_t t, const SeriesTaken &taken, double *out);
+
+// A constant D's derivative from the sums over periods, S*D with S their
+// symmetric whole: element (a, l) over q ascending of S(a, q)*D(q, l), a zero
+// element of D left out, S(a, a) twice the sum.
+void finishNoiseGradient(const GradientWorkspace &workspace, double *out);

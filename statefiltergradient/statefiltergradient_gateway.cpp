@@ -83,8 +83,14 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
   const double *x0 = orrimRealData(inputs[5]);
   const double *P0 = orrimRealData(inputs[6]);
   takeBlocks(gradientFilterBlocks, counts, &workspace, orrimAlloc);
+  // D's derivative summed over periods in n x n: n <= m*T, and m*n*T, checked, bounds n*n.
+  const bool sumsNoise = outputCount >= 5 && sumsNoiseCovariance(model);
+  counts[nnDoubles] = sumsNoise ? n * n : 0;
   if (gradientWanted) {
     takeBlocks(gradientRecordBlocks, counts, &workspace, orrimAlloc);
+  }
+  if (sumsNoise) {
+    takeBlocks(noiseCovarianceSumBlocks, counts, &workspace, orrimAlloc);
   }
   if (diffuse) {
     takeBlocks(diffuseStartBlocks, counts, &workspace.diffuse, orrimAlloc);
@@ -103,6 +109,9 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
   releaseBlocks(gradientFilterBlocks, &workspace, orrimFree);
   releaseDecorrelation(workspace.decorrelation, orrimFree);
   releaseGrownBlocks(workspace);
+  if (sumsNoise) {
+    releaseBlocks(noiseCovarianceSumBlocks, &workspace, orrimFree);
+  }
   if (diffuse) {
     releaseBlocks(diffuseStartBlocks, &workspace.diffuse, orrimFree);
     if (gradientWanted) {

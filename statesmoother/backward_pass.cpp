@@ -3,6 +3,7 @@
 #include "dense_products.h"
 #include "diffuse_smoothing.h"
 #include "model_preparation.h"
+#include "prefetch.h"
 
 namespace {
 
@@ -20,16 +21,6 @@ void formUpdateMatrix(double *L, const double *identity, const double *K, const 
 void addScore(double *r, double scaledInnovation, const double *c, uint64_t m) {
   for (uint64_t i = 0; i < m; ++i) {
     r[i] = r[i] + scaledInnovation * c[i];
-  }
-}
-
-// The way back reads each period's stores and pages in the reverse of the
-// order they were written, which the hardware does not fetch ahead along: the
-// lines of the period before are asked for while this one is worked on.
-void prefetchDoubles(const double *values, uint64_t count) {
-  const char *bytes = reinterpret_cast<const char *>(values);
-  for (uint64_t offset = 0; offset < count * sizeof(double); offset += 64) {
-    __builtin_prefetch(bytes + offset);
   }
 }
 
