@@ -2,7 +2,8 @@
 
 SeriesTaken seriesTaken(const StateSpaceModel &model, const double *y, uint64_t yStride, MissingTest isMissing,
                         Decorrelation &decorrelation, const ObservationRecords *records) {
-  SeriesTaken taken{y, yStride, model.n, model.period, isMissing, records != nullptr ? *records : ObservationRecords{}};
+  SeriesTaken taken{y,         yStride, model.n, model.period, isMissing, records != nullptr ? *records : ObservationRecords{},
+                    false};
   if (model.period.sharedNoiseLoadings == nullptr) {
     return taken;
   }
@@ -17,6 +18,7 @@ SeriesTaken seriesTaken(const StateSpaceModel &model, const double *y, uint64_t 
   taken.count = decorrelated.count;
   taken.period = decorrelated.period;
   taken.isMissing = neverMissing;
+  taken.decorrelated = true;
   if (records != nullptr) {
     // The way back forms the decorrelated rows again and passes over the rest.
     for (uint64_t j = decorrelated.count; j < model.n; ++j) {

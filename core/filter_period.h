@@ -50,6 +50,7 @@ struct SeriesTaken {
   PreparedModel period;
   MissingTest isMissing;
   ObservationRecords records;  // valid when the caller gave records
+  bool decorrelated;           // the decorrelated series, whose factor is decorrelation's
 };
 SeriesTaken seriesTaken(const StateSpaceModel &model, const double *y, uint64_t yStride, MissingTest isMissing,
                         Decorrelation &decorrelation, const ObservationRecords *records);

@@ -2,26 +2,21 @@
 
 #include "dense_kernels.h"
 #include "dense_products.h"
+#include "diffuse_adjoint.h"
+#include "filter_period.h"
 #include "measurement_update.h"
 #include "model_preparation.h"
+#include "noise_adjoint.h"
 #include "observation_adjoint.h"
+#include "prefetch.h"
 #include "reference_steps.h"
 #include "time_update.h"
 #include "transition_adjoint.h"
+#include "way_back_steps.h"
+
+#include <limits>
 
 namespace {
-
-void copyDoubles(double *to, const double *from, uint64_t count) {
-  for (uint64_t e = 0; e < count; ++e) {
-    to[e] = from[e];
-  }
-}
-
-void fillZeros(double *values, uint64_t count) {
-  for (uint64_t e = 0; e < count; ++e) {
-    values[e] = 0.0;
-  }
-}
 
 // Whether the guard may have cleared a state in the period: a cleared state
 // keeps a variance of exactly 0.0 to the period's end, and a variance at or
@@ -31,27 +26,6 @@ bool mayHaveClearedAState(const double *P, uint64_t m) {
     if (P[i + i * m] <= 0.0) return true;
   }
   return false;
-}
-
-// M <- Z*M*Z for the states the update cleared: after the update their
-// variance is exactly 0.0 (a variance the update leaves above zero, or NaN,
-// is kept), and their rows and columns of P are constants.
-void maskClearedStates(double *M, const double *P, uint64_t m) {
-  for (uint64_t i = 0; i < m; ++i) {
-    if (P[i + i * m] != 0.0) continue;
-    for (uint64_t l = 0; l < m; ++l) {
-      M[l + i * m] = 0.0;
-      M[i + l * m] = 0.0;
-    }
-  }
-}
-
-const double *stateAfterPeriod(const GradientWorkspace &workspace, uint64_t t) {
-  return workspace.filteredStates + t * workspace.model.m;
-}
-
-const double *covarianceAfterPeriod(const GradientWorkspace &workspace, uint64_t t) {
-  return workspace.filteredCovariances + t * workspace.model.m * workspace.model.m;
 }
 
 // The period's prediction again, from the state after the period before (x0
@@ -73,23 +47,25 @@ void predictPeriodAgain(GradientWorkspace &workspace, uint64_t t, const double *
 // then for j' from j up, plus (F_j'*(K_j'*dw_j))*K_j', each K_j'*dw_j one sum
 // in ascending index; the products of every row at once, or of four rows,
 // through the kernel. A row passed over has zero gain and direction. Added to
-// the row's derivative.
-void addCovarianceTimesDirections(GradientWorkspace &workspace, uint64_t t) {
-  const uint64_t n = workspace.model.n;
+// the row's derivative. The first `count` rows of the period have records;
+// their gains are in transposedGains, as goBackOverObservationsDeferred left
+// them.
+void addCovarianceTimesDirections(GradientWorkspace &workspace, uint64_t t, uint64_t count) {
   const uint64_t m = workspace.model.m;
-  const double *gains = workspace.observationGains + t * n * m;
+  const double *gains = workspace.observationGains + t * workspace.model.n * m;
+  const uint64_t n = count;
+  const uint64_t first = t * workspace.model.n;
   double *y = workspace.covarianceTimesDirections;
   double *coefficients = workspace.coefficients;
   const RowsTimesColumnsKernel product = denseKernels().rowsTimesColumns;
   // P is symmetric: the rows of the product are the directions against its rows.
   product(y, m, nullptr, 0, workspace.directions, m, covarianceAfterPeriod(workspace, t), m, n, m, m);
-  transposeCopy(workspace.transposedGains, gains, m, n);
   // The K_j'*dw_j of four rows at a time, each against every row's gain
   // (those before it unused).
   constexpr uint64_t group = 4;
   double *alongGroup = workspace.pairs;
   for (uint64_t j = 0; j < n; ++j) {
-    const uint64_t o = t * n + j;
+    const uint64_t o = first + j;
     if (j % group == 0) {
       const uint64_t rows = n - j < group ? n - j : group;
       product(alongGroup, n, nullptr, 0, workspace.directions + j * m, m, workspace.transposedGains, n, rows, n, m);
@@ -109,8 +85,10 @@ void addCovarianceTimesDirections(GradientWorkspace &workspace, uint64_t t) {
   }
 }
 
-// Period t's records and outputs from its observation `first` on.
-ObservationAdjointPeriod adjointPeriod(GradientWorkspace &workspace, uint64_t t, uint64_t first) {
+// Period t's records and outputs from its observation `first` on, with the
+// measurement rows its updates took.
+ObservationAdjointPeriod adjointPeriod(GradientWorkspace &workspace, uint64_t t, uint64_t first,
+                                       const double *measurementRows) {
   const uint64_t n = workspace.model.n;
   const uint64_t m = workspace.model.m;
   const uint64_t o = t * n + first;
@@ -118,11 +96,11 @@ ObservationAdjointPeriod adjointPeriod(GradientWorkspace &workspace, uint64_t t,
           workspace.scaledInnovations + o,
           workspace.reciprocalVariances + o,
           workspace.skipFlags + o,
-          workspace.model.period.measurementRows + first * m,
+          measurementRows + first * m,
           workspace.directions + first * m,
           workspace.rowGradients + first * m,
           workspace.noiseGradients + first,
-          nullptr,   // the correlated-noise transform will take the derivatives with respect to y
+          workspace.innovationGradients + first,
           nullptr};  // P*dw added by the caller unless it says otherwise
 }
 
@@ -135,11 +113,14 @@ ObservationAdjointPeriod adjointPeriod(GradientWorkspace &workspace, uint64_t t,
 // one sum of depth two); at the end M(i, l) gains the sum over j of
 // c_j(i)*g_j(l), then that of g_j(i)*c_j(l), j ascending, formed for i >= l
 // and mirrored. Each sum one accumulator in ascending index, through the
-// kernel, whose bits are the plain loops'.
-void goBackOverObservationsDeferred(GradientWorkspace &workspace, uint64_t t) {
-  const uint64_t n = workspace.model.n;
+// kernel, whose bits are the plain loops'. The first `count` rows of the
+// period have records; `rowsAcross` holds the measurement rows transposed
+// (m x count) when they are the model's own, and is null when they must be.
+void goBackOverObservationsDeferred(GradientWorkspace &workspace, uint64_t t, const double *measurementRows,
+                                    const double *rowsAcross, uint64_t count) {
+  const uint64_t n = count;
   const uint64_t m = workspace.model.m;
-  const ObservationAdjointPeriod period = adjointPeriod(workspace, t, 0);
+  const ObservationAdjointPeriod period = adjointPeriod(workspace, t, 0, measurementRows);
   const RowsTimesColumnsKernel product = denseKernels().rowsTimesColumns;
   double *M = workspace.covarianceAdjoint;
   double *U = workspace.covarianceTimesDirections;
@@ -169,36 +150,42 @@ void goBackOverObservationsDeferred(GradientWorkspace &workspace, uint64_t t) {
   for (uint64_t j = 0; j < n; ++j) {
     if (period.skipFlags[j] >= 0.5) fillZeros(U + j * m, m);
   }
-  transposeCopy(workspace.transposedRows, period.measurementRows, m, n);
+  if (rowsAcross == nullptr) {
+    transposeCopy(workspace.transposedRows, period.measurementRows, m, n);
+    rowsAcross = workspace.transposedRows;
+  }
   transposeCopy(workspace.transposedHalves, U, m, n);
   constexpr uint64_t band = 8;
   for (uint64_t first = 0; first < m; first += band) {
     const uint64_t rows = m - first < band ? m - first : band;
     double *to = M + first * m;
-    product(to, m, to, m, workspace.transposedRows + first * n, n, U, m, rows, first + rows, n);
+    product(to, m, to, m, rowsAcross + first * n, n, U, m, rows, first + rows, n);
     product(to, m, to, m, workspace.transposedHalves + first * n, n, period.measurementRows, m, rows, first + rows, n);
   }
   mirrorLowerTriangle(M, m);
 }
 
-// Goes back over the observations of period t, last to first. On entry the
+// Goes back over the observations of period t, last to first: the series its
+// updates took (taken), decorrelated where they share noise. On entry the
 // adjoints are those of the state after the period, on return those of its
-// prediction; rowGradients and noiseGradients receive the derivatives with
-// respect to each row of C_t and each noise variance (zero for a row passed
-// over). The state before each observation is the state after it less v*K;
-// the covariance before it enters only through P*dw, formed for the whole
-// period at its end (addCovarianceTimesDirections). In a period where the
-// guard may have cleared a state, whose row then no longer holds what the
-// update took from it, the covariance before each observation is formed
-// instead by running the period's updates again from its prediction up to
-// it, with the filter's own steps and so its bits and its decisions, and the
-// adjoint of the covariance is cleared where the guard cleared the state.
-void goBackOverObservations(GradientWorkspace &workspace, uint64_t t, const double *Y, const double *x0,
-                            const double *P0, MissingTest isMissing) {
+// prediction; rowGradients, noiseGradients and innovationGradients receive
+// the derivatives with respect to each taken row, noise variance and
+// innovation start (zero for a row passed over). The state before each
+// observation is the state after it less v*K; the covariance before it
+// enters only through P*dw, formed for the whole period at its end
+// (addCovarianceTimesDirections). In a period where the guard may have
+// cleared a state, whose row then no longer holds what the update took from
+// it, the covariance before each observation is formed instead by running
+// the period's updates again from its prediction up to it, with the filter's
+// own steps and so its bits and its decisions, and the adjoint of the
+// covariance is cleared where the guard cleared the state.
+void goBackOverObservations(GradientWorkspace &workspace, uint64_t t, const SeriesTaken &taken, const double *x0,
+                            const double *P0) {
   StateSpaceModel &model = workspace.model;
-  const uint64_t T = model.T;
   const uint64_t n = model.n;
   const uint64_t m = model.m;
+  const uint64_t count = taken.count;
+  const double *rows = taken.period.measurementRows;
   FilterState &state = workspace.state;
   // A row passed over has no derivatives, and no gain: the steps write those
   // of the others.
@@ -208,37 +195,40 @@ void goBackOverObservations(GradientWorkspace &workspace, uint64_t t, const doub
     fillZeros(workspace.rowGradients + j * m, m);
     fillZeros(workspace.observationGains + (t * n + j) * m, m);
     workspace.noiseGradients[j] = 0.0;
+    workspace.innovationGradients[j] = 0.0;
   }
   if (!mayHaveClearedAState(covarianceAfterPeriod(workspace, t), m)) {
     copyDoubles(state.x, stateAfterPeriod(workspace, t), m);
     if (m > largestCompiledFixedSize) {
-      goBackOverObservationsDeferred(workspace, t);
-      addCovarianceTimesDirections(workspace, t);
+      goBackOverObservationsDeferred(workspace, t, rows, taken.decorrelated ? nullptr : workspace.transposedMeasurement,
+                                     count);
+      addCovarianceTimesDirections(workspace, t, count);
       return;
     }
     // A few states: the steps take the covariance back with the updates
     // themselves and add each row's P*dw.
     copyDoubles(state.P, covarianceAfterPeriod(workspace, t), m * m);
-    ObservationAdjointPeriod period = adjointPeriod(workspace, t, 0);
+    ObservationAdjointPeriod period = adjointPeriod(workspace, t, 0, rows);
     period.covariance = state.P;
-    goBackOverObservationsOfPeriod(workspace.covarianceAdjoint, workspace.stateAdjoint, state.x, period, n, m,
+    goBackOverObservationsOfPeriod(workspace.covarianceAdjoint, workspace.stateAdjoint, state.x, period, count, m,
                                    workspace.adjointTimesGain);
     return;
   }
   predictPeriodAgain(workspace, t, x0, P0);
   copyDoubles(state.x, stateAfterPeriod(workspace, t), m);
   copyDoubles(state.P, covarianceAfterPeriod(workspace, t), m * m);
-  for (uint64_t j = n; j-- > 0;) {
+  for (uint64_t j = count; j-- > 0;) {
     if (workspace.skipFlags[t * n + j] >= 0.5) {
       continue;  // passed over: it contributes nothing, and at F = tol nothing is asked
     }
     // x and P are the state after observation j.
     maskClearedStates(workspace.covarianceAdjoint, state.P, m);
     goBackOverObservationsOfPeriod(workspace.covarianceAdjoint, workspace.stateAdjoint, state.x,
-                                   adjointPeriod(workspace, t, j), 1, m, workspace.adjointTimesGain);
+                                   adjointPeriod(workspace, t, j, rows), 1, m, workspace.adjointTimesGain);
     copyDoubles(state.x, workspace.predictedState, m);
     copyDoubles(state.P, workspace.predictedCovariance, m * m);
-    updateWithObservations(Y + t, T, j, model.period, model.tol, m, state, workspace.scratch, isMissing);
+    updateWithObservations(taken.y, taken.yStride, j, taken.period, model.tol, m, state, workspace.scratch,
+                           taken.isMissing);
     vectorTimesRows(workspace.vector, workspace.directions + j * m, state.P, m);
     double *rowGradient = workspace.rowGradients + j * m;
     for (uint64_t i = 0; i < m; ++i) {
@@ -247,48 +237,32 @@ void goBackOverObservations(GradientWorkspace &workspace, uint64_t t, const doub
   }
 }
 
-// The derivatives with respect to period t's rows into C's and D's outputs:
-// a paged input's page t, or the sums of a constant input, C's rows in
-// rowGradientSums and D's noise variances in noiseVarianceSums (their
-// derivatives are formed once at the end).
+// The derivatives with respect to period t's rows into C's output: a paged
+// C's page t, or the sums of a constant C in rowGradientSums (transposed
+// once at the end).
 void addRowGradients(GradientWorkspace &workspace, uint64_t t, const GradientOutputs &outputs) {
   const StateSpaceModel &model = workspace.model;
   const uint64_t n = model.n;
   const uint64_t m = model.m;
-  const uint64_t h = model.h;
-  if (outputs.C != nullptr) {
-    if (changesByPeriod(model.C)) {
-      double *C = outputs.C + t * n * m;
-      for (uint64_t j = 0; j < n; ++j) {
-        for (uint64_t l = 0; l < m; ++l) {
-          C[j + l * n] = workspace.rowGradients[j * m + l];
-        }
-      }
-    } else {
-      for (uint64_t e = 0; e < n * m; ++e) {
-        workspace.rowGradientSums[e] = workspace.rowGradientSums[e] + workspace.rowGradients[e];
-      }
-    }
+  if (outputs.C == nullptr) {
+    return;
   }
-  if (outputs.D != nullptr) {
-    if (!changesByPeriod(model.D)) {
-      for (uint64_t j = 0; j < n; ++j) {
-        workspace.noiseVarianceSums[j] = workspace.noiseVarianceSums[j] + workspace.noiseGradients[j];
+  if (changesByPeriod(model.C)) {
+    double *C = outputs.C + t * n * m;
+    for (uint64_t j = 0; j < n; ++j) {
+      for (uint64_t l = 0; l < m; ++l) {
+        C[j + l * n] = workspace.rowGradients[j * m + l];
       }
-      return;
     }
-    const double *D = pageOfPeriod(model.D, t).data;
-    double *out = outputs.D + t * n * h;
-    for (uint64_t l = 0; l < h; ++l) {
-      for (uint64_t j = 0; j < n; ++j) {
-        out[j + l * n] = (2.0 * workspace.noiseGradients[j]) * D[j + l * n];
-      }
+  } else {
+    for (uint64_t e = 0; e < n * m; ++e) {
+      workspace.rowGradientSums[e] = workspace.rowGradientSums[e] + workspace.rowGradients[e];
     }
   }
 }
 
 // B, C and D given as one matrix: 2*(sum of the adjoints of B*B')*B, the
-// sums of C's rows, and (2*(sum of dd_j))*D(j, l).
+// sums of C's rows, and D's from its sums when they are kept.
 void finishConstantGradients(GradientWorkspace &workspace, const GradientOutputs &outputs) {
   const StateSpaceModel &model = workspace.model;
   const uint64_t n = model.n;
@@ -299,12 +273,8 @@ void finishConstantGradients(GradientWorkspace &workspace, const GradientOutputs
   if (outputs.B != nullptr && !changesByPeriod(model.B)) {
     stateNoiseLoadingGradient(outputs.B, workspace.stateNoiseAdjoint, model.B.data, m, model.k);
   }
-  if (outputs.D != nullptr && !changesByPeriod(model.D)) {
-    for (uint64_t l = 0; l < model.h; ++l) {
-      for (uint64_t j = 0; j < n; ++j) {
-        outputs.D[j + l * n] = (2.0 * workspace.noiseVarianceSums[j]) * model.D.data[j + l * n];
-      }
-    }
+  if (outputs.D != nullptr && workspace.noiseCovarianceSums != nullptr) {
+    finishNoiseGradient(workspace, outputs.D);
   }
 }
 
@@ -322,20 +292,55 @@ void runBackwardPass(GradientWorkspace &workspace, const double *Y, const double
   fillZeros(workspace.stateAdjoint, m);
   fillZeros(workspace.covarianceAdjoint, m * m);
   fillZeros(workspace.stateNoiseAdjoint, m * m);
-  fillZeros(workspace.noiseVarianceSums, n);
+  if (workspace.noiseCovarianceSums != nullptr) {
+    fillZeros(workspace.noiseCovarianceSums, n * n);
+  }
   fillZeros(workspace.rowGradientSums, n * m);
+  const uint64_t diffusePeriods = workspace.diffuseEnds.periods;
+  if (diffusePeriods > 0) {
+    fillZeros(workspace.diffuseAdjoint.infiniteAdjoint, m * m);
+  }
   const TransitionAdjointScratch transitionScratch{workspace.transitionProduct, workspace.product, workspace.vector};
   const bool changes = changesByPeriod(model);
+  const bool wantsNoise = outputs.D != nullptr;
   for (uint64_t t = T; t-- > 0;) {
+    if (t > 1) {
+      // The records of the period after the next, as the smoother's way back does.
+      prefetchDoubles(covarianceAfterPeriod(workspace, t - 2), m * m);
+      prefetchDoubles(workspace.observationGains + (t - 2) * n * m, n * m);
+    }
     // A's rows as well as its columns: the way back reads both.
     if (t + 1 == T || changes) {
       preparePeriod(model, t, transitionRowsForm | filteringForms, t + 1 == T);
+      if (m > largestCompiledFixedSize && (t + 1 == T || changesByPeriod(model.C))) {
+        transposeCopy(workspace.transposedMeasurement, model.period.measurementRows, model.m, n);
+      }
     }
-    goBackOverObservations(workspace, t, Y, x0, P0, isMissing);
+    // The series the way forward took, decorrelated again where they share noise.
+    const SeriesTaken taken = seriesTaken(model, Y + t, T, isMissing, workspace.decorrelation, nullptr);
+    const bool diffusePeriod = t < diffusePeriods;
+    if (diffusePeriod) {
+      goBackOverDiffusePeriod(workspace, t, taken, x0, P0);
+    } else {
+      goBackOverObservations(workspace, t, taken, x0, P0);
+    }
+    if (outputs.C != nullptr || wantsNoise) {
+      goBackThroughDecorrelation(workspace, taken, wantsNoise);
+    }
     addRowGradients(workspace, t, outputs);
+    if (wantsNoise) {
+      addNoiseGradients(workspace, t, taken, outputs.D + (changesByPeriod(model.D) ? t * n * model.h : 0));
+    }
     // The state and covariance the prediction started from.
-    goBackOverPrediction(workspace, t, t == 0 ? x0 : stateAfterPeriod(workspace, t - 1),
-                         t == 0 ? P0 : covarianceAfterPeriod(workspace, t - 1), t == 0, outputs, transitionScratch);
+    if (diffusePeriod) {
+      DiffuseAdjoint &back = workspace.diffuseAdjoint;
+      diffusePeriodStart(workspace, t, x0, P0, back.stateBefore, back.covarianceBefore, back.infiniteBefore);
+      goBackOverPrediction(workspace, t, back.stateBefore, back.covarianceBefore, t == 0, outputs, transitionScratch,
+                           back.infiniteBefore);
+    } else {
+      goBackOverPrediction(workspace, t, t == 0 ? x0 : stateAfterPeriod(workspace, t - 1),
+                           t == 0 ? P0 : covarianceAfterPeriod(workspace, t - 1), t == 0, outputs, transitionScratch);
+    }
   }
   finishConstantGradients(workspace, outputs);
   if (outputs.x0 != nullptr) {
@@ -343,5 +348,14 @@ void runBackwardPass(GradientWorkspace &workspace, const double *Y, const double
   }
   if (outputs.P0 != nullptr) {
     copyDoubles(outputs.P0, workspace.covarianceAdjoint, m * m);
+    // A diffuse state's row and column of P0 are not read: its variance is
+    // +inf by its mark, the rest zero.
+    for (uint64_t i = 0; i < m; ++i) {
+      if (P0[i + i * m] != std::numeric_limits<double>::infinity()) continue;
+      for (uint64_t l = 0; l < m; ++l) {
+        outputs.P0[l + i * m] = 0.0;
+        outputs.P0[i + l * m] = 0.0;
+      }
+    }
   }
 }

@@ -1,7 +1,10 @@
 #include "forward_pass.h"
 
 #include "filter_period.h"
+#include "lower_triangle.h"
 #include "model_preparation.h"
+
+#include <algorithm>
 
 ObservationRecords recordsOfPeriod(const GradientWorkspace &workspace, uint64_t t) {
   const uint64_t first = t * workspace.model.n;
@@ -13,6 +16,41 @@ ObservationRecords recordsOfPeriod(const GradientWorkspace &workspace, uint64_t 
   records.formsLogLikelihood = true;
   return records;
 }
+
+namespace {
+
+// Room in the ends of the diffuse phase for period t: the phase seldom lasts
+// more than a few periods, and the blocks grow with it, to T periods at most.
+void makeRoomForDiffusePeriod(DiffusePhaseEnds &ends, uint64_t t, uint64_t T, uint64_t m) {
+  if (t < ends.capacity) {
+    return;
+  }
+  const uint64_t capacity = std::min(T, std::max<uint64_t>(2 * ends.capacity, 4));
+  ends.infiniteParts =
+      static_cast<double *>(ends.grow(ends.infiniteParts, capacity * lowerTriangleCount(m) * sizeof(double)));
+  ends.largest = static_cast<double *>(ends.grow(ends.largest, capacity * sizeof(double)));
+  ends.capacity = capacity;
+}
+
+void keepDiffusePeriodEnd(DiffusePhaseEnds &ends, const DiffuseStart &diffuse, uint64_t t, uint64_t T, uint64_t m) {
+  makeRoomForDiffusePeriod(ends, t, T, m);
+  storeLowerTriangle(ends.infiniteParts + t * lowerTriangleCount(m), diffuse.infinitePart, m);
+  ends.largest[t] = diffuse.largest;
+  ends.periods = t + 1;
+}
+
+void keepStateAfterPeriod(GradientWorkspace &workspace, uint64_t t) {
+  const uint64_t m = workspace.model.m;
+  for (uint64_t i = 0; i < m; ++i) {
+    workspace.filteredStates[t * m + i] = workspace.state.x[i];
+  }
+  double *covariance = workspace.filteredCovariances + t * m * m;
+  for (uint64_t e = 0; e < m * m; ++e) {
+    covariance[e] = workspace.state.P[e];
+  }
+}
+
+}  // namespace
 
 void runForwardPass(GradientWorkspace &workspace, const double *Y, const double *x0, const double *P0, double *out,
                     MissingTest isMissing, bool keepsRecords) {
@@ -28,6 +66,10 @@ void runForwardPass(GradientWorkspace &workspace, const double *Y, const double 
   }
   preparePeriod(model, 0, filteringForms, true);
   initialiseState(workspace.state, x0, P0, m);
+  DiffuseStart &diffuse = workspace.diffuse;
+  if (diffuse.infinitePart != nullptr) {
+    startDiffusePhase(diffuse, workspace.state.P, m);
+  }
   if (keepsRecords) {
     for (uint64_t o = 0; o < n * T; ++o) workspace.skipFlags[o] = 0.0;
   }
@@ -36,19 +78,24 @@ void runForwardPass(GradientWorkspace &workspace, const double *Y, const double 
     if (changes) {
       preparePeriod(model, t, filteringForms);
     }
-    if (!keepsRecords) {
-      out[t] = filterPeriod(model, workspace.state, workspace.scratch, Y + t, T, true, isMissing, workspace.decorrelation);
-      continue;
+    if (diffuse.active) [[unlikely]] {
+      // statefilter's period; the way back forms its steps again from the
+      // state before it, so of the phase only P_inf after it is kept.
+      out[t] = filterPeriodInDiffusePhase(model, workspace.state, workspace.scratch, Y + t, T, isMissing,
+                                          workspace.decorrelation, diffuse);
+      if (keepsRecords) {
+        keepDiffusePeriodEnd(workspace.diffuseEnds, diffuse, t, T, m);
+      }
+    } else if (keepsRecords) {
+      const ObservationRecords records = recordsOfPeriod(workspace, t);
+      out[t] = filterPeriod(model, workspace.state, workspace.scratch, Y + t, T, true, isMissing,
+                            workspace.decorrelation, &records);
+    } else {
+      out[t] = filterPeriod(model, workspace.state, workspace.scratch, Y + t, T, true, isMissing,
+                            workspace.decorrelation);
     }
-    const ObservationRecords records = recordsOfPeriod(workspace, t);
-    out[t] = filterPeriod(model, workspace.state, workspace.scratch, Y + t, T, true, isMissing, workspace.decorrelation,
-                          &records);
-    for (uint64_t i = 0; i < m; ++i) {
-      workspace.filteredStates[t * m + i] = workspace.state.x[i];
-    }
-    double *covariance = workspace.filteredCovariances + t * m * m;
-    for (uint64_t e = 0; e < m * m; ++e) {
-      covariance[e] = workspace.state.P[e];
+    if (keepsRecords) {
+      keepStateAfterPeriod(workspace, t);
     }
   }
 }

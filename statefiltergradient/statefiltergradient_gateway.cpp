@@ -28,6 +28,15 @@ double *createCoefficientGradient(OrrimArray *outputs[], int slot, const PeriodI
   return createOutput(outputs, slot, {input.rows, input.columns});
 }
 
+// The blocks that grew with the call: the way back through decorrelated
+// periods and the ends of a diffuse phase (null when none was taken).
+void releaseGrownBlocks(GradientWorkspace &workspace) {
+  for (double *block : {workspace.decorrelationAdjoint.factorAdjoint, workspace.decorrelationAdjoint.covarianceAdjoint,
+                        workspace.diffuseEnds.infiniteParts, workspace.diffuseEnds.largest}) {
+    orrimFree(block);
+  }
+}
+
 }  // namespace
 
 extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t inputCount,
@@ -50,7 +59,12 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
     }
   }
 
-  requireValidDiffuseStart(errorPrefix, statefiltergradientGateway.inputs[6].name, orrimRealData(inputs[6]), m);
+  const bool diffuse =
+      requireValidDiffuseStart(errorPrefix, statefiltergradientGateway.inputs[6].name, orrimRealData(inputs[6]), m);
+  if (diffuse && gradientWanted) {
+    // The ends of the diffuse phase grow to T lower triangles at most.
+    checkedBytes(errorPrefix, counts[triangleTDoubles], blockSizeText[triangleTDoubles]);
+  }
 
   double *out = createOutput(outputs, 0, {T, 1});
   GradientWorkspace workspace{};
@@ -69,10 +83,24 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
   const double *x0 = orrimRealData(inputs[5]);
   const double *P0 = orrimRealData(inputs[6]);
   takeBlocks(gradientFilterBlocks, counts, &workspace, orrimAlloc);
+  // D's derivative summed over periods in n x n: n <= m*T, and m*n*T, checked, bounds n*n.
+  const bool sumsNoise = outputCount >= 5 && sumsNoiseCovariance(model);
+  counts[nnDoubles] = sumsNoise ? n * n : 0;
   if (gradientWanted) {
     takeBlocks(gradientRecordBlocks, counts, &workspace, orrimAlloc);
   }
+  if (sumsNoise) {
+    takeBlocks(noiseCovarianceSumBlocks, counts, &workspace, orrimAlloc);
+  }
+  if (diffuse) {
+    takeBlocks(diffuseStartBlocks, counts, &workspace.diffuse, orrimAlloc);
+    if (gradientWanted) {
+      takeBlocks(diffuseAdjointBlocks, counts, &workspace.diffuseAdjoint, orrimAlloc);
+    }
+  }
   workspace.decorrelation.grow = orrimRealloc;
+  workspace.decorrelationAdjoint.grow = orrimRealloc;
+  workspace.diffuseEnds.grow = orrimRealloc;
   runForwardPass(workspace, Y, x0, P0, out, orrimIsNaN, gradientWanted);
   if (gradientWanted) {
     runBackwardPass(workspace, Y, x0, P0, gradient, orrimIsNaN);
@@ -80,4 +108,14 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
   }
   releaseBlocks(gradientFilterBlocks, &workspace, orrimFree);
   releaseDecorrelation(workspace.decorrelation, orrimFree);
+  releaseGrownBlocks(workspace);
+  if (sumsNoise) {
+    releaseBlocks(noiseCovarianceSumBlocks, &workspace, orrimFree);
+  }
+  if (diffuse) {
+    releaseBlocks(diffuseStartBlocks, &workspace.diffuse, orrimFree);
+    if (gradientWanted) {
+      releaseBlocks(diffuseAdjointBlocks, &workspace.diffuseAdjoint, orrimFree);
+    }
+  }
 }

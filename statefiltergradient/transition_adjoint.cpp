@@ -54,7 +54,8 @@ void stateNoiseLoadingGradient(double *out, const double *Qbar, const double *B,
 }
 
 void goBackOverPrediction(GradientWorkspace &workspace, uint64_t t, const double *xp, const double *Pp,
-                          bool firstPeriod, const GradientOutputs &outputs, const TransitionAdjointScratch &scratch) {
+                          bool firstPeriod, const GradientOutputs &outputs, const TransitionAdjointScratch &scratch,
+                          const double *Pinf) {
   StateSpaceModel &model = workspace.model;
   const uint64_t m = model.m;
   const uint64_t k = model.k;
@@ -106,6 +107,23 @@ void goBackOverPrediction(GradientWorkspace &workspace, uint64_t t, const double
       for (uint64_t i = 0; i < m; ++i) {
         const double term = 2.0 * product[i] + adjoint[i] * xl;
         column[i] = startsFromZero ? term : column[i] + term;
+      }
+    }
+  }
+  if (Pinf != nullptr) {
+    // The same steps for P_inf, whose prediction adds no noise.
+    double *Qbar = workspace.diffuseAdjoint.infiniteAdjoint;
+    rowsTimesRows(Y, period.transitionColumns, Qbar, m);
+    rowsTimesRowsLower(Qbar, Y, period.transitionRows, m);
+    mirrorLowerTriangle(Qbar, m);
+    if (A != nullptr) {
+      rowsTimesRows(scratch.product, Pinf, Y, m);
+      for (uint64_t l = 0; l < m; ++l) {
+        const double *__restrict product = scratch.product + l * m;
+        double *__restrict column = A + l * m;
+        for (uint64_t i = 0; i < m; ++i) {
+          column[i] = column[i] + 2.0 * product[i];
+        }
       }
     }
   }

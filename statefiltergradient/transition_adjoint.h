@@ -28,7 +28,12 @@ void stateNoiseLoadingGradient(double *out, const double *Qbar, const double *B,
 // the first period, where P0 is taken as given and may be asymmetric, Pp
 // there stands for (P0 + P0')/2, and the part of P0 that is not symmetric
 // adds Delta*A*(P0' - P0), Delta the upper triangle of Pbar less its lower
-// one, to A's derivative first. `firstPeriod` says that Pp is P0; the
-// covariance of workspace.state is then free and holds the symmetric part.
+// one, to A's derivative first. `firstPeriod` says that Pp is P0 (P* of P0
+// with a diffuse start); the covariance of workspace.state is then free and
+// holds the symmetric part. In the diffuse phase, `Pinf` is P_inf before the
+// prediction P_inf <- A*P_inf*A' (symmetric), and the diffuse adjoint's
+// Qbar is carried the same way, Qbar <- A'*Qbar*A, with A's term
+// 2*(Qbar*A*Pinf)(i, l) added after the others; null after the phase.
 void goBackOverPrediction(GradientWorkspace &workspace, uint64_t t, const double *xp, const double *Pp,
-                          bool firstPeriod, const GradientOutputs &outputs, const TransitionAdjointScratch &scratch);
+                          bool firstPeriod, const GradientOutputs &outputs, const TransitionAdjointScratch &scratch,
+                          const double *Pinf = nullptr);

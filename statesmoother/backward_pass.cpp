@@ -3,6 +3,7 @@
 #include "dense_products.h"
 #include "diffuse_smoothing.h"
 #include "model_preparation.h"
+#include "prefetch.h"
 
 namespace {
 
@@ -23,9 +24,6 @@ void addScore(double *r, double scaledInnovation, const double *c, uint64_t m) {
   }
 }
 
-// The way back reads each period's stores and pages in the reverse of the
-// order they were written, which the hardware does not fetch ahead along: the
-// lines of the period before are asked for while this one is worked on.
 void prefetchPeriod(const SmootherWorkspace &workspace, uint64_t t) {
   const StateSpaceModel &model = workspace.model;
   const uint64_t n = model.n;

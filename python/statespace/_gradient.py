@@ -22,11 +22,15 @@ def statefiltergradient(Y, A, B, C, D, x0, P0, tol):
     of that argument, in the argument's own shape (a 3-D coefficient one page
     per period; a scalar a 0-d array; elements the module does not read are
     0). For ``P0`` it is the symmetric gradient G: the sum changes by
-    sum(G * dP0) for a symmetric change dP0. An observation passed over
-    (innovation variance not above ``tol``) contributes nothing; at F = tol
-    the sum jumps and no derivative is defined. A state variance that an
-    update leaves at or below zero is cleared, and the cleared row is a
-    constant. The gradient comes from one backward pass over what the filter
+    sum(G * dP0) for a symmetric change dP0, zero in the rows and columns of
+    diffuse states. An observation passed over (innovation variance not above
+    ``tol``) contributes nothing; at F = tol the sum jumps and no derivative
+    is defined. A state variance that an update leaves at or below zero is
+    cleared, and the cleared row is a constant. Correlated measurement noise
+    and the diffuse start are differentiated as ``statefilter`` computes
+    them, through the decorrelated series and the exact diffuse steps; ``D``
+    has derivatives in its zero elements too, as the likelihood changes when
+    they move. The gradient comes from one backward pass over what the filter
     kept, for about the cost of two more filters, whatever the number of
     coefficients.
     """
@@ -124,7 +128,10 @@ class _Objective:
             moved[k] = theta[k]
             if up.size != flat_gradient.size or down.size != flat_gradient.size:
                 raise ValueError(f"build returned coefficients of other shapes near theta = {_text(theta)}")
-            np.subtract(up, down, out=differences[k])
+            # An element the step does not move has no derivative: +inf,
+            # which marks a diffuse state, less itself would be NaN.
+            differences[k] = 0.0
+            np.subtract(up, down, out=differences[k], where=up != down)
         derivative = (differences @ flat_gradient) / (2.0 * steps)
         if not np.all(np.isfinite(derivative)):
             raise FloatingPointError(f"the gradient is not finite at theta = {_text(theta)}")
@@ -155,8 +162,9 @@ def fit(Y, build, theta0, *, tol=0.0, bounds=None):
     theta with scipy's L-BFGS-B, from ``theta0``.
 
     ``build(theta)`` returns ``(A, B, C, D, x0, P0)`` for a parameter vector,
-    in ``statefilter``'s shapes (paged coefficients allowed; ``P0`` must be
-    symmetric). The gradient is the module's (``statefiltergradient``),
+    in ``statefilter``'s shapes (paged coefficients and diffuse states,
+    ``np.inf`` on ``P0``'s diagonal, allowed; ``P0`` must be symmetric). The
+    gradient is the module's (``statefiltergradient``),
     chained through the Jacobian of ``build`` by central differences of
     ``build`` in theta, so a parameter costs two calls of ``build`` and no
     filter. ``bounds`` is L-BFGS-B's: a sequence of (low, high) pairs, None

@@ -10,9 +10,10 @@ from host_support import requires_module
 pytestmark = requires_module("statefiltergradient")
 
 
-def local_level_build(theta):
-    """A local level model with its variances as logarithms; a known start."""
-    return 1.0, np.exp(0.5 * theta[1]), 1.0, np.exp(0.5 * theta[0]), 0.0, 10.0
+def local_level_build(theta, start=10.0):
+    """A local level model with its variances as logarithms; a known start,
+    or with `start` inf a diffuse one."""
+    return 1.0, np.exp(0.5 * theta[1]), 1.0, np.exp(0.5 * theta[0]), 0.0, start
 
 
 def simulated_local_level(seed=3, periods=150):
@@ -21,15 +22,16 @@ def simulated_local_level(seed=3, periods=150):
     return level + rng.normal(size=periods)
 
 
-def summed(Y, theta):
-    return float(np.sum(statespace.statefilter(Y, *local_level_build(theta), 0.0)))
+def summed(Y, theta, start=10.0):
+    return float(np.sum(statespace.statefilter(Y, *local_level_build(theta, start), 0.0)))
 
 
-def test_reaches_the_maximum_with_finite_standard_errors():
+@pytest.mark.parametrize("start", [10.0, np.inf])
+def test_reaches_the_maximum_with_finite_standard_errors(start):
     Y = simulated_local_level()
-    result = statespace.fit(Y, local_level_build, [0.0, 0.0])
+    result = statespace.fit(Y, lambda theta: local_level_build(theta, start), [0.0, 0.0])
     assert result.converged and result.evaluations > 0 and result.seconds > 0.0
-    assert result.loglik == pytest.approx(summed(Y, result.theta), abs=1e-12)
+    assert result.loglik == pytest.approx(summed(Y, result.theta, start), abs=1e-12)
     assert np.max(np.abs(result.gradient)) < 1e-3
     # No point nearby is higher, and the standard errors match the curvature
     # of the log-likelihood by second differences of statefilter's values.
@@ -38,9 +40,9 @@ def test_reaches_the_maximum_with_finite_standard_errors():
         ahead, behind = result.theta.copy(), result.theta.copy()
         ahead[k] += step
         behind[k] -= step
-        curvature = (summed(Y, ahead) - 2 * result.loglik + summed(Y, behind)) / step ** 2
+        curvature = (summed(Y, ahead, start) - 2 * result.loglik + summed(Y, behind, start)) / step ** 2
         assert curvature < 0.0
-        assert summed(Y, ahead) <= result.loglik and summed(Y, behind) <= result.loglik
+        assert summed(Y, ahead, start) <= result.loglik and summed(Y, behind, start) <= result.loglik
     assert np.all(np.isfinite(result.std_errors)) and np.all(result.std_errors > 0.0)
     hessian = np.empty((2, 2))
     for k in range(2):
@@ -50,7 +52,7 @@ def test_reaches_the_maximum_with_finite_standard_errors():
                 theta = result.theta.copy()
                 theta[k] += a * step
                 theta[l] += b * step
-                corners.append(summed(Y, theta))
+                corners.append(summed(Y, theta, start))
             hessian[k, l] = (corners[0] - corners[1] - corners[2] + corners[3]) / (4 * step ** 2)
     expected = np.sqrt(np.diag(np.linalg.inv(-hessian)))
     np.testing.assert_allclose(result.std_errors, expected, rtol=1e-3)

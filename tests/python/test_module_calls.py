@@ -234,15 +234,15 @@ class TestCellstatefilter:
 @requires_module("statefilter")
 class TestStatefiltergradient:
     def test_log_likelihood_is_statefilter_s_and_each_derivative_has_its_argument_s_shape(self):
-        # B as a number, and an x0 longer than m: the derivative of what is not read is 0.
+        # B as a number, x0 as a row: each derivative in the argument's shape.
         inputs = filter_inputs(random_model(21, periods=6, states=1, series=2, paged="AD", missing=0.2))
-        inputs[2], inputs[5] = 0.4, np.array([0.3, 7.0])
+        inputs[2], inputs[5] = 0.4, np.array([[0.3]])
         loglik, gradient = statespace.statefiltergradient(*inputs)
         np.testing.assert_array_equal(loglik, statespace.statefilter(*inputs))
         assert list(gradient) == ["A", "B", "C", "D", "x0", "P0"]
         for name, argument in zip(gradient, inputs[1:7]):
             assert gradient[name].shape == np.shape(argument), name
-        assert gradient["x0"][1] == 0.0 and gradient["x0"][0] != 0.0
+        assert gradient["x0"][0, 0] != 0.0
         outputs = statespace.call("statefiltergradient", *inputs, outputs=7)
         assert outputs[1].shape == (1, 1, 6) and outputs[5].shape == (1, 1)
 

@@ -46,21 +46,51 @@ std::vector<std::vector<double>> callOutputs(const orrim::Module &module, const 
   return outputs;
 }
 
-// Uncorrelated noise of positive variance: column l of D in one row, series
-// l's for l < n and a random one for a last column, so that a row may have
-// two; the other draws of the model stay as they were.
-void giveUncorrelatedNoise(ModelVectors &model, RandomSource &random) {
+// Noise of its own for the complex steps. Uncorrelated: column l of D in
+// one row, series l's for l < n and a random one for a last column, so that
+// a row may have two. Correlated: 1 to n + 2 innovations loading on every
+// series, some loadings zero, now and then a series with none (its
+// decorrelated series then carries no noise). Values of positive variance;
+// the other draws of the model stay as they were.
+void giveNoise(ModelVectors &model, RandomSource &random, bool correlated) {
   const uint64_t n = model.n;
-  model.h = n + random.below(2);
+  model.h = correlated ? 1 + random.below(n + 2) : n + random.below(2);
   const uint64_t pages = model.pagedD ? model.T : 1;
   const uint64_t extraRow = n > 0 ? random.below(n) : 0;
+  const uint64_t silentRow = correlated && n > 0 && random.chance(0.2) ? random.below(n) : n;
   model.D.assign(pages * n * model.h, 0.0);
   for (uint64_t page = 0; page < pages && n > 0; ++page) {
+    double *D = model.D.data() + page * n * model.h;
     for (uint64_t l = 0; l < model.h; ++l) {
-      const double value = random.uniform(0.3, 1.2) * (random.chance(0.5) ? 1.0 : -1.0);
-      model.D[page * n * model.h + (l < n ? l : extraRow) + l * n] = value;
+      for (uint64_t j = 0; j < n; ++j) {
+        if (correlated ? j == silentRow || random.chance(0.2) : j != (l < n ? l : extraRow)) continue;
+        D[j + l * n] = random.uniform(0.3, 1.2) * (random.chance(0.5) ? 1.0 : -1.0);
+      }
     }
   }
+}
+
+// Whether every diffuse step's F_inf lies clear of the rule that calls it
+// zero (a value near it tests the threshold, not the code), and no series
+// is left with a variance rounding alone makes: series that share their
+// shocks observe as many states as they lack noise, exactly, and the next
+// one's F is then rounding, with derivatives of its size.
+bool clearOfDiffuseRuleAndRounding(const ModelVectors &model) {
+  for (double ratio : diffuseVarianceRatios(model)) {
+    if (ratio >= 1e-13 && ratio <= 1e-3) return false;
+  }
+  for (double F : innovationVariances(model)) {
+    if (std::fabs(F) < 1e-6) return false;
+  }
+  return true;
+}
+
+// Whether some state starts diffuse.
+bool startsDiffuse(const ModelVectors &model) {
+  for (uint64_t i = 0; i < model.m; ++i) {
+    if (std::isinf(model.P0[i + i * model.m])) return true;
+  }
+  return false;
 }
 
 // Whether every F lies clear of tol, where the sum jumps.
@@ -83,18 +113,26 @@ void passSomeOver(ModelVectors &model) {
   if (model.tol <= 0.0 || !clearOfTol(model)) model.tol = 0.0;
 }
 
-// Agreement within 1e-8 of each input's largest derivative.
+double largestMagnitude(const std::vector<double> &values) {
+  double largest = 0.0;
+  for (double value : values) largest = std::max(largest, std::fabs(value));
+  return largest;
+}
+
+// Agreement within 1e-8 of each input's largest derivative, or, for an input
+// whose every derivative is of the size rounding leaves where the exact one
+// is zero (x0 of a diffuse state, D where only diffuse steps see the series),
+// within 1e-14 of the largest derivative of all.
 ::testing::AssertionResult agrees(const char *input, const std::vector<double> &expected,
-                                  const std::vector<double> &actual) {
+                                  const std::vector<double> &actual, double largestOfAll) {
   if (expected.size() != actual.size()) {
     return ::testing::AssertionFailure() << input << ": " << actual.size() << " derivatives, not " << expected.size();
   }
-  double largest = 0.0;
-  for (double value : expected) largest = std::max(largest, std::fabs(value));
+  const double scale = std::max(largestMagnitude(expected), 1e-6 * largestOfAll);
   for (size_t e = 0; e < expected.size(); ++e) {
-    if (!(std::fabs(expected[e] - actual[e]) <= 1e-8 * largest)) {
+    if (!(std::fabs(expected[e] - actual[e]) <= 1e-8 * scale)) {
       return ::testing::AssertionFailure() << input << " element " << e << ": " << actual[e] << ", complex steps "
-                                           << expected[e] << " (largest " << largest << ")";
+                                           << expected[e] << " (scale " << scale << ")";
     }
   }
   return ::testing::AssertionSuccess();
@@ -104,12 +142,15 @@ void passSomeOver(ModelVectors &model) {
   const ModelGradient expected = complexStepGradient(model);
   const std::vector<std::vector<double>> outputs = callOutputs(statefiltergradient(), model, 7);
   if (outputs.size() != 7) return ::testing::AssertionFailure() << "the call failed";
-  std::vector<double> x0(model.x0.begin(), model.x0.begin() + static_cast<long>(model.m));
   const std::pair<const char *, const std::vector<double> *> inputs[] = {
       {"A", &expected.A}, {"B", &expected.B}, {"C", &expected.C}, {"D", &expected.D}, {"x0", &expected.x0},
       {"P0", &expected.P0}};
+  double largestOfAll = 0.0;
+  for (const auto &input : inputs) largestOfAll = std::max(largestOfAll, largestMagnitude(*input.second));
   for (size_t i = 0; i < std::size(inputs); ++i) {
-    if (auto result = agrees(inputs[i].first, *inputs[i].second, outputs[i + 1]); !result) return result;
+    if (auto result = agrees(inputs[i].first, *inputs[i].second, outputs[i + 1], largestOfAll); !result) {
+      return result;
+    }
   }
   return ::testing::AssertionSuccess();
 }
@@ -123,46 +164,86 @@ bool pagedWithPeriods(const ModelVectors &model) {
 // Every kind of model statefilter takes, cutoffs and special values
 // included, on sizes that reach each way the updates run (one state in
 // registers, the steps compiled for their size, the next w formed in the
-// correction, the plain steps): the log-likelihood alone and beside the
-// gradient, to the bit.
+// correction, the plain steps), independent and correlated noise, known and
+// diffuse starts: the log-likelihood alone and beside the gradient, to the bit.
 TEST(StatefiltergradientLogLikelihood, HasStatefiltersBits) {
   int compared = 0;
-  for (const RandomShape shape : {RandomShape{6, 3, 4, 0.15, true}, RandomShape{4, 20, 20, 0.2, true},
-                                  RandomShape{3, 5, 70, 0.2, true}}) {
-    for (uint64_t seed = 1; seed <= 150; ++seed) {
-      RandomSource random(seed);
-      const ModelVectors model = randomModel(random, shape);
-      if (!pagedWithPeriods(model)) continue;
-      const std::vector<double> expected = callOutputs(statefilter(), model, 1).at(0);
-      ASSERT_TRUE(bitIdentical(expected, callOutputs(statefiltergradient(), model, 1).at(0))) << "seed " << seed;
-      ASSERT_TRUE(bitIdentical(expected, callOutputs(statefiltergradient(), model, 7).at(0))) << "seed " << seed;
-      ++compared;
+  for (const bool shared : {false, true}) {
+    for (const RandomShape shape : {RandomShape{6, 3, 4, 0.15, true, shared, shared ? 0.3 : 0.0},
+                                    RandomShape{4, 20, 20, 0.2, true, shared, shared ? 0.0 : 0.2},
+                                    RandomShape{3, 5, 70, 0.2, true, shared, shared ? 0.2 : 0.0}}) {
+      for (uint64_t seed = 1; seed <= 100; ++seed) {
+        RandomSource random(seed);
+        const ModelVectors model = randomModel(random, shape);
+        if (!pagedWithPeriods(model)) continue;
+        const std::vector<double> expected = callOutputs(statefilter(), model, 1).at(0);
+        ASSERT_TRUE(bitIdentical(expected, callOutputs(statefiltergradient(), model, 1).at(0))) << "seed " << seed;
+        ASSERT_TRUE(bitIdentical(expected, callOutputs(statefiltergradient(), model, 7).at(0))) << "seed " << seed;
+        ++compared;
+      }
     }
   }
-  EXPECT_GT(compared, 300);
+  EXPECT_GT(compared, 400);
 }
 
 // Constant and paged coefficients, missing values, a positive tol that
-// passes observations over, x0 longer than m, P0 with a zero variance or
-// taken as given when asymmetric.
+// passes observations over, P0 with a zero variance or taken as given when
+// asymmetric; noise independent (whose D still has derivatives where a
+// change would correlate it) or shared, with h below and above n; states
+// known or diffuse at the start, mixed.
 TEST(StatefiltergradientAgainstComplexSteps, RandomModels) {
-  int compared = 0;
-  int passedOver = 0;
-  for (const RandomShape shape : {RandomShape{8, 4, 4, 0.2, false}, RandomShape{3, 4, 19, 0.2, false}}) {
-    for (uint64_t seed = 1; seed <= 120; ++seed) {
-      RandomSource random(7000 + seed);
-      ModelVectors model = randomModel(random, shape);
+  struct Case {
+    RandomShape shape;
+    bool correlated;
+    uint64_t firstSeed;
+    double zeroLoadings = 0.0;  // the chance of an element of C to be zero
+    bool randomWalks = false;   // diffuse states follow random walks, as trends do, and stay diffuse for long
+    uint64_t seeds = 150;
+  };
+  // The last three: few series, and zero loadings, so that the diffuse phase
+  // lasts periods, and a step clears a state of P_inf before others are seen,
+  // also with more states than the steps compiled for their size.
+  const Case cases[] = {{RandomShape{8, 4, 4, 0.2, false}, false, 7000},
+                        {RandomShape{3, 4, 19, 0.2, false}, false, 7200},
+                        {RandomShape{6, 4, 4, 0.2, false}, true, 7400},
+                        {RandomShape{3, 5, 18, 0.2, false}, true, 7600},
+                        {RandomShape{6, 3, 4, 0.2, false, false, 0.5}, false, 7800},
+                        {RandomShape{6, 4, 5, 0.2, false, false, 0.5}, true, 8000},
+                        {RandomShape{3, 4, 18, 0.2, false, false, 0.3}, true, 8200},
+                        {RandomShape{8, 2, 5, 0.3, false, false, 0.7}, false, 8400, 0.3},
+                        {RandomShape{6, 3, 5, 0.2, false, false, 0.7}, true, 8600, 0.3},
+                        {RandomShape{5, 1, 20, 0.0, false, false, 0.12, 1, 17}, false, 8800, 0.5, true, 50}};
+  int compared = 0, passedOver = 0, correlated = 0, diffuse = 0;
+  for (const Case &test : cases) {
+    for (uint64_t seed = 1; seed <= test.seeds; ++seed) {
+      RandomSource random(test.firstSeed + seed);
+      ModelVectors model = randomModel(random, test.shape);
       if (!pagedWithPeriods(model)) continue;
-      giveUncorrelatedNoise(model, random);
+      giveNoise(model, random, test.correlated);
+      for (double &loading : model.C) {
+        if (test.zeroLoadings > 0.0 && random.chance(test.zeroLoadings)) loading = 0.0;
+      }
+      for (uint64_t page = 0; test.randomWalks && page < model.A.size() / std::max<uint64_t>(model.m * model.m, 1); ++page) {
+        for (uint64_t i = 0; i < model.m; ++i) {
+          if (!std::isinf(model.P0[i + i * model.m])) continue;
+          for (uint64_t l = 0; l < model.m; ++l) model.A[page * model.m * model.m + i + l * model.m] = l == i ? 1.0 : 0.0;
+        }
+      }
       if (random.chance(0.6)) passSomeOver(model);
+      if (!clearOfDiffuseRuleAndRounding(model)) continue;
       passedOver += model.tol > 0.0 ? 1 : 0;
-      ASSERT_TRUE(agreesWithComplexSteps(model)) << "seed " << seed << ", m " << model.m << ", n " << model.n
-                                                 << ", T " << model.T << ", tol " << model.tol;
+      correlated += test.correlated && model.n >= 2 && model.T > 0 ? 1 : 0;
+      diffuse += startsDiffuse(model) && model.n > 0 && model.T > 0 ? 1 : 0;
+      ASSERT_TRUE(agreesWithComplexSteps(model)) << "seed " << test.firstSeed + seed << ", m " << model.m << ", n "
+                                                 << model.n << ", h " << model.h << ", T " << model.T << ", tol "
+                                                 << model.tol;
       ++compared;
     }
   }
-  EXPECT_GT(compared, 150);
-  EXPECT_GT(passedOver, 40);
+  EXPECT_GT(compared, 850);
+  EXPECT_GT(passedOver, 200);
+  EXPECT_GT(correlated, 220);
+  EXPECT_GT(diffuse, 180);
 }
 
 // statefilter's checks and messages: every call statefilter refuses, this
@@ -238,10 +319,22 @@ TEST(StatefiltergradientShapes, OutputsAreShapedAsTheInputsAreRead) {
   big.D = large.normals(big.n * big.h);
   big.x0 = large.normals(big.m);
   big.P0 = large.covariance(big.m);
-  orrim::resetCounters();
-  ASSERT_EQ(callOutputs(statefiltergradient(), big, 7).size(), 7u);
   const uint64_t bound = 8 * (30 * 30 * 200 + 3 * 30 * 10 * 200 + 4 * (30 + 10) * 200) + (uint64_t{1} << 20);
-  EXPECT_LE(orrim::counters().peakBytes, bound) << "bound " << bound;
+  for (const bool diffuseAndCorrelated : {false, true}) {
+    if (diffuseAndCorrelated) {
+      // Every series sharing every innovation, and a third of the states
+      // diffuse, ten of them seen in a period: a phase of periods.
+      big.D = large.normals(big.n * big.h);
+      big.C = large.normals(big.n * big.m, 0.1);
+      for (uint64_t i = 0; i < big.m; i += 3) {
+        for (uint64_t l = 0; l < big.m; ++l) big.P0[l + i * big.m] = big.P0[i + l * big.m] = 0.0;
+        big.P0[i + i * big.m] = std::numeric_limits<double>::infinity();
+      }
+    }
+    orrim::resetCounters();
+    ASSERT_EQ(callOutputs(statefiltergradient(), big, 7).size(), 7u);
+    EXPECT_LE(orrim::counters().peakBytes, bound) << "bound " << bound;
+  }
   // Every observation missing: the log-likelihood and every derivative are zeros.
   ModelVectors unseen = model;
   std::fill(unseen.Y.begin(), unseen.Y.end(), std::numeric_limits<double>::quiet_NaN());
@@ -253,19 +346,24 @@ TEST(StatefiltergradientShapes, OutputsAreShapedAsTheInputsAreRead) {
 // Memory that runs out at any of the call's requests ends it with
 // orrim:OutOfMemory and nothing left behind (callChecked checks the
 // counters); with enough, the call gives its full result.
+// With correlated noise and a diffuse start too, whose blocks grow in the call.
 TEST(StatefiltergradientErrors, MemoryRunningOutAnywhereLeavesNothing) {
-  RandomSource random(3);
-  ModelVectors model = randomModel(random, RandomShape{6, 3, 4, 0.1, false});
-  while (model.m < 2 || model.n == 0 || model.T < 2) model = randomModel(random, RandomShape{6, 3, 4, 0.1, false});
-  const std::vector<orrim::ArrayPtr> inputs = moduleInputs(model);
-  int refused = 0;
-  for (uint64_t limit = 64;; limit += 64) {
-    orrim::setMemoryLimit(limit);
-    orrim::CallResult result = callChecked(statefiltergradient(), handles(inputs), 7);
-    orrim::setMemoryLimit(0);
-    if (!result.failed) break;
-    ASSERT_EQ(result.identifier, "orrim:OutOfMemory");
-    ++refused;
+  for (const RandomShape shape : {RandomShape{6, 3, 4, 0.1, false}, RandomShape{6, 3, 4, 0.1, false, true, 0.5}}) {
+    RandomSource random(3);
+    ModelVectors model = randomModel(random, shape);
+    while (model.m < 2 || model.n < 2 || model.T < 2 || (shape.diffuseChance > 0.0 && !startsDiffuse(model))) {
+      model = randomModel(random, shape);
+    }
+    const std::vector<orrim::ArrayPtr> inputs = moduleInputs(model);
+    int refused = 0;
+    for (uint64_t limit = 64;; limit += 64) {
+      orrim::setMemoryLimit(limit);
+      orrim::CallResult result = callChecked(statefiltergradient(), handles(inputs), 7);
+      orrim::setMemoryLimit(0);
+      if (!result.failed) break;
+      ASSERT_EQ(result.identifier, "orrim:OutOfMemory");
+      ++refused;
+    }
+    EXPECT_GT(refused, 20);
   }
-  EXPECT_GT(refused, 20);
 }

@@ -48,30 +48,62 @@ Coefficients<Scalar> coefficientsOf(const ModelVectors &model) {
           converted<Scalar>(model.D), converted<Scalar>(model.x0), converted<Scalar>(model.P0)};
 }
 
-// The sum over periods of the literal filter's log-likelihood terms; the F
-// of every present observation goes to `variances` when it is not null.
+// What a run of the literal filter saw: the F of every present observation
+// (to keep tol clear of them) and F_inf / ((sum of c^2) * largest) of every
+// present one in the diffuse phase (to keep the rule clear of them).
+struct Seen {
+  std::vector<double> variances, diffuseRatios;
+};
+
+// The sum over periods of the literal filter's log-likelihood terms: in each
+// period the prediction, then the updates by its series, decorrelated when
+// two or more are observed, in the diffuse phase by its steps.
 template <class Scalar>
-Scalar summedLogLikelihood(const ModelVectors &model, const Coefficients<Scalar> &in,
-                           std::vector<double> *variances = nullptr) {
+Scalar summedLogLikelihood(const ModelVectors &model, const Coefficients<Scalar> &in, Seen *seen = nullptr) {
   const uint64_t T = model.T, n = model.n, m = model.m, k = model.k, h = model.h;
   std::vector<Scalar> x(in.x0.begin(), in.x0.begin() + static_cast<long>(m));
   std::vector<Scalar> P(in.P0.begin(), in.P0.begin() + static_cast<long>(m * m));
+  LiteralDiffuseOf<Scalar> diffuse = literalDiffuseStart(P, m);
+  std::vector<double> *variances = seen != nullptr ? &seen->variances : nullptr;
   Scalar sum = 0.0;
   // The prediction belongs to the first series: with none, nothing is read.
   for (uint64_t t = 0; t < T && n > 0; ++t) {
-    literalPrediction(x, P, literalPage(in.A, model.pagedA, t, m * m), literalPage(in.B, model.pagedB, t, m * k), m,
-                      k);
-    for (uint64_t j = 0; j < n; ++j) {
-      const double y = model.Y[t + j * T];
+    const Scalar *A = literalPage(in.A, model.pagedA, t, m * m);
+    const Scalar *C = literalPage(in.C, model.pagedC, t, n * m);
+    const Scalar *D = literalPage(in.D, model.pagedD, t, n * h);
+    literalPrediction(x, P, A, literalPage(in.B, model.pagedB, t, m * k), m, k);
+    if (diffuse.active) literalInfinitePrediction(diffuse, A, m);
+    std::vector<double> y(n);
+    std::vector<Scalar> starts(n);
+    for (uint64_t j = 0; j < n; ++j) starts[j] = y[j] = model.Y[t + j * T];
+    const LiteralSeriesOf<Scalar> series = literalDecorrelatedSeries(y, starts, C, D, n, m, h);
+    const bool decorrelated = series.observed.size() >= 2;
+    for (uint64_t j = 0; j < (decorrelated ? series.observed.size() : n); ++j) {
+      const double observation = decorrelated ? 0.0 : y[j];
+      const Scalar start = decorrelated ? series.starts[j] : starts[j];
+      const Scalar *row = decorrelated ? series.rows.data() + j * m : C + j;
+      const uint64_t stride = decorrelated ? 1 : n;
+      Scalar noiseVariance = 0.0;
+      if (decorrelated) {
+        noiseVariance = series.variances[j];
+      } else {
+        for (uint64_t l = 0; l < h; ++l) noiseVariance += D[j + l * n] * D[j + l * n];
+      }
+      if (diffuse.active) {
+        const double ratio = literalDiffuseUpdate(observation, start, row, stride, noiseVariance, m, model.tol, x, P,
+                                                  diffuse, &sum, variances);
+        if (seen != nullptr && !std::isnan(observation)) seen->diffuseRatios.push_back(ratio);
+        continue;
+      }
       const LiteralUpdateOf<Scalar> update =
-          literalUpdate(y, Scalar(y), literalPage(in.C, model.pagedC, t, n * m), literalPage(in.D, model.pagedD, t, n * h),
-                        n, j, m, h, model.tol, x, P);
+          literalUpdateWithRow(observation, start, row, stride, noiseVariance, m, model.tol, x, P);
       if (variances != nullptr && update.present) variances->push_back(realPart(update.variance));
       if (update.used) {
         sum -= 0.5 * ((log(update.variance) + 1.837877066409345) +
                       (update.innovation * update.innovation) * update.reciprocal);
       }
     }
+    if (diffuse.active) literalEndDiffusePhaseWhenDone(diffuse);
   }
   return sum;
 }
@@ -81,9 +113,15 @@ constexpr double step = 1e-30;
 }  // namespace
 
 std::vector<double> innovationVariances(const ModelVectors &model) {
-  std::vector<double> variances;
-  summedLogLikelihood(model, coefficientsOf<double>(model), &variances);
-  return variances;
+  Seen seen;
+  summedLogLikelihood(model, coefficientsOf<double>(model), &seen);
+  return seen.variances;
+}
+
+std::vector<double> diffuseVarianceRatios(const ModelVectors &model) {
+  Seen seen;
+  summedLogLikelihood(model, coefficientsOf<double>(model), &seen);
+  return seen.diffuseRatios;
 }
 
 ModelGradient complexStepGradient(const ModelVectors &model) {

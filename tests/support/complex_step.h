@@ -3,7 +3,9 @@
 // 1e-30*i, whose imaginary part is the derivative to rounding, unlike a
 // difference quotient. Decisions are taken on the real parts, which are
 // formed exactly as the real filter forms them (complex_step.cpp), so that
-// the derivative is that of the filter's own branch.
+// the derivative is that of the filter's own branch: correlated noise
+// through the decorrelated series, a diffuse start (+inf on P0's diagonal)
+// through the exact diffuse steps.
 #pragma once
 
 #include "random_model.h"
@@ -27,5 +29,10 @@ ModelGradient complexStepGradient(const ModelVectors &model);
 // forms it at the model's tol: for choosing a tol that passes some over and
 // stays clear of every F, where the summed log-likelihood jumps.
 std::vector<double> innovationVariances(const ModelVectors &model);
+
+// F_inf / ((sum of c_q^2) * the largest |element| P_inf has had) of every
+// present observation of a diffuse phase, as the filter forms them: where
+// one lies near the rule's 1e-9, the model tests the threshold, not the code.
+std::vector<double> diffuseVarianceRatios(const ModelVectors &model);
 
 }  // namespace testing_support

@@ -2,10 +2,13 @@
 // independently of core/: the literal filter and the literal smoother, the
 // references the modules must match to the bit, are both made of them, and
 // so, in complex arithmetic, is the filter whose complex steps check the
-// gradient. Every decision (a missing value, F at or below tol, a variance
-// at or below zero) is taken on the real part.
+// gradient, with the decorrelated series of correlated noise and the steps
+// of a diffuse start. Every decision (a missing value, F at or below tol, a
+// variance at or below zero, a zero pivot, F_inf zero, the diffuse phase's
+// end) is taken on the real part.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -67,27 +70,35 @@ struct LiteralUpdateOf {
 };
 using LiteralUpdate = LiteralUpdateOf<double>;
 
-// The update of x and P by series j of a period whose C is n x m and D n x h
-// (column-major): w = P*c', F = sum of d*d + c*w; when y is present and F
-// above tol, v = innovationStart - c*x (the start is y, or in the smoother y
-// less its mean), K = (1/F)*w, x += v*K, and P corrected with each variance
-// at or below zero clearing its row and column.
+// A variance at or below zero clears its row and column of the m x m P.
 template <class Scalar>
-LiteralUpdateOf<Scalar> literalUpdate(double y, Scalar innovationStart, const Scalar *C, const Scalar *D, uint64_t n,
-                                      uint64_t j, uint64_t m, uint64_t h, double tol, std::vector<Scalar> &x,
-                                      std::vector<Scalar> &P) {
+void literalClearNonPositiveVariances(std::vector<Scalar> &P, uint64_t m) {
+  for (uint64_t i = 0; i < m; ++i) {
+    if (realPart(P[i + i * m]) > 0.0) continue;
+    for (uint64_t l = 0; l < m; ++l) P[l + i * m] = P[i + l * m] = 0.0;
+  }
+}
+
+// The update of x and P by an observation y with measurement row c (element
+// q at c[q*stride]) and noise variance d: w = P*c', F = d + c*w; when y is
+// present and F above tol, v = innovationStart - c*x (the start is y, or in
+// the smoother y less its mean), K = (1/F)*w, x += v*K, and P corrected with
+// each variance at or below zero clearing its row and column.
+template <class Scalar>
+LiteralUpdateOf<Scalar> literalUpdateWithRow(double y, Scalar innovationStart, const Scalar *row, uint64_t stride,
+                                             Scalar noiseVariance, uint64_t m, double tol, std::vector<Scalar> &x,
+                                             std::vector<Scalar> &P) {
   LiteralUpdateOf<Scalar> update;
   if (std::isnan(y)) return update;
   update.present = true;
-  auto c = [&](uint64_t q) { return C[j + q * n]; };
+  auto c = [&](uint64_t q) { return row[q * stride]; };
   std::vector<Scalar> w(m);
   for (uint64_t i = 0; i < m; ++i) {
     Scalar s = 0.0;
     for (uint64_t q = 0; q < m; ++q) s += P[q + i * m] * c(q);
     w[i] = s;
   }
-  Scalar F = 0.0;
-  for (uint64_t l = 0; l < h; ++l) F += D[j + l * n] * D[j + l * n];
+  Scalar F = noiseVariance;
   for (uint64_t q = 0; q < m; ++q) F += c(q) * w[q];
   update.variance = F;
   if (realPart(F) <= tol) return update;
@@ -113,6 +124,193 @@ LiteralUpdateOf<Scalar> literalUpdate(double y, Scalar innovationStart, const Sc
   update.innovation = v;
   update.reciprocal = invF;
   return update;
+}
+
+// literalUpdateWithRow for series j of a period whose C is n x m and D n x h
+// (column-major), its noise variance the sum of its d*d.
+template <class Scalar>
+LiteralUpdateOf<Scalar> literalUpdate(double y, Scalar innovationStart, const Scalar *C, const Scalar *D, uint64_t n,
+                                      uint64_t j, uint64_t m, uint64_t h, double tol, std::vector<Scalar> &x,
+                                      std::vector<Scalar> &P) {
+  Scalar noiseVariance = 0.0;
+  for (uint64_t l = 0; l < h; ++l) noiseVariance += D[j + l * n] * D[j + l * n];
+  return literalUpdateWithRow(y, innovationStart, C + j, n, noiseVariance, m, tol, x, P);
+}
+
+// The decorrelated series of a period: for its p >= 2 observed series O
+// (ascending), H_O = D_O*D_O' factored as L*Delta*L' row by row without
+// pivoting, a pivot at or below 1e-12 times the largest variance of H_O zero
+// with its column of L, and the rows C* = L^-1*C_O, variances Delta and
+// starts y* = L^-1*starts_O. Every product of H_O is formed, one with a zero
+// factor too: its real part adds nothing, as the filter leaves it out, and its
+// derivative is that of D*D'. Where H_O is diagonal the filter takes the
+// series as they are; L is then zero below the diagonal and every real part
+// that of the series themselves.
+template <class Scalar>
+struct LiteralSeriesOf {
+  std::vector<uint64_t> observed;  // O
+  std::vector<Scalar> rows;        // p x m, row by row
+  std::vector<Scalar> variances;
+  std::vector<Scalar> starts;
+};
+
+template <class Scalar>
+LiteralSeriesOf<Scalar> literalDecorrelatedSeries(const std::vector<double> &y, const std::vector<Scalar> &starts,
+                                                  const Scalar *C, const Scalar *D, uint64_t n, uint64_t m,
+                                                  uint64_t h) {
+  LiteralSeriesOf<Scalar> series;
+  for (uint64_t j = 0; j < n; ++j)
+    if (!std::isnan(y[j])) series.observed.push_back(j);
+  const uint64_t p = series.observed.size();
+  const std::vector<uint64_t> &O = series.observed;
+  std::vector<Scalar> H(p * p), L(p * p, Scalar(0.0)), W(p);
+  double largest = 0.0;
+  for (uint64_t i = 0; i < p; ++i) {
+    for (uint64_t q = 0; q <= i; ++q) {
+      Scalar s = 0.0;
+      for (uint64_t l = 0; l < h; ++l) s += D[O[i] + l * n] * D[O[q] + l * n];
+      H[i * p + q] = s;
+    }
+    if (realPart(H[i * p + i]) > largest) largest = realPart(H[i * p + i]);
+  }
+  series.variances.resize(p);
+  for (uint64_t i = 0; i < p; ++i) {
+    for (uint64_t q = 0; q < i; ++q) {
+      Scalar w = H[i * p + q];
+      for (uint64_t r = 0; r < q; ++r) w -= W[r] * L[q * p + r];
+      W[q] = w;
+    }
+    Scalar pivot = H[i * p + i];
+    for (uint64_t q = 0; q < i; ++q) {
+      L[i * p + q] = realPart(series.variances[q]) == 0.0 ? Scalar(0.0) : W[q] / series.variances[q];
+      pivot -= W[q] * L[i * p + q];
+    }
+    series.variances[i] = realPart(pivot) <= 1e-12 * largest ? Scalar(0.0) : pivot;
+  }
+  series.rows.resize(p * m);
+  series.starts.resize(p);
+  for (uint64_t i = 0; i < p; ++i) {
+    Scalar start = starts[O[i]];
+    for (uint64_t q = 0; q < i; ++q) start -= L[i * p + q] * series.starts[q];
+    series.starts[i] = start;
+    for (uint64_t s = 0; s < m; ++s) {
+      Scalar value = C[O[i] + s * n];
+      for (uint64_t q = 0; q < i; ++q) value -= L[i * p + q] * series.rows[q * m + s];
+      series.rows[i * m + s] = value;
+    }
+  }
+  return series;
+}
+
+// The diffuse part of the state (+inf on P0's diagonal) through the diffuse
+// phase, with the real parts of every decision: P_inf the 0/1 diagonal of
+// the diffuse states at the start, P* P0 with their variances zero.
+template <class Scalar>
+struct LiteralDiffuseOf {
+  std::vector<Scalar> Pinf;
+  double largest = 1.0;  // the largest |real part| P_inf has had
+  bool active = false;
+};
+
+template <class Scalar>
+LiteralDiffuseOf<Scalar> literalDiffuseStart(std::vector<Scalar> &P, uint64_t m) {
+  LiteralDiffuseOf<Scalar> diffuse;
+  diffuse.Pinf.assign(m * m, Scalar(0.0));
+  for (uint64_t i = 0; i < m; ++i) {
+    if (realPart(P[i + i * m]) != std::numeric_limits<double>::infinity()) continue;
+    diffuse.Pinf[i + i * m] = 1.0;
+    diffuse.active = true;
+    for (uint64_t l = 0; l < m; ++l) P[l + i * m] = P[i + l * m] = 0.0;
+  }
+  return diffuse;
+}
+
+// P_inf <- A*P_inf*A' as the prediction of P forms it, A m x m column-major.
+template <class Scalar>
+void literalInfinitePrediction(LiteralDiffuseOf<Scalar> &diffuse, const Scalar *A, uint64_t m) {
+  std::vector<Scalar> &Q = diffuse.Pinf;
+  std::vector<Scalar> AQ(m * m);
+  for (uint64_t i = 0; i < m; ++i)
+    for (uint64_t col = 0; col < m; ++col) {
+      Scalar s = 0.0;
+      for (uint64_t q = 0; q < m; ++q) s += A[i + q * m] * Q[q + col * m];
+      AQ[i * m + col] = s;
+    }
+  for (uint64_t i = 0; i < m; ++i)
+    for (uint64_t r = i; r < m; ++r) {
+      Scalar s = 0.0;
+      for (uint64_t q = 0; q < m; ++q) s += A[r + q * m] * AQ[i * m + q];
+      Q[r + i * m] = Q[i + r * m] = s;
+      diffuse.largest = std::max(diffuse.largest, std::fabs(realPart(s)));
+    }
+}
+
+// An observation of the diffuse phase: F_inf = c*P_inf*c'; when it is at or
+// below 1e-9 * (sum of c_q^2) * largest, the update of a known start on x and
+// P* (literalUpdateWithRow); otherwise the diffuse step, which subtracts
+// (ln F_inf + ln 2pi)/2 from *logLikelihood. Returns F_inf / ((sum of c_q^2) *
+// largest) of a present observation, NaN for a missing one.
+template <class Scalar>
+double literalDiffuseUpdate(double y, Scalar innovationStart, const Scalar *row, uint64_t stride,
+                            Scalar noiseVariance, uint64_t m, double tol, std::vector<Scalar> &x,
+                            std::vector<Scalar> &P, LiteralDiffuseOf<Scalar> &diffuse, Scalar *logLikelihood,
+                            std::vector<double> *variances) {
+  if (std::isnan(y)) return std::numeric_limits<double>::quiet_NaN();
+  auto c = [&](uint64_t q) { return row[q * stride]; };
+  std::vector<Scalar> &Q = diffuse.Pinf;
+  std::vector<Scalar> Minf(m), Mfinite(m), K0(m);
+  for (uint64_t i = 0; i < m; ++i) {
+    Scalar s = 0.0;
+    for (uint64_t q = 0; q < m; ++q) s += Q[q + i * m] * c(q);
+    Minf[i] = s;
+  }
+  Scalar Finf = 0.0, squares = 0.0;
+  for (uint64_t q = 0; q < m; ++q) Finf += c(q) * Minf[q];
+  for (uint64_t q = 0; q < m; ++q) squares += c(q) * c(q);
+  const double ratio = realPart(Finf) / (realPart(squares) * diffuse.largest);
+  if (realPart(Finf) <= 1e-9 * realPart(squares) * diffuse.largest) {
+    const LiteralUpdateOf<Scalar> update = literalUpdateWithRow(y, innovationStart, row, stride, noiseVariance, m, tol,
+                                                                x, P);
+    if (variances != nullptr) variances->push_back(realPart(update.variance));
+    if (update.used) {
+      *logLikelihood -= 0.5 * ((log(update.variance) + 1.837877066409345) +
+                               (update.innovation * update.innovation) * update.reciprocal);
+    }
+    return ratio;
+  }
+  for (uint64_t i = 0; i < m; ++i) {
+    Scalar s = 0.0;
+    for (uint64_t q = 0; q < m; ++q) s += P[q + i * m] * c(q);
+    Mfinite[i] = s;
+  }
+  Scalar Ffinite = noiseVariance;
+  for (uint64_t q = 0; q < m; ++q) Ffinite += c(q) * Mfinite[q];
+  Scalar v = innovationStart;
+  for (uint64_t q = 0; q < m; ++q) v -= c(q) * x[q];
+  const Scalar r = 1.0 / Finf;
+  for (uint64_t q = 0; q < m; ++q) {
+    K0[q] = r * Minf[q];
+    x[q] = v * K0[q] + x[q];
+  }
+  for (uint64_t i = 0; i < m; ++i) {
+    const Scalar scaledGain = Ffinite * K0[i];
+    for (uint64_t l = i; l < m; ++l) {
+      Q[l + i * m] = Q[i + l * m] = Q[l + i * m] - Minf[i] * K0[l];
+      P[l + i * m] = P[i + l * m] = ((P[l + i * m] + K0[l] * scaledGain) - K0[l] * Mfinite[i]) - Mfinite[l] * K0[i];
+    }
+  }
+  literalClearNonPositiveVariances(Q, m);
+  literalClearNonPositiveVariances(P, m);
+  *logLikelihood -= 0.5 * (log(Finf) + 1.837877066409345);
+  return ratio;
+}
+
+// Ends the phase when every |real part| of P_inf is at most 1e-9 * largest.
+template <class Scalar>
+void literalEndDiffusePhaseWhenDone(LiteralDiffuseOf<Scalar> &diffuse) {
+  for (const Scalar &value : diffuse.Pinf)
+    if (std::fabs(realPart(value)) > 1e-9 * diffuse.largest) return;
+  diffuse.active = false;
 }
 
 }  // namespace testing_support

@@ -75,8 +75,8 @@ ModelVectors randomModel(RandomSource &random, const RandomShape &shape) {
   constexpr double missing = std::numeric_limits<double>::quiet_NaN();
   ModelVectors model;
   model.T = random.below(shape.maxT + 1);
-  model.n = random.below(shape.maxN + 1);
-  model.m = random.below(shape.maxM + 1);
+  model.n = shape.minN + random.below(shape.maxN - shape.minN + 1);
+  model.m = shape.minM + random.below(shape.maxM - shape.minM + 1);
   model.k = random.below(4);
   model.h = random.below(3);
   for (bool *paged : {&model.pagedA, &model.pagedB, &model.pagedC, &model.pagedD}) {
@@ -106,7 +106,12 @@ ModelVectors randomModel(RandomSource &random, const RandomShape &shape) {
     model.tol = tols[random.below(std::size(tols))];
   }
   // The streams are drawn as before.
-  keepEachInnovationInOneSeries(model.D, n, h);
+  if (!shape.correlatedNoise) keepEachInnovationInOneSeries(model.D, n, h);
+  for (uint64_t i = 0; i < m && shape.diffuseChance > 0.0; ++i) {
+    if (!random.chance(shape.diffuseChance)) continue;
+    for (uint64_t l = 0; l < m; ++l) model.P0[l + i * m] = model.P0[i + l * m] = 0.0;
+    model.P0[i + i * m] = std::numeric_limits<double>::infinity();
+  }
   return model;
 }
 

@@ -58,14 +58,19 @@ struct RandomShape {
   uint64_t maxT = 8, maxN = 4, maxM = 4;
   double missingChance = 0.2;
   bool allowCutoffs = true;  // zero rows of C and D, and tol values that pass observations over
+  bool correlatedNoise = false;  // D as drawn, its series sharing innovations
+  double diffuseChance = 0.0;    // of each state to start diffuse
+  uint64_t minN = 0, minM = 0;
 };
 
-// Sizes up to the shape's (k up to 3, h up to 2), each coefficient paged or
-// not, independent series (each column of D non-zero in one row at most),
-// missing values, and special values: a zero state
-// variance or an asymmetric P0 (taken as given, never symmetrised); with
-// cutoffs zeros in C, zeros and ones in D, and tol values at, below and
-// beyond F, NaN included.
+// Sizes from the shape's least to its most (k up to 3, h up to 2), each
+// coefficient paged or not, independent series (each column of D non-zero in
+// one row at most; with correlatedNoise D as drawn), missing values, and
+// special values: a zero state variance or an asymmetric P0 (taken as given,
+// never symmetrised); with cutoffs zeros in C, zeros and ones in D, and tol
+// values at, below and beyond F, NaN included. A state that starts diffuse has +inf
+// for its variance and zeros beside it in P0; its chance is drawn after
+// everything else, so that a seed keeps the rest of its model.
 ModelVectors randomModel(RandomSource &random, const RandomShape &shape);
 
 }  // namespace testing_support
