@@ -2,6 +2,7 @@
 
 #include "literal_steps.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -74,9 +75,10 @@ LiteralSmootherResult literalStateSmoother(const SmootherTestModel &model) {
         continue;
       }
       const std::vector<double> &K = update.gain;
+      const double *row = forward.rows.data() + o * m;  // the row the update took
       std::vector<double> L(mm);
       for (uint64_t i = 0; i < m; ++i)
-        for (uint64_t l = 0; l < m; ++l) L[i + l * m] = (i == l ? 1.0 : 0.0) - K[i] * c(t, j, l);
+        for (uint64_t l = 0; l < m; ++l) L[i + l * m] = (i == l ? 1.0 : 0.0) - K[i] * row[l];
       for (uint64_t i = 0; i < m; ++i)
         for (uint64_t l = 0; l < m; ++l) {
           if (j + 1 < n) {
@@ -87,7 +89,7 @@ LiteralSmootherResult literalStateSmoother(const SmootherTestModel &model) {
           for (uint64_t q = 0; q < m; ++q) s += a(next, i, q) * L[q + l * m];
           M[i + l * m] = s;
         }
-      for (uint64_t l = 0; l < m; ++l) score[o * m + l] = (update.reciprocal * update.innovation) * c(t, j, l);
+      for (uint64_t l = 0; l < m; ++l) score[o * m + l] = (update.reciprocal * update.innovation) * row[l];
     }
   }
 
@@ -119,23 +121,230 @@ LiteralSmootherResult literalStateSmoother(const SmootherTestModel &model) {
   return result;
 }
 
+namespace {
+
+// The series period t's updates take: the rows, noise variances and
+// innovation starts of the first `count` slots, and whether each is there.
+struct LiteralSeries {
+  uint64_t count = 0;
+  std::vector<double> rows, variances, starts;
+  std::vector<bool> present;
+};
+
+// The period's own series; or, where the noise of its observed series O has
+// an element off its diagonal (a product with a zero loading left out), the
+// decorrelated ones: H_O = L*Delta*L' row by row without pivoting, a pivot
+// at or below 1e-12 times the largest noise variance of O zero with its
+// column of L, then C* and y* by forward substitution.
+LiteralSeries literalSeriesTaken(const SmootherTestModel &model, uint64_t t, const std::vector<double> &starts) {
+  const uint64_t T = model.T, n = model.n, m = model.m, h = model.h;
+  const double *C = literalPage(model.C, model.pagedC, t, n * m);
+  const double *D = literalPage(model.D, model.pagedD, t, n * h);
+  std::vector<uint64_t> O;
+  for (uint64_t j = 0; j < n; ++j)
+    if (!std::isnan(model.Y[t + j * T])) O.push_back(j);
+  const uint64_t p = O.size();
+  std::vector<double> H(p * p);
+  bool correlated = false;
+  for (uint64_t i = 0; i < p; ++i) {
+    H[i * p + i] = testing_support::literalNoiseVariance(D, n, O[i], h);
+    for (uint64_t q = 0; q < i; ++q) {
+      double s = 0.0;
+      for (uint64_t l = 0; l < h; ++l) {
+        const double a = D[O[i] + l * n], b = D[O[q] + l * n];
+        if (a != 0.0 && b != 0.0) s += a * b;
+      }
+      H[i * p + q] = s;
+      correlated = correlated || s != 0.0;
+    }
+  }
+  LiteralSeries taken;
+  if (p < 2 || !correlated) {
+    taken.count = n;
+    for (uint64_t j = 0; j < n; ++j) {
+      for (uint64_t s = 0; s < m; ++s) taken.rows.push_back(C[j + s * n]);
+      taken.variances.push_back(testing_support::literalNoiseVariance(D, n, j, h));
+      taken.starts.push_back(starts[t * n + j]);
+      taken.present.push_back(!std::isnan(model.Y[t + j * T]));
+    }
+    return taken;
+  }
+  double largest = 0.0;
+  for (uint64_t i = 0; i < p; ++i)
+    if (H[i * p + i] > largest) largest = H[i * p + i];
+  std::vector<double> L(p * p, 0.0), Delta(p), W(p);
+  for (uint64_t i = 0; i < p; ++i) {
+    for (uint64_t q = 0; q < i; ++q) {
+      double w = H[i * p + q];
+      for (uint64_t r = 0; r < q; ++r) w -= W[r] * L[q * p + r];
+      W[q] = w;
+    }
+    double pivot = H[i * p + i];
+    for (uint64_t q = 0; q < i; ++q) {
+      L[i * p + q] = Delta[q] == 0.0 ? 0.0 : W[q] / Delta[q];
+      pivot -= W[q] * L[i * p + q];
+    }
+    Delta[i] = pivot <= 1e-12 * largest ? 0.0 : pivot;
+  }
+  taken.count = p;
+  taken.variances = Delta;
+  taken.present.assign(p, true);
+  taken.rows.resize(p * m);
+  taken.starts.resize(p);
+  for (uint64_t i = 0; i < p; ++i) {
+    double y = starts[t * n + O[i]];
+    for (uint64_t q = 0; q < i; ++q) y -= L[i * p + q] * taken.starts[q];
+    taken.starts[i] = y;
+    for (uint64_t s = 0; s < m; ++s) {
+      double c = C[O[i] + s * n];
+      for (uint64_t q = 0; q < i; ++q) c -= L[i * p + q] * taken.rows[q * m + s];
+      taken.rows[i * m + s] = c;
+    }
+  }
+  return taken;
+}
+
+// The variances at or below zero clear their rows and columns.
+void clearNonPositiveVariances(std::vector<double> &P, uint64_t m) {
+  for (uint64_t i = 0; i < m; ++i)
+    if (P[i + i * m] <= 0.0)
+      for (uint64_t l = 0; l < m; ++l) P[l + i * m] = P[i + l * m] = 0.0;
+}
+
+// The diffuse part and the largest |element| it has had.
+struct LiteralDiffusePart {
+  std::vector<double> Pinf;
+  double largest = 1.0;
+  bool active = false;
+};
+
+// P_inf <- A*P_inf*A': (A*P_inf)(i, j) over q, then element (j, i), j >= i,
+// over q of A(j, q)*(A*P_inf)(i, q), mirrored.
+void literalInfinitePrediction(LiteralDiffusePart &diffuse, const double *A, uint64_t m) {
+  std::vector<double> AP(m * m);
+  for (uint64_t i = 0; i < m; ++i)
+    for (uint64_t j = 0; j < m; ++j) {
+      double s = 0.0;
+      for (uint64_t q = 0; q < m; ++q) s += A[i + q * m] * diffuse.Pinf[q + j * m];
+      AP[i * m + j] = s;
+    }
+  for (uint64_t i = 0; i < m; ++i)
+    for (uint64_t j = i; j < m; ++j) {
+      double s = 0.0;
+      for (uint64_t q = 0; q < m; ++q) s += A[j + q * m] * AP[i * m + q];
+      diffuse.Pinf[j + i * m] = diffuse.Pinf[i + j * m] = s;
+      diffuse.largest = std::max(diffuse.largest, std::fabs(s));
+    }
+}
+
+// An update of the diffuse phase: with M_inf = P_inf*c' and F_inf = c*M_inf,
+// the update of a known start on P* when F_inf <= 1e-9*(c*c')*largest, else
+// the diffuse step, whose K1 goes to `correction`.
+testing_support::LiteralUpdate literalDiffuseUpdate(double start, const double *c, double d, uint64_t m, double tol,
+                                                    std::vector<double> &x, std::vector<double> &P,
+                                                    LiteralDiffusePart &diffuse, bool &diffuseStep,
+                                                    double *correction) {
+  std::vector<double> &Pinf = diffuse.Pinf;
+  std::vector<double> Minf(m), Mstar(m);
+  double Finf = 0.0, squares = 0.0;
+  for (uint64_t i = 0; i < m; ++i) {
+    double s = 0.0;
+    for (uint64_t q = 0; q < m; ++q) s += Pinf[q + i * m] * c[q];
+    Minf[i] = s;
+  }
+  for (uint64_t q = 0; q < m; ++q) Finf += c[q] * Minf[q];
+  for (uint64_t q = 0; q < m; ++q) squares += c[q] * c[q];
+  diffuseStep = !(Finf <= 1e-9 * squares * diffuse.largest);
+  if (!diffuseStep) return testing_support::literalUpdateOfRow(start, c, 1, d, m, tol, x, P);
+  for (uint64_t i = 0; i < m; ++i) {
+    double s = 0.0;
+    for (uint64_t q = 0; q < m; ++q) s += P[q + i * m] * c[q];
+    Mstar[i] = s;
+  }
+  double Fstar = d;
+  for (uint64_t q = 0; q < m; ++q) Fstar += c[q] * Mstar[q];
+  testing_support::LiteralUpdate update;
+  update.present = update.used = true;
+  update.variance = Finf;
+  double v = start;
+  for (uint64_t q = 0; q < m; ++q) v -= c[q] * x[q];
+  const double reciprocal = 1.0 / Finf;
+  std::vector<double> &K0 = update.gain;
+  K0.resize(m);
+  for (uint64_t q = 0; q < m; ++q) {
+    K0[q] = reciprocal * Minf[q];
+    x[q] = v * K0[q] + x[q];
+  }
+  for (uint64_t i = 0; i < m; ++i)
+    for (uint64_t l = i; l < m; ++l) {
+      Pinf[l + i * m] = Pinf[i + l * m] = Pinf[l + i * m] - Minf[i] * K0[l];
+      P[l + i * m] = P[i + l * m] =
+          ((P[l + i * m] + K0[l] * (Fstar * K0[i])) - K0[l] * Mstar[i]) - Mstar[l] * K0[i];
+    }
+  clearNonPositiveVariances(Pinf, m);
+  clearNonPositiveVariances(P, m);
+  for (uint64_t i = 0; i < m; ++i) correction[i] = reciprocal * (Mstar[i] - K0[i] * Fstar);
+  update.innovation = v;
+  update.reciprocal = reciprocal;
+  return update;
+}
+
+}  // namespace
+
 LiteralForwardPass literalForwardPass(const SmootherTestModel &model, const std::vector<double> &starts) {
-  const uint64_t T = model.T, n = model.n, m = model.m, k = model.k, h = model.h;
+  const uint64_t T = model.T, n = model.n, m = model.m, k = model.k;
   const uint64_t mm = m * m;
+  const double infinity = std::numeric_limits<double>::infinity();
   LiteralForwardPass forward;
   forward.predictedStates.resize(m * T);
   forward.predictedCovariances.resize(mm * T);
+  forward.rows.assign(n * T * m, 0.0);
+  forward.diffuseSteps.assign(n * T, false);
+  forward.gainCorrections.assign(n * T * m, 0.0);
   std::vector<double> x(m, 0.0), P(model.P0.begin(), model.P0.begin() + static_cast<long>(mm));
+  // P0 = P* + kappa*P_inf, P_inf the 0/1 diagonal of the diffuse states.
+  LiteralDiffusePart diffuse;
+  diffuse.Pinf.assign(mm, 0.0);
+  for (uint64_t i = 0; i < m; ++i)
+    if (P[i + i * m] == infinity) {
+      diffuse.Pinf[i + i * m] = 1.0;
+      P[i + i * m] = 0.0;
+      diffuse.active = true;
+    }
   for (uint64_t t = 0; t < T; ++t) {
-    testing_support::literalPrediction(x, P, literalPage(model.A, model.pagedA, t, mm),
-                                       literalPage(model.B, model.pagedB, t, m * k), m, k);
+    const double *A = literalPage(model.A, model.pagedA, t, mm);
+    testing_support::literalPrediction(x, P, A, literalPage(model.B, model.pagedB, t, m * k), m, k);
     for (uint64_t i = 0; i < m; ++i) forward.predictedStates[t * m + i] = x[i];
     for (uint64_t e = 0; e < mm; ++e) forward.predictedCovariances[t * mm + e] = P[e];
-    const double *C = literalPage(model.C, model.pagedC, t, n * m);
-    const double *D = literalPage(model.D, model.pagedD, t, n * h);
+    const bool inPhase = diffuse.active;
+    if (inPhase) {
+      literalInfinitePrediction(diffuse, A, m);
+      forward.infiniteParts.insert(forward.infiniteParts.end(), diffuse.Pinf.begin(), diffuse.Pinf.end());
+      forward.diffusePeriods = t + 1;
+    }
+    const LiteralSeries taken = literalSeriesTaken(model, t, starts);
     for (uint64_t j = 0; j < n; ++j) {
-      forward.updates.push_back(
-          testing_support::literalUpdate(model.Y[t + j * T], starts[t * n + j], C, D, n, j, m, h, model.tol, x, P));
+      const uint64_t o = t * n + j;
+      if (j >= taken.count || !taken.present[j]) {
+        forward.updates.emplace_back();
+        continue;
+      }
+      const double *c = taken.rows.data() + j * m;
+      std::copy(c, c + m, forward.rows.begin() + static_cast<long>(o * m));
+      if (!inPhase) {
+        forward.updates.push_back(
+            testing_support::literalUpdateOfRow(taken.starts[j], c, 1, taken.variances[j], m, model.tol, x, P));
+        continue;
+      }
+      bool step = false;
+      forward.updates.push_back(literalDiffuseUpdate(taken.starts[j], c, taken.variances[j], m, model.tol, x, P,
+                                                     diffuse, step, forward.gainCorrections.data() + o * m));
+      forward.diffuseSteps[o] = step;
+    }
+    if (inPhase) {
+      diffuse.active = false;
+      for (const double value : diffuse.Pinf)
+        if (!(std::fabs(value) <= 1e-9 * diffuse.largest)) diffuse.active = true;
     }
   }
   return forward;

@@ -67,33 +67,30 @@ struct LiteralUpdateOf {
 };
 using LiteralUpdate = LiteralUpdateOf<double>;
 
-// The update of x and P by series j of a period whose C is n x m and D n x h
-// (column-major): w = P*c', F = sum of d*d + c*w; when y is present and F
-// above tol, v = innovationStart - c*x (the start is y, or in the smoother y
-// less its mean), K = (1/F)*w, x += v*K, and P corrected with each variance
-// at or below zero clearing its row and column.
+// The update of x and P by one series with measurement row c (element q at
+// c[q*cStride]) and noise variance d: w = P*c', F = d + c*w; when F is above
+// tol, v = innovationStart - c*x (the start is y, or in the smoother y less
+// its mean), K = (1/F)*w, x += v*K, and P corrected with each variance at or
+// below zero clearing its row and column.
 template <class Scalar>
-LiteralUpdateOf<Scalar> literalUpdate(double y, Scalar innovationStart, const Scalar *C, const Scalar *D, uint64_t n,
-                                      uint64_t j, uint64_t m, uint64_t h, double tol, std::vector<Scalar> &x,
-                                      std::vector<Scalar> &P) {
+LiteralUpdateOf<Scalar> literalUpdateOfRow(Scalar innovationStart, const Scalar *c, uint64_t cStride,
+                                           Scalar noiseVariance, uint64_t m, double tol, std::vector<Scalar> &x,
+                                           std::vector<Scalar> &P) {
   LiteralUpdateOf<Scalar> update;
-  if (std::isnan(y)) return update;
   update.present = true;
-  auto c = [&](uint64_t q) { return C[j + q * n]; };
   std::vector<Scalar> w(m);
   for (uint64_t i = 0; i < m; ++i) {
     Scalar s = 0.0;
-    for (uint64_t q = 0; q < m; ++q) s += P[q + i * m] * c(q);
+    for (uint64_t q = 0; q < m; ++q) s += P[q + i * m] * c[q * cStride];
     w[i] = s;
   }
-  Scalar F = 0.0;
-  for (uint64_t l = 0; l < h; ++l) F += D[j + l * n] * D[j + l * n];
-  for (uint64_t q = 0; q < m; ++q) F += c(q) * w[q];
+  Scalar F = noiseVariance;
+  for (uint64_t q = 0; q < m; ++q) F += c[q * cStride] * w[q];
   update.variance = F;
   if (realPart(F) <= tol) return update;
   update.used = true;
   Scalar v = innovationStart;
-  for (uint64_t q = 0; q < m; ++q) v -= c(q) * x[q];
+  for (uint64_t q = 0; q < m; ++q) v -= c[q * cStride] * x[q];
   const Scalar invF = 1.0 / F;
   std::vector<Scalar> &K = update.gain;
   K.assign(m, 0.0);
@@ -113,6 +110,26 @@ LiteralUpdateOf<Scalar> literalUpdate(double y, Scalar innovationStart, const Sc
   update.innovation = v;
   update.reciprocal = invF;
   return update;
+}
+
+// The sum of the squares of series j's row of the n x h D (column-major):
+// its noise variance.
+template <class Scalar>
+Scalar literalNoiseVariance(const Scalar *D, uint64_t n, uint64_t j, uint64_t h) {
+  Scalar d = 0.0;
+  for (uint64_t l = 0; l < h; ++l) d += D[j + l * n] * D[j + l * n];
+  return d;
+}
+
+// The update by series j of a period whose C is n x m and D n x h
+// (column-major), with the variance of its own noise: nothing when y is
+// missing.
+template <class Scalar>
+LiteralUpdateOf<Scalar> literalUpdate(double y, Scalar innovationStart, const Scalar *C, const Scalar *D, uint64_t n,
+                                      uint64_t j, uint64_t m, uint64_t h, double tol, std::vector<Scalar> &x,
+                                      std::vector<Scalar> &P) {
+  if (std::isnan(y)) return LiteralUpdateOf<Scalar>{};
+  return literalUpdateOfRow(innovationStart, C + j, n, literalNoiseVariance(D, n, j, h), m, tol, x, P);
 }
 
 }  // namespace testing_support

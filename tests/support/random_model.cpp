@@ -106,7 +106,7 @@ ModelVectors randomModel(RandomSource &random, const RandomShape &shape) {
     model.tol = tols[random.below(std::size(tols))];
   }
   // The streams are drawn as before.
-  keepEachInnovationInOneSeries(model.D, n, h);
+  if (shape.independentNoise) keepEachInnovationInOneSeries(model.D, n, h);
   return model;
 }
 

@@ -58,10 +58,12 @@ struct RandomShape {
   uint64_t maxT = 8, maxN = 4, maxM = 4;
   double missingChance = 0.2;
   bool allowCutoffs = true;  // zero rows of C and D, and tol values that pass observations over
+  bool independentNoise = true;  // each column of D in one series; else series share innovations
 };
 
 // Sizes up to the shape's (k up to 3, h up to 2), each coefficient paged or
-// not, independent series (each column of D non-zero in one row at most),
+// not, independent series (each column of D non-zero in one row at most)
+// unless the shape asks for shared innovations, from the same stream,
 // missing values, and special values: a zero state
 // variance or an asymmetric P0 (taken as given, never symmetrised); with
 // cutoffs zeros in C, zeros and ones in D, and tol values at, below and
