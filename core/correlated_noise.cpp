@@ -135,12 +135,10 @@ void factorNoiseCovariance(uint64_t p, Decorrelation &decorrelation) {
   }
 }
 
-// Row i of `rows` (`width` values a row) less L(i, q) times each earlier row
-// q, q ascending: each of its values one sum of its own, so the loop over
-// them runs across independent sums.
-void subtractEarlierRows(const Decorrelation &decorrelation, uint64_t p, uint64_t i, double *rows, uint64_t width) {
-  double *row = rows + i * width;
-  const double *factorRow = decorrelation.factor + i * p;
+// `row`, row i of `rows` (`width` values a row), less L(i, q) times each
+// earlier row q, q ascending, with `factorRow` row i of L: each of its values
+// one sum of its own, so the loop over them runs across independent sums.
+void subtractEarlierRows(double *row, const double *factorRow, const double *rows, uint64_t i, uint64_t width) {
   for (uint64_t q = 0; q < i; ++q) {
     const double weight = factorRow[q];
     const double *earlier = rows + q * width;
@@ -156,10 +154,11 @@ void transformMeasurementRows(const PeriodSeries &series, uint64_t p, Decorrelat
   const uint64_t m = series.m;
   for (uint64_t i = 0; i < p; ++i) {
     const uint64_t j = static_cast<uint64_t>(decorrelation.series[i]);
+    double *row = decorrelation.rows + i * m;
     if (m != 0) {
-      std::memcpy(decorrelation.rows + i * m, series.period.measurementRows + j * m, m * sizeof(double));
+      std::memcpy(row, series.period.measurementRows + j * m, m * sizeof(double));
     }
-    subtractEarlierRows(decorrelation, p, i, decorrelation.rows, m);
+    subtractEarlierRows(row, decorrelation.factor + i * p, decorrelation.rows, i, m);
   }
 }
 
@@ -226,6 +225,6 @@ void decorrelateRowsInPlace(const Decorrelation &decorrelation, uint64_t p, doub
     if (j != i && width != 0) {
       std::memcpy(rows + i * width, rows + j * width, width * sizeof(double));
     }
-    subtractEarlierRows(decorrelation, p, i, rows, width);
+    subtractEarlierRows(rows + i * width, decorrelation.factor + i * p, rows, i, width);
   }
 }
