@@ -67,6 +67,11 @@ const bool registered = [] {
   benchmark::RegisterBenchmark("simulationsmoother-1-draw/Nile", [](benchmark::State &run) {
     callModule(run, SIMULATIONSMOOTHER_MODULE, Workload{"Nile", 1, 1, 100, false}, true, 1, 1);
   })->Unit(benchmark::kMicrosecond);
+  // The same with the level diffuse at the start, as the Gibbs example draws it.
+  benchmark::RegisterBenchmark("simulationsmoother-1-draw/Nile-diffuse", [](benchmark::State &run) {
+    const Workload nile{"Nile", 1, 1, 100, false, ObservationNoise::independent, true};
+    callModule(run, SIMULATIONSMOOTHER_MODULE, nile, true, 1, 1);
+  })->Unit(benchmark::kMicrosecond);
   registerModule("simulationsmoother-1-draw", SIMULATIONSMOOTHER_MODULE, true, 1, true, 1);
   registerModule("simulationsmoother-100-draws", SIMULATIONSMOOTHER_MODULE, true, 1, true, 100);
 #endif

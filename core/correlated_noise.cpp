@@ -135,8 +135,21 @@ void factorNoiseCovariance(uint64_t p, Decorrelation &decorrelation) {
   }
 }
 
+// `row`, row i of `rows` (`width` values a row), less L(i, q) times each
+// earlier row q, q ascending, with `factorRow` row i of L: each of its values
+// one sum of its own, so the loop over them runs across independent sums.
+void subtractEarlierRows(double *row, const double *factorRow, const double *rows, uint64_t i, uint64_t width) {
+  for (uint64_t q = 0; q < i; ++q) {
+    const double weight = factorRow[q];
+    const double *earlier = rows + q * width;
+    for (uint64_t s = 0; s < width; ++s) {
+      row[s] -= weight * earlier[s];
+    }
+  }
+}
+
 // C* = L^-1*C_O row by row, each element from C(O_i, s) less L(i, q)*C*(q, s)
-// in ascending q; the loop over s runs across independent sums.
+// in ascending q.
 void transformMeasurementRows(const PeriodSeries &series, uint64_t p, Decorrelation &decorrelation) {
   const uint64_t m = series.m;
   for (uint64_t i = 0; i < p; ++i) {
@@ -145,14 +158,7 @@ void transformMeasurementRows(const PeriodSeries &series, uint64_t p, Decorrelat
     if (m != 0) {
       std::memcpy(row, series.period.measurementRows + j * m, m * sizeof(double));
     }
-    const double *factorRow = decorrelation.factor + i * p;
-    for (uint64_t q = 0; q < i; ++q) {
-      const double weight = factorRow[q];
-      const double *earlier = decorrelation.rows + q * m;
-      for (uint64_t s = 0; s < m; ++s) {
-        row[s] -= weight * earlier[s];
-      }
-    }
+    subtractEarlierRows(row, decorrelation.factor + i * p, decorrelation.rows, i, m);
   }
 }
 
@@ -209,4 +215,16 @@ DecorrelatedSeries decorrelateSeries(const PeriodSeries &series, Decorrelation &
   result.period.measurementRows = decorrelation.rows;
   result.period.observationNoiseVar = decorrelation.variances;
   return result;
+}
+
+void decorrelateRowsInPlace(const Decorrelation &decorrelation, uint64_t p, double *rows, uint64_t width) {
+  for (uint64_t i = 0; i < p; ++i) {
+    // Series O_i is at or after row i, and rows before it are done with:
+    // row i is free to take it.
+    const uint64_t j = static_cast<uint64_t>(decorrelation.series[i]);
+    if (j != i && width != 0) {
+      std::memcpy(rows + i * width, rows + j * width, width * sizeof(double));
+    }
+    subtractEarlierRows(rows + i * width, decorrelation.factor + i * p, rows, i, width);
+  }
 }

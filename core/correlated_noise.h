@@ -106,6 +106,15 @@ struct PeriodSeries {
 // sharedNoiseLoadings is set.
 DecorrelatedSeries decorrelateSeries(const PeriodSeries &series, Decorrelation &decorrelation);
 
+// The decorrelated series of `width` quantities side by side, such as the
+// observations of many draws, through the factor the last decorrelateSeries
+// formed (its `count`, p, series): row j of `rows`, `width` values, holds
+// series j of the period. Rows 0 .. p-1 become the decorrelated ones, row i
+// being row O_i less L(i, q) times the new row q for q ascending below i:
+// each column takes the sums of y*. In place; the rows past p are left
+// holding whatever the move left in them.
+void decorrelateRowsInPlace(const Decorrelation &decorrelation, uint64_t p, double *rows, uint64_t width);
+
 // Gives every block back, to `release` (orrimFree in a module); none were
 // taken by a call whose series shared no noise.
 inline void releaseDecorrelation(Decorrelation &decorrelation, void (*release)(void *block)) {

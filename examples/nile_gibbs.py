@@ -41,9 +41,8 @@ from nile_example import DIFFUSE_VARIANCE, PUBLISHED, TOLERANCE, load_nile, plot
 
 # (shape, scale) of each variance's inverse-gamma prior.
 PRIORS = {"sigma2_eps": (2.5, 15000.0), "sigma2_eta": (2.5, 1500.0)}
-# The level one step before the first year: the diffuse start's stand-in,
-# the Nile example's, whose first filtered level is the first flow to a few
-# parts per million.
+# The level one step before the first year starts diffuse, as in the Nile
+# example: its variance is infinite, and its mean, unused, zero.
 INITIAL_LEVEL, INITIAL_VARIANCE = 0.0, DIFFUSE_VARIANCE
 INTERVAL = (0.05, 0.95)
 
@@ -79,19 +78,20 @@ class SimulationsmootherLevel:
 
 class StatsmodelsLevel:
     """The same draw on statsmodels' simulation smoother. Its first state is
-    the level of the first year, one step after ours: its prior variance is
-    ours plus sigma2_eta."""
+    the level of the first year, one step after ours, and diffuse as well:
+    its exact diffuse initialisation, set once, stays through the updates of
+    the variances."""
 
     def __init__(self, flows):
         from statsmodels.tsa.statespace.structural import UnobservedComponents
 
         self.model = UnobservedComponents(flows, "llevel")
+        self.model.ssm.initialize_diffuse()
         self.simulator = self.model.simulation_smoother()
         self.periods = len(flows)
 
     def __call__(self, rng, flows, sigma2_eps, sigma2_eta):
         self.model.update(np.array([sigma2_eps, sigma2_eta]))
-        self.model.ssm.initialize_known(np.array([INITIAL_LEVEL]), np.array([[INITIAL_VARIANCE + sigma2_eta]]))
         self.simulator.simulate(disturbance_variates=rng.standard_normal(2 * self.periods),
                                 initial_state_variates=rng.standard_normal(1))
         return self.simulator.simulated_state[0]

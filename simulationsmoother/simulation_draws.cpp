@@ -107,12 +107,13 @@ PeriodRecords recordsOfPeriod(const SimulationSmootherWorkspace &workspace, uint
 }
 
 // The forms the draws read of period t's coefficients: A and C row by row,
-// and B and D row by row, which the filter never needs.
+// the noise variances and D where series share it, which decorrelate the
+// period; and B and D row by row, which the filter never needs.
 void prepareDrawPeriod(SimulationSmootherWorkspace &workspace, uint64_t t) {
   StateSpaceModel &model = workspace.covariancePass.model;
   const bool first = t == 0;
-  if (first || changesByPeriod(model.A) || changesByPeriod(model.C)) {
-    preparePeriod(model, t, transitionRowsForm | measurementForm, first);
+  if (first || changesByPeriod(model.A) || changesByPeriod(model.C) || changesByPeriod(model.D)) {
+    preparePeriod(model, t, transitionRowsForm | measurementForm | observationNoiseForm, first);
   }
   if (first || changesByPeriod(model.B)) {
     transposeCopy(workspace.stateLoadingRows, pageOfPeriod(model.B, t).data, model.m, model.k);
@@ -120,6 +121,19 @@ void prepareDrawPeriod(SimulationSmootherWorkspace &workspace, uint64_t t) {
   if (first || changesByPeriod(model.D)) {
     transposeCopy(workspace.observationLoadingRows, pageOfPeriod(model.D, t).data, model.n, model.h);
   }
+}
+
+// The measurement rows the covariance pass took in period t, whose series
+// may share noise; where it decorrelated them, the draws' Y - y+ of the
+// observed series go through the same L^-1, lane by lane, into the first
+// rows of `observations` (n lanes).
+const double *decorrelateDrawObservations(SmootherWorkspace &pass, uint64_t t, MissingTest isMissing,
+                                          double *observations, uint64_t lanes) {
+  const DecorrelatedSeries taken = decorrelatedSeriesTaken(pass, t, isMissing);
+  if (taken.transformed) {
+    decorrelateRowsInPlace(pass.decorrelation, taken.count, observations, lanes);
+  }
+  return taken.period.measurementRows;
 }
 
 // Forward through every period for the block's draws: x+ + a_t and the
@@ -187,6 +201,11 @@ void simulateAndFilter(SimulationSmootherWorkspace &workspace, const DrawInputs 
       double *row = simulatedObservations + j * lanes;
       for (uint64_t l = 0; l < lanes; ++l) row[l] = y - row[l];
     }
+    const double *measurementRows = prepared.measurementRows;
+    if (prepared.sharedNoiseLoadings != nullptr) [[unlikely]] {
+      measurementRows =
+          decorrelateDrawObservations(workspace.covariancePass, t, inputs.isMissing, simulatedObservations, lanes);
+    }
 
     // The way back needs a_t only as x+ + a_t, the term the draw starts from;
     // then the mean recursions of the deviations, from a_t.
@@ -194,25 +213,31 @@ void simulateAndFilter(SimulationSmootherWorkspace &workspace, const DrawInputs 
     for (uint64_t i = 0; i < m; ++i) {
       for (uint64_t l = 0; l < lanes; ++l) kept[i * lanes + l] = next[i * pair + l] + next[i * pair + lanes + l];
     }
-    updateDrawMeansOfPeriod(recordsOfPeriod(workspace, t), prepared.measurementRows, n, m, next + lanes, pair,
+    updateDrawMeansOfPeriod(recordsOfPeriod(workspace, t), measurementRows, n, m, next + lanes, pair,
                             simulatedObservations, workspace.scaledInnovations + t * n * lanes, lanes);
     std::swap(current, next);
   }
 }
 
 // Backward through every period: r, and the draws (x+ + a_t) + P_t*r into the
-// output.
+// output; through the periods of a diffuse phase r0 and r1, and the draws
+// ((x+ + a_t) + P*_t*r0) + P_inf_t*r1.
 template <typename StateCount, typename LaneCount>
-void smoothDeviations(SimulationSmootherWorkspace &workspace, const DrawBlock &block, double *out, StateCount m,
-                      LaneCount lanes) {
+void smoothDeviations(SimulationSmootherWorkspace &workspace, const DrawBlock &block, MissingTest isMissing,
+                      double *out, StateCount m, LaneCount lanes) {
   SmootherWorkspace &pass = workspace.covariancePass;
   StateSpaceModel &model = pass.model;
   const uint64_t T = model.T, n = model.n;
+  const DiffusePhaseRecords &phase = pass.diffuseRecords;
   double *r = workspace.cumulants;
+  double *r1 = workspace.laterCumulants;
   double *spare = workspace.stateLanes;
   for (uint64_t e = 0; e < m * lanes; ++e) r[e] = 0.0;
-  // The prediction's scratch holds P_t whole.
+  // The prediction's scratch holds P_t whole, and P_inf_t the diffuse part's
+  // block, free once the covariance pass is over.
   double *covariance = pass.scratch.transitionTimesCov;
+  double *infinitePart = pass.diffuse.infinitePart;
+  const bool changes = changesByPeriod(model.C) || changesByPeriod(model.D);
   for (uint64_t t = T; t-- > 0;) {
     if (t > 0) {
       // What the period before reads, in the reverse of the order it was written.
@@ -221,19 +246,40 @@ void smoothDeviations(SimulationSmootherWorkspace &workspace, const DrawBlock &b
       prefetchDoubles(workspace.predictedDeviations + (t - 1) * m * lanes, m * lanes);
       prefetchDoubles(workspace.scaledInnovations + (t - 1) * n * lanes, n * lanes);
     }
+    const bool diffuse = t < phase.periods;
+    if (diffuse && t + 1 == phase.periods) {
+      // r1 starts from zero after the last period of the phase.
+      for (uint64_t e = 0; e < m * lanes; ++e) r1[e] = 0.0;
+    }
     if (t + 1 < T) {
       // A_{t+1} carried period t into t+1; its columns are the rows of its transpose.
-      productOfLanes(spare, lanes, nullptr, 0, pageOfPeriod(model.A, t + 1).data, m, m, r, lanes, lanes);
+      const double *A = pageOfPeriod(model.A, t + 1).data;
+      productOfLanes(spare, lanes, nullptr, 0, A, m, m, r, lanes, lanes);
       std::swap(r, spare);
+      if (diffuse) {
+        productOfLanes(spare, lanes, nullptr, 0, A, m, m, r1, lanes, lanes);
+        std::swap(r1, spare);
+      }
     }
-    if (changesByPeriod(model.C)) {
-      preparePeriod(model, t, measurementForm);
+    if (changes) {
+      preparePeriod(model, t, measurementForm | observationNoiseForm);
     }
-    carryDrawCumulantsOfPeriod(recordsOfPeriod(workspace, t), model.period.measurementRows, n, m, r,
-                               workspace.scaledInnovations + t * n * lanes, lanes);
+    const double *measurementRows = measurementRowsTaken(pass, t, isMissing);
+    const PeriodRecords records = recordsOfPeriod(workspace, t);
+    const double *scaled = workspace.scaledInnovations + t * n * lanes;
+    const double *start = workspace.predictedDeviations + t * m * lanes;
+    double *drawn = workspace.drawnStates + (t % periodsPerTile) * m * lanes;
     restoreSymmetric(covariance, pass.predictedCovariances + t * lowerTriangleCount(m), m);
-    productOfLanes(workspace.drawnStates + (t % periodsPerTile) * m * lanes, lanes,
-                   workspace.predictedDeviations + t * m * lanes, lanes, covariance, m, m, r, lanes, lanes);
+    if (diffuse) [[unlikely]] {
+      carryDrawCumulantsOfDiffusePeriod(records, phase.gainCorrections + t * n * m, measurementRows, n, m, r, r1,
+                                        scaled, lanes);
+      restoreSymmetric(infinitePart, phase.infiniteParts + t * lowerTriangleCount(m), m);
+      productOfLanes(spare, lanes, start, lanes, covariance, m, m, r, lanes, lanes);
+      productOfLanes(drawn, lanes, spare, lanes, infinitePart, m, m, r1, lanes, lanes);
+    } else {
+      carryDrawCumulantsOfPeriod(records, measurementRows, n, m, r, scaled, lanes);
+      productOfLanes(drawn, lanes, start, lanes, covariance, m, m, r, lanes, lanes);
+    }
     if (t == tileStart(t)) {
       writeTile(out, workspace.drawnStates, T, m, t, tileEnd(t, T), block);
     }
@@ -272,10 +318,10 @@ void drawSmoothedStates(SimulationSmootherWorkspace &workspace, const DrawInputs
     constexpr std::integral_constant<uint64_t, 1> one;
     if (block.lanes == 1 && model.m == 1) {
       simulateAndFilter(workspace, inputs, block, one, one);
-      smoothDeviations(workspace, block, out, one, one);
+      smoothDeviations(workspace, block, inputs.isMissing, out, one, one);
     } else {
       simulateAndFilter(workspace, inputs, block, model.m, block.lanes);
-      smoothDeviations(workspace, block, out, model.m, block.lanes);
+      smoothDeviations(workspace, block, inputs.isMissing, out, model.m, block.lanes);
     }
     finishStreamingStores();
     markDrawsWithNaN(workspace, block, model.T, model.m, out);

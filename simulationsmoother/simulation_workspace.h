@@ -51,7 +51,8 @@ struct SimulationSmootherWorkspace {
   double *nextPathAndDeviations;     // m double lanes: those of the period
   double *transitionStarts;          // m double lanes: where the product with A starts, s + B*u and zeros
   double *stateLanes;                // m lanes: z0, the state intercepts; on the way back A'r
-  double *cumulants;                 // m lanes: r
+  double *cumulants;                 // m lanes: r, r0 in a diffuse phase
+  double *laterCumulants;            // m lanes: r1 in a diffuse phase; taken with a diffuse start only
   double *simulatedObservations;     // n lanes: y+, then Y - y+ where the innovations start
   double *observationLanes;          // n lanes: the observation intercepts, sums in progress
   double *shocks;                    // a tile of k + h lanes: u_t then e_t of each period
@@ -86,7 +87,13 @@ inline constexpr WorkingBlock simulationBlocks[] = {
     {offsetof(SimulationSmootherWorkspace, scaledInnovations), drawNTDoubles},
 };
 
-// The double counts of every block of the three tables, for blocks of
+// With a diffuse start, beside the smoother's diffuseStartBlocks that its
+// forward pass runs the phase in: r1 of the block's draws.
+inline constexpr WorkingBlock diffuseDrawBlocks[] = {
+    {offsetof(SimulationSmootherWorkspace, laterCumulants), drawMDoubles},
+};
+
+// The double counts of every block of the tables, for blocks of
 // `width` draws, each product formed through `multiply`; k + h must fit in
 // 64 bits, as the gateway's check of the variates makes sure.
 BlockCounts simulationBlockCounts(uint64_t T, uint64_t n, uint64_t m, uint64_t k, uint64_t h, uint64_t width,

@@ -1,7 +1,8 @@
 // The entry point of the simulationsmoother module: checks the inputs against
 // their table, factors P0's finite block (refusing one that is not positive
 // semidefinite before the other blocks are taken), runs the one covariance
-// pass and then every draw, and gives every block back.
+// pass (with the blocks of a diffuse phase when P0 marks diffuse states) and
+// then every draw, and gives every block back.
 #include "gateway_checks.h"
 #include "gateway_model.h"
 #include "initial_factor.h"
@@ -58,7 +59,7 @@ extern "C" void orrimGateway(int32_t /*outputCount*/, OrrimArray *outputs[], int
   const uint64_t draws = orrimColumns(variates);
   const BlockCounts counts = checkedBlockCounts(sizes, drawBlocksOf(draws).width);
   const double *P0 = orrimRealData(inputs[5]);
-  requireValidDiffuseStart(errorPrefix, simulationsmootherInputs[5].name, P0, m);
+  const bool diffuse = requireValidDiffuseStart(errorPrefix, simulationsmootherInputs[5].name, P0, m);
 
   double *out = createOutput(outputs, 0, {T, m, draws});
 
@@ -70,20 +71,32 @@ extern "C" void orrimGateway(int32_t /*outputCount*/, OrrimArray *outputs[], int
     releaseBlocks(initialFactorBlocks, &workspace, orrimFree);
     raiseNotPositiveSemidefinite(factor);
   }
-  takeBlocks(smootherBlocks, counts, &workspace.covariancePass, orrimAlloc);
+  SmootherWorkspace &pass = workspace.covariancePass;
+  takeBlocks(smootherBlocks, counts, &pass, orrimAlloc);
   takeBlocks(simulationBlocks, counts, &workspace, orrimAlloc);
-  workspace.covariancePass.decorrelation.grow = orrimRealloc;
+  pass.decorrelation.grow = orrimRealloc;
+  pass.diffuseRecords.grow = orrimRealloc;
+  if (diffuse) {
+    takeBlocks(diffuseStartBlocks, counts, &pass.diffuse, orrimAlloc);
+    takeBlocks(diffuseDrawBlocks, counts, &workspace, orrimAlloc);
+  }
 
   // With no state every draw is empty; Y with no column may claim more
   // periods than any loop could visit, so none is.
   if (m != 0 && T != 0) {
     runCovariancePass(workspace, orrimRealData(inputs[0]), P0, orrimIsNaN);
-    const DrawInputs drawInputs{orrimRealData(variates), orrimRows(variates), draws, orrimRealData(inputs[7]), P0,
-                                interceptData(inputs[8]), interceptData(inputs[9])};
+    const DrawInputs drawInputs{orrimRealData(variates),  orrimRows(variates),       draws,
+                                orrimRealData(inputs[7]), P0,                        interceptData(inputs[8]),
+                                interceptData(inputs[9]), orrimIsNaN};
     drawSmoothedStates(workspace, drawInputs, out);
   }
+  if (diffuse) {
+    releaseDiffusePhaseRecords(pass.diffuseRecords, orrimFree);
+    releaseBlocks(diffuseDrawBlocks, &workspace, orrimFree);
+    releaseBlocks(diffuseStartBlocks, &pass.diffuse, orrimFree);
+  }
   releaseBlocks(simulationBlocks, &workspace, orrimFree);
-  releaseBlocks(smootherBlocks, &workspace.covariancePass, orrimFree);
+  releaseBlocks(smootherBlocks, &pass, orrimFree);
   releaseBlocks(initialFactorBlocks, &workspace, orrimFree);
-  releaseDecorrelation(workspace.covariancePass.decorrelation, orrimFree);
+  releaseDecorrelation(pass.decorrelation, orrimFree);
 }

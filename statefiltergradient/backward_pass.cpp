@@ -8,7 +8,6 @@
 #include "model_preparation.h"
 #include "noise_adjoint.h"
 #include "observation_adjoint.h"
-#include "prefetch.h"
 #include "reference_steps.h"
 #include "time_update.h"
 #include "transition_adjoint.h"

@@ -3,7 +3,6 @@
 #include "dense_products.h"
 #include "diffuse_smoothing.h"
 #include "model_preparation.h"
-#include "prefetch.h"
 
 namespace {
 

@@ -40,9 +40,13 @@ void initialiseSmootherWorkspace(SmootherWorkspace &workspace, const double *Y, 
   preparePeriod(model, 0, transitionRowsForm | filteringForms, true);
 }
 
-const double *decorrelatedRowsTaken(SmootherWorkspace &workspace, uint64_t t, MissingTest isMissing) {
+DecorrelatedSeries decorrelatedSeriesTaken(SmootherWorkspace &workspace, uint64_t t, MissingTest isMissing) {
   const StateSpaceModel &model = workspace.model;
   const PeriodSeries series{model.period, model.n, model.h,   model.m, workspace.observationsByPeriod + t * model.n,
                             1,            nullptr, isMissing, true,    measurementStaysTheSame(model)};
-  return decorrelateSeries(series, workspace.decorrelation).period.measurementRows;
+  return decorrelateSeries(series, workspace.decorrelation);
+}
+
+const double *decorrelatedRowsTaken(SmootherWorkspace &workspace, uint64_t t, MissingTest isMissing) {
+  return decorrelatedSeriesTaken(workspace, t, isMissing).period.measurementRows;
 }

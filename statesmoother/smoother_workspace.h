@@ -112,6 +112,12 @@ inline constexpr WorkingBlock smootherBlocks[] = {
 // workspace.model must hold the sizes, coefficients and tol.
 void initialiseSmootherWorkspace(SmootherWorkspace &workspace, const double *Y, const double *P0);
 
+// The series the forward pass took in period t, whose sharedNoiseLoadings is
+// set, as the way back reads them after preparing the period: when
+// `transformed`, the decorrelated rows, with the factor and the observed
+// series in workspace.decorrelation (the observations are not transformed).
+DecorrelatedSeries decorrelatedSeriesTaken(SmootherWorkspace &workspace, uint64_t t, MissingTest isMissing);
+
 // The measurement rows the forward pass took in period t, as the way back
 // reads them after preparing the period: the period's own, or, where its
 // series share noise, the decorrelated ones, formed again with the forward
@@ -122,6 +128,15 @@ inline const double *measurementRowsTaken(SmootherWorkspace &workspace, uint64_t
   const PreparedModel &period = workspace.model.period;
   return period.sharedNoiseLoadings == nullptr ? period.measurementRows
                                                : decorrelatedRowsTaken(workspace, t, isMissing);
+}
+
+// Gives back the records of a diffuse phase, which grew with it; none were
+// taken by a call without a diffuse start.
+inline void releaseDiffusePhaseRecords(DiffusePhaseRecords &kept, void (*release)(void *block)) {
+  for (double *block : {kept.infiniteParts, kept.gainCorrections, kept.finiteTerms}) {
+    release(block);
+  }
+  kept = DiffusePhaseRecords{nullptr, nullptr, nullptr, 0, 0, kept.grow};
 }
 
 // Hands a block back to whoever gave it: orrimFree in the module.

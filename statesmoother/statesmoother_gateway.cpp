@@ -37,10 +37,7 @@ void releaseDiffuseBlocks(SmootherWorkspace &workspace, bool covariancesWanted) 
   if (covariancesWanted) {
     releaseBlocks(diffuseInformationBlocks, &workspace.diffuseCarry, orrimFree);
   }
-  DiffusePhaseRecords &kept = workspace.diffuseRecords;
-  for (double *block : {kept.infiniteParts, kept.gainCorrections, kept.finiteTerms}) {
-    orrimFree(block);
-  }
+  releaseDiffusePhaseRecords(workspace.diffuseRecords, orrimFree);
 }
 
 // An empty intercept stands for zeros.

@@ -188,10 +188,16 @@ def simulationsmoother(Y, A, B, C, D, P0, tol, x0, stateIntercept=None, observat
     ``Y - y+`` under a zero start and no intercepts. All draws share one pass
     of the covariance recursions.
 
+    The smoothing is the smoother's: series that share noise are taken
+    through their decorrelated series, and a state with +inf on P0's
+    diagonal starts diffuse (``np.inf``), at its x0 in x+, and stays diffuse
+    in the smoothing of ``Y - y+``.
+
     The standard normal numbers come from ``variates``, m + T*(k+h) rows and
     one column per draw: column s holds z0 (m values, x+ one step before the
-    first period being x0 + G z0 with G G' = P0), then u_t (k) and e_t (h)
-    of each period in turn. Without ``variates``,
+    first period being x0 + G z0 with G G' the finite block of P0; the rows
+    of diffuse states are not read), then u_t (k) and e_t (h) of each period
+    in turn. Without ``variates``,
     ``numpy.random.default_rng(seed).standard_normal((draws, rows))`` is
     used, transposed, so that the first draws are the same for any number of
     draws (``seed`` may be a Generator, which is then drawn from). With

@@ -15,7 +15,10 @@ itself: a leading period with every value missing, whose transition is our
 A_0, carries it into our period 0, and its results for period t + 1 are ours
 for period t. The known states must come first, the diffuse ones after them,
 and the diffuse states' entries of x0 do not enter (statsmodels starts them
-at zero).
+at zero). statsmodels' exact diffuse smoother mishandles coefficients that
+change within its diffuse phase (its filter and its known start agree with
+ours): a diffuse model compared with it keeps its paged coefficients
+constant through its first periods.
 """
 
 import dataclasses
@@ -159,12 +162,16 @@ def reference_draws(model, variates):
     """The draws of the states that the columns of `variates` make, as the two
     terms whose sum is each draw, both of shape (draws, T, m): from each
     column, the path x+ of the model (x+ one step before the first period x0
-    + G z0, G the Cholesky factor of P0, then u_t and e_t of each period), and
-    statsmodels' smoothed states of Y - y+, y+ the observations on that path,
-    under a zero start and no intercepts. Not statsmodels' own simulation
-    smoother, which mishandles missing values in Debian's version."""
+    + G z0, G the Cholesky factor of P0's finite block, a diffuse state
+    starting at its x0; then u_t and e_t of each period), and statsmodels'
+    smoothed states of Y - y+, y+ the observations on that path, under a zero
+    start and no intercepts, its diffuse states diffuse. Not statsmodels' own
+    simulation smoother, which mishandles missing values in Debian's
+    version."""
     m = model.A.shape[0]
-    factor = np.linalg.cholesky(model.P0)
+    known = np.flatnonzero(~np.isposinf(np.diag(model.P0)))
+    factor = np.zeros((m, m))
+    factor[np.ix_(known, known)] = np.linalg.cholesky(model.P0[np.ix_(known, known)])
     unconditional = dataclasses.replace(model, x0=np.zeros(m), stateIntercept=None, observationIntercept=None)
     paths, smoothed = [], []
     for column in np.asarray(variates, dtype=np.float64).T:

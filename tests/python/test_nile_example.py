@@ -92,7 +92,7 @@ def test_gibbs_steps_draw_from_their_full_conditionals():
     rng = np.random.default_rng(4)
     count = 400
     level = nile_example.levels(flows, sigma2_eps, sigma2_eta)
-    # The smoother in the example starts at the same stand-in for a diffuse level.
+    # The smoother in the example starts from the same diffuse level.
     for draw_level in (nile_gibbs.SimulationsmootherLevel(flows), nile_gibbs.StatsmodelsLevel(flows)):
         draws = np.array([draw_level(rng, flows, sigma2_eps, sigma2_eta) for _ in range(count)])
         error = np.sqrt(level["smoothed_variance"] / count)

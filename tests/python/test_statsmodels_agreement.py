@@ -136,11 +136,13 @@ def test_statesmoother_smoothed_states_and_covariances(seed, arguments):
 # Diffuse starts: the last `diffuse` states start with +inf on P0's diagonal.
 # A model whose F_inf is neither clearly zero nor clearly positive would test
 # the rule, not the recursions: the random loadings keep every F_inf of these
-# models far from both. statsmodels' exact diffuse smoother takes coefficients
-# that change within its diffuse phase wrongly (its known start agrees with
-# ours, and our diffuse results are the limit of our known start, which
+# models far from both (F_inf / (sum of c^2 * max |P_inf|) outside 1e-13 ..
+# 1e-3). statsmodels' exact diffuse smoother mishandles coefficients that
+# change within its diffuse phase (its known start agrees with ours, and our
+# diffuse results are the limit of our known start, which
 # test_paged_coefficients_in_the_diffuse_phase_are_the_limit_of_a_known_start
-# checks), so the paged coefficients here change only after the phase.
+# checks), so the paged coefficients here change only after the phase; the
+# simulation smoother's draws are compared on the same models.
 DIFFUSE_CASES = {
     "all-diffuse": dict(diffuse=3),
     "known-and-diffuse": dict(diffuse=2, states=4, series=2),
@@ -260,38 +262,31 @@ def variates_for(model, draws, seed):
     return np.random.default_rng(seed).standard_normal((rows, draws))
 
 
-def simulation_cases(names=tuple(CASES), suffix="", **extra):
-    """model_cases with noise that no two series share, each series with a
-    shock of its own: the draws simulate y+ with all of D, the smoothers read
-    only the diagonal of D D'."""
-    cases = []
-    for case in model_cases(names, suffix, independent_noise=True, **extra):
-        seed, arguments = case.values
-        shocks = max(arguments.get("observation_shocks", 2), arguments.get("series", 2))
-        cases.append(pytest.param(seed, {**arguments, "observation_shocks": shocks}, id=case.id))
-    return cases
-
-
 @requires_module("simulationsmoother")
-@pytest.mark.parametrize("seed, arguments", simulation_cases() + simulation_cases(
-    ("constant", "time-varying-missing", "passed-over"), "-intercepts", intercepts=True))
+@pytest.mark.parametrize("seed, arguments", model_cases() + model_cases(
+    ("constant", "time-varying-missing", "passed-over"), "-intercepts", intercepts=True)
+    + diffuse_cases("-diffuse") + diffuse_cases("-diffuse-intercepts", intercepts=True))
 def test_simulationsmoother_draws_are_the_simulated_path_plus_the_smoothed_deviations(seed, arguments):
-    model = random_model(seed, **arguments)
+    model = diffuse_model(seed, **arguments) if "diffuse" in arguments else random_model(seed, **arguments)
     variates = variates_for(model, 3, seed)
     draws = statespace.simulationsmoother(*module_arguments("simulationsmoother", model), variates=variates)
     paths, smoothed = reference_draws(model, variates)
     # A draw is a difference of its terms where they nearly cancel: each
-    # period within RELATIVE of the largest element of its terms.
+    # period within the tolerance of the largest element of its terms.
+    relative = tolerance(model)
     for ours, path, deviation in zip(draws, paths, smoothed):
         scale = np.max(np.abs(np.concatenate([path, deviation], axis=1)), axis=1)
-        assert np.all(np.abs(ours - (path + deviation)) <= RELATIVE * scale[:, np.newaxis])
+        assert np.all(np.abs(ours - (path + deviation)) <= relative * scale[:, np.newaxis])
 
 
 @requires_module("simulationsmoother")
 @requires_module("statesmoother")
-def test_many_draws_have_the_smoothed_means_and_covariances():
-    model = random_model(300, periods=15, states=3, series=2, paged="AC", missing=0.2, intercepts=True,
-                         independent_noise=True)
+@pytest.mark.parametrize("noise, diffuse", [("independent", 0), ("correlated", 0), ("correlated", 2)],
+                         ids=["independent-noise", "correlated-noise", "diffuse"])
+def test_many_draws_have_the_smoothed_means_and_covariances(noise, diffuse):
+    model = (diffuse_model if diffuse else random_model)(300, periods=15, states=3, series=2, paged="AC", missing=0.2,
+                                                         intercepts=True, independent_noise=noise == "independent",
+                                                         diffuse=diffuse)
     count = 4000
     draws = statespace.simulationsmoother(*module_arguments("simulationsmoother", model), draws=count, seed=5)
     means, covariances = statespace.statesmoother(*module_arguments("statesmoother", model), return_covariances=True)

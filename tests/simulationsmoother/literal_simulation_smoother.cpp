@@ -96,36 +96,63 @@ LiteralDraw literalSimulationDraw(const SmootherTestModel &model, const double *
   }
 
   // The smoother of Y - y+ from a zero start: forward, keeping a_t, P_t and,
-  // of each used observation, K and (1/F)*v.
+  // of each used observation, K and (1/F)*v (of the decorrelated series where
+  // they share noise; through the diffuse phase of a diffuse start).
   const LiteralForwardPass forward = literalForwardPass(model, starts);
   const std::vector<double> &predicted = forward.predictedStates;
   const std::vector<double> &covariances = forward.predictedCovariances;
 
-  // Backward: r through each used observation as r + c'*(s - K'r), the draw
-  // (x+ + a_t) + P_t*r, then r through A_t' into the period before.
-  std::vector<double> r(m, 0.0);
+  // Backward: r through A_{t+1}' out of period t, then through each used
+  // observation as r + c'*(s - K'r), and the draw (x+ + a_t) + P_t*r. In the
+  // diffuse phase r0 = r and r1 (zero after its last period): through a used
+  // observation r0 as before and r1 - c'*(K'r1); through a diffuse step r1 +
+  // c'*((s - K0'r1) - K1'r0) and r0 - c'*(K0'r0); the draw ((x+ + a_t) +
+  // P*_t*r0) + P_inf_t*r1.
+  std::vector<double> r(m, 0.0), r1(m, 0.0);
+  auto dot = [m](const double *a, const std::vector<double> &b) {
+    double s = 0.0;
+    for (uint64_t l = 0; l < m; ++l) s += a[l] * b[l];
+    return s;
+  };
   for (uint64_t t = T; t-- > 0;) {
+    const bool inPhase = t < forward.diffusePeriods;
+    if (inPhase && t + 1 == forward.diffusePeriods) r1.assign(m, 0.0);
     if (t + 1 < T) {
       const double *A = literalPage(model.A, model.pagedA, t + 1, mm);
-      const std::vector<double> q = r;
-      for (uint64_t i = 0; i < m; ++i) {
-        double s = 0.0;
-        for (uint64_t l = 0; l < m; ++l) s += A[l + i * m] * q[l];
-        r[i] = s;
+      for (std::vector<double> *carried : {&r, &r1}) {
+        if (carried == &r1 && !inPhase) continue;
+        const std::vector<double> q = *carried;
+        for (uint64_t i = 0; i < m; ++i) {
+          double s = 0.0;
+          for (uint64_t l = 0; l < m; ++l) s += A[l + i * m] * q[l];
+          (*carried)[i] = s;
+        }
       }
     }
-    const double *C = literalPage(model.C, model.pagedC, t, n * m);
     for (uint64_t j = n; j-- > 0;) {
-      const testing_support::LiteralUpdate &update = forward.updates[t * n + j];
+      const uint64_t o = t * n + j;
+      const testing_support::LiteralUpdate &update = forward.updates[o];
       if (!update.used) continue;
-      double u = 0.0;
-      for (uint64_t l = 0; l < m; ++l) u += update.gain[l] * r[l];
-      const double g = update.reciprocal * update.innovation - u;
-      for (uint64_t l = 0; l < m; ++l) r[l] = C[j + l * n] * g + r[l];
+      const double *c = forward.rows.data() + o * m;
+      const double scaled = update.reciprocal * update.innovation;
+      const double a0 = dot(update.gain.data(), r);
+      const double a1 = inPhase ? dot(update.gain.data(), r1) : 0.0;
+      if (!forward.diffuseSteps[o]) {
+        const double g = scaled - a0;
+        for (uint64_t l = 0; l < m; ++l) r[l] = c[l] * g + r[l];
+        if (inPhase)
+          for (uint64_t l = 0; l < m; ++l) r1[l] = r1[l] - c[l] * a1;
+        continue;
+      }
+      const double g = (scaled - a1) - dot(forward.gainCorrections.data() + o * m, r);
+      for (uint64_t l = 0; l < m; ++l) r1[l] = c[l] * g + r1[l];
+      for (uint64_t l = 0; l < m; ++l) r[l] = r[l] - c[l] * a0;
     }
     for (uint64_t i = 0; i < m; ++i) {
       double s = xPlus[t * m + i] + predicted[t * m + i];
       for (uint64_t l = 0; l < m; ++l) s += covariances[t * mm + i + l * m] * r[l];
+      if (inPhase)
+        for (uint64_t l = 0; l < m; ++l) s += forward.infiniteParts[t * mm + i + l * m] * r1[l];
       draw.states[t + i * T] = s;
     }
   }

@@ -43,23 +43,40 @@ std::vector<orrim::ArrayPtr> simulationInputs(const SmootherTestModel &model, co
   return inputs;
 }
 
-// The call through the host's counters: expects success, the blocks of the
-// three tables and a T x m x draws result, and returns its elements.
+bool startsDiffuse(const SmootherTestModel &model) {
+  for (uint64_t i = 0; i < model.m; ++i)
+    if (model.P0[i + i * model.m] == std::numeric_limits<double>::infinity()) return true;
+  return false;
+}
+
+// The blocks of the three tables; the 7 of decorrelated series where a
+// period needs them; with a diffuse start, those of the DiffuseStart, r1 of
+// the draws and the 3 records of the phase, which grow with it.
+uint64_t simulationBlocksOf(const SmootherTestModel &model) {
+  const bool periods = model.T > 0 && model.m > 0;
+  return std::size(initialFactorBlocks) + std::size(smootherBlocks) + std::size(simulationBlocks) +
+         (periods && takesDecorrelationBlocks(model) ? 7 : 0) +
+         (startsDiffuse(model) ? std::size(diffuseStartBlocks) + std::size(diffuseDrawBlocks) + (periods ? 3 : 0)
+                               : 0);
+}
+
+// The call through the host's counters: expects success, `blocks` blocks
+// taken and a T x m x draws result, and returns its elements.
 std::vector<double> callSimulationSmoother(const std::vector<orrim::ArrayPtr> &inputs, uint64_t T, uint64_t m,
-                                           uint64_t draws) {
+                                           uint64_t draws, uint64_t blocks) {
   const orrim::Counters before = orrim::counters();
   orrim::CallResult result = callChecked(simulationsmootherModule(), handles(inputs));
   EXPECT_FALSE(result.failed) << result.identifier << ": " << result.message;
   if (result.failed) return {};
-  EXPECT_EQ(orrim::counters().allocations - before.allocations,
-            std::size(initialFactorBlocks) + std::size(smootherBlocks) + std::size(simulationBlocks));
+  EXPECT_EQ(orrim::counters().allocations - before.allocations, blocks);
   EXPECT_EQ(orrim::dimensions(result.outputs[0].get()), (std::vector<uint64_t>{T, m, draws}));
   return valuesOf(result.outputs[0].get());
 }
 
 std::vector<double> callSimulationSmoother(const SmootherTestModel &model, const std::vector<double> &variates,
                                            uint64_t draws) {
-  return callSimulationSmoother(simulationInputs(model, variates, draws), model.T, model.m, draws);
+  return callSimulationSmoother(simulationInputs(model, variates, draws), model.T, model.m, draws,
+                                simulationBlocksOf(model));
 }
 
 // A random smoother model whose P0 is positive semidefinite: the random
@@ -71,6 +88,17 @@ SmootherTestModel randomModelWithProperStart(RandomSource &random, const RandomS
     for (uint64_t i = 0; i < m; ++i) model.P0[i] = model.P0[i * m] = 0.0;
   }
   return model;
+}
+
+// The model with each state diffuse at the start by `chance`: +inf on its
+// diagonal of P0, zeros beside it.
+void makeStatesDiffuse(SmootherTestModel &model, RandomSource &random, double chance) {
+  const uint64_t m = model.m;
+  for (uint64_t i = 0; i < m; ++i) {
+    if (!random.chance(chance)) continue;
+    for (uint64_t l = 0; l < m; ++l) model.P0[i + l * m] = model.P0[l + i * m] = 0.0;
+    model.P0[i + i * m] = std::numeric_limits<double>::infinity();
+  }
 }
 
 // Page s of the module's result: draw s, T x m.
@@ -94,21 +122,34 @@ void expectLiteralDraws(const SmootherTestModel &model, RandomSource &random, ui
 // Random shapes up to those of the smoother's tests, every coefficient paged
 // or not, missing values, intercepts, cut-offs, a zero state variance; then
 // up to 16 states and 20 series (the steps compiled for each size), up to 40
-// states, and up to 30 periods (tiles of periods after the first).
+// states, and up to 30 periods (tiles of periods after the first). Each
+// with independent noise, with series that share innovations (decorrelated
+// periods), and with diffuse states beside known ones, or both.
 TEST(SimulationsmootherReference, RandomModelsMatchTheLiteralDrawsToTheBit) {
-  for (uint64_t seed = 0; seed < 300; ++seed) {
-    RandomSource random(seed);
-    SmootherTestModel model = randomModelWithProperStart(random, RandomShape{});
-    if (seed == 0) model = randomModelWithProperStart(random, RandomShape{0, 3, 3});
-    if (seed == 1) model = randomModelWithProperStart(random, RandomShape{6, 0, 3});
-    if (seed == 2) model = randomModelWithProperStart(random, RandomShape{6, 3, 0});
-    expectLiteralDraws(model, random, 1 + random.below(5), "seed " + std::to_string(seed));
-  }
-  for (const RandomShape shape : {RandomShape{4, 20, 16}, RandomShape{3, 6, 40}, RandomShape{30, 3, 5}}) {
-    for (uint64_t seed = 0; seed < 40; ++seed) {
-      RandomSource random(1000 + seed);
-      const SmootherTestModel model = randomModelWithProperStart(random, shape);
-      expectLiteralDraws(model, random, 1 + random.below(11), "larger, seed " + std::to_string(seed));
+  for (const bool shared : {false, true}) {
+    for (const double diffuse : {0.0, 0.5}) {
+      const std::string kind = std::string(shared ? "shared noise" : "independent noise") +
+                               (diffuse > 0.0 ? ", diffuse states" : "") + ", seed ";
+      for (uint64_t seed = 0; seed < 300; ++seed) {
+        RandomSource random(seed);
+        RandomShape shape{};
+        shape.correlatedNoise = shared;
+        if (seed == 0) shape.maxT = 0;
+        if (seed == 1) shape.maxN = 0;
+        if (seed == 2) shape.maxM = 0;
+        SmootherTestModel model = randomModelWithProperStart(random, shape);
+        makeStatesDiffuse(model, random, diffuse);
+        expectLiteralDraws(model, random, 1 + random.below(5), kind + std::to_string(seed));
+      }
+      for (RandomShape shape : {RandomShape{4, 20, 16}, RandomShape{3, 6, 40}, RandomShape{30, 3, 5}}) {
+        shape.correlatedNoise = shared;
+        for (uint64_t seed = 0; seed < 40; ++seed) {
+          RandomSource random(1000 + seed);
+          SmootherTestModel model = randomModelWithProperStart(random, shape);
+          makeStatesDiffuse(model, random, diffuse);
+          expectLiteralDraws(model, random, 1 + random.below(11), "larger, " + kind + std::to_string(seed));
+        }
+      }
     }
   }
 }
@@ -121,7 +162,11 @@ TEST(SimulationsmootherReference, ADrawAloneHasTheBitsItHasAmongMany) {
   ASSERT_GT(draws, drawsSideBySide);
   for (uint64_t seed = 0; seed < 12; ++seed) {
     RandomSource random(500 + seed);
-    const SmootherTestModel model = randomModelWithProperStart(random, RandomShape{10, 4, seed < 6 ? 5u : 20u});
+    RandomShape shape{10, 4, seed < 6 ? 5u : 20u};
+    // Decorrelated periods and diffuse phases, which take loops of their own.
+    shape.correlatedNoise = seed % 2 != 0;
+    SmootherTestModel model = randomModelWithProperStart(random, shape);
+    makeStatesDiffuse(model, random, seed % 4 < 2 ? 0.0 : 0.5);
     const std::vector<double> variates = randomVariates(random, model, draws, seed % 3 == 0);
     const std::vector<double> together = callSimulationSmoother(model, variates, draws);
     for (const uint64_t s : {uint64_t{0}, uint64_t{31}, uint64_t{32}, draws - 1}) {
@@ -194,7 +239,7 @@ TEST(SimulationsmootherErrors, InitialCovarianceMustBePositiveSemidefinite) {
     model.P0 = test.P0;
     const std::vector<orrim::ArrayPtr> inputs = smallInputs(model, 11, 2);
     if (test.refusedAt == nullptr) {
-      EXPECT_EQ(callSimulationSmoother(inputs, 3, 2, 2).size(), 12u) << test.P0[3];
+      EXPECT_EQ(callSimulationSmoother(inputs, 3, 2, 2, simulationBlocksOf(model)).size(), 12u) << test.P0[3];
       continue;
     }
     const orrim::Counters before = orrim::counters();
@@ -246,7 +291,7 @@ TEST(SimulationsmootherShapes, EmptyDimensions) {
     inputs.push_back(position == 7 ? scalar(0.0) : orrim::createEmpty());
   }
   inputs.push_back(orrim::createReal({0, 3}));
-  EXPECT_TRUE(callSimulationSmoother(inputs, uint64_t{1} << 40, 0, 3).empty());
+  EXPECT_TRUE(callSimulationSmoother(inputs, uint64_t{1} << 40, 0, 3, simulationBlocksOf(SmootherTestModel{})).empty());
 }
 
 // The storage of a call is the smoother's and that of one block of draws

@@ -2,6 +2,7 @@
 
 #include "literal_steps.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -74,9 +75,10 @@ LiteralSmootherResult literalStateSmoother(const SmootherTestModel &model) {
         continue;
       }
       const std::vector<double> &K = update.gain;
+      const double *row = forward.rows.data() + o * m;  // the row the update took
       std::vector<double> L(mm);
       for (uint64_t i = 0; i < m; ++i)
-        for (uint64_t l = 0; l < m; ++l) L[i + l * m] = (i == l ? 1.0 : 0.0) - K[i] * c(t, j, l);
+        for (uint64_t l = 0; l < m; ++l) L[i + l * m] = (i == l ? 1.0 : 0.0) - K[i] * row[l];
       for (uint64_t i = 0; i < m; ++i)
         for (uint64_t l = 0; l < m; ++l) {
           if (j + 1 < n) {
@@ -87,7 +89,7 @@ LiteralSmootherResult literalStateSmoother(const SmootherTestModel &model) {
           for (uint64_t q = 0; q < m; ++q) s += a(next, i, q) * L[q + l * m];
           M[i + l * m] = s;
         }
-      for (uint64_t l = 0; l < m; ++l) score[o * m + l] = (update.reciprocal * update.innovation) * c(t, j, l);
+      for (uint64_t l = 0; l < m; ++l) score[o * m + l] = (update.reciprocal * update.innovation) * row[l];
     }
   }
 
@@ -119,24 +121,114 @@ LiteralSmootherResult literalStateSmoother(const SmootherTestModel &model) {
   return result;
 }
 
+namespace {
+
+// The series period t's updates take: the rows, noise variances and
+// innovation starts of the first `count` slots, and whether each is there.
+struct LiteralSeries {
+  uint64_t count = 0;
+  std::vector<double> rows, variances, starts;
+  std::vector<bool> present;
+};
+
+// The period's own series; or, where the noise of its observed series O has
+// an element off its diagonal (a product with a zero loading left out), the
+// decorrelated ones: H_O = L*Delta*L' row by row without pivoting, a pivot
+// at or below 1e-12 times the largest noise variance of O zero with its
+// column of L, then C* and y* by forward substitution.
+LiteralSeries literalSeriesTaken(const SmootherTestModel &model, uint64_t t, const std::vector<double> &starts) {
+  const uint64_t T = model.T, n = model.n, m = model.m, h = model.h;
+  const double *C = literalPage(model.C, model.pagedC, t, n * m);
+  const double *D = literalPage(model.D, model.pagedD, t, n * h);
+  std::vector<uint64_t> O;
+  for (uint64_t j = 0; j < n; ++j)
+    if (!std::isnan(model.Y[t + j * T])) O.push_back(j);
+  const uint64_t p = O.size();
+  std::vector<double> H(p * p);
+  bool correlated = false;
+  for (uint64_t i = 0; i < p; ++i) {
+    H[i * p + i] = testing_support::literalNoiseVariance(D, n, O[i], h);
+    for (uint64_t q = 0; q < i; ++q) {
+      double s = 0.0;
+      for (uint64_t l = 0; l < h; ++l) {
+        const double a = D[O[i] + l * n], b = D[O[q] + l * n];
+        if (a != 0.0 && b != 0.0) s += a * b;
+      }
+      H[i * p + q] = s;
+      correlated = correlated || s != 0.0;
+    }
+  }
+  LiteralSeries taken;
+  if (p < 2 || !correlated) {
+    taken.count = n;
+    for (uint64_t j = 0; j < n; ++j) {
+      for (uint64_t s = 0; s < m; ++s) taken.rows.push_back(C[j + s * n]);
+      taken.variances.push_back(testing_support::literalNoiseVariance(D, n, j, h));
+      taken.starts.push_back(starts[t * n + j]);
+      taken.present.push_back(!std::isnan(model.Y[t + j * T]));
+    }
+    return taken;
+  }
+  std::vector<double> y(n), periodStarts(starts.begin() + static_cast<long>(t * n),
+                                         starts.begin() + static_cast<long>((t + 1) * n));
+  for (uint64_t j = 0; j < n; ++j) y[j] = model.Y[t + j * T];
+  const testing_support::LiteralSeriesOf<double> series =
+      testing_support::literalDecorrelatedSeries(y, periodStarts, C, D, n, m, h);
+  taken.count = p;
+  taken.variances = series.variances;
+  taken.present.assign(p, true);
+  taken.rows = series.rows;
+  taken.starts = series.starts;
+  return taken;
+}
+
+}  // namespace
+
 LiteralForwardPass literalForwardPass(const SmootherTestModel &model, const std::vector<double> &starts) {
-  const uint64_t T = model.T, n = model.n, m = model.m, k = model.k, h = model.h;
+  const uint64_t T = model.T, n = model.n, m = model.m, k = model.k;
   const uint64_t mm = m * m;
   LiteralForwardPass forward;
   forward.predictedStates.resize(m * T);
   forward.predictedCovariances.resize(mm * T);
+  forward.rows.assign(n * T * m, 0.0);
+  forward.diffuseSteps.assign(n * T, false);
+  forward.gainCorrections.assign(n * T * m, 0.0);
   std::vector<double> x(m, 0.0), P(model.P0.begin(), model.P0.begin() + static_cast<long>(mm));
+  // P0 = P* + kappa*P_inf, P_inf the 0/1 diagonal of the diffuse states.
+  testing_support::LiteralDiffuseOf<double> diffuse = testing_support::literalDiffuseStart(P, m);
   for (uint64_t t = 0; t < T; ++t) {
-    testing_support::literalPrediction(x, P, literalPage(model.A, model.pagedA, t, mm),
-                                       literalPage(model.B, model.pagedB, t, m * k), m, k);
+    const double *A = literalPage(model.A, model.pagedA, t, mm);
+    testing_support::literalPrediction(x, P, A, literalPage(model.B, model.pagedB, t, m * k), m, k);
     for (uint64_t i = 0; i < m; ++i) forward.predictedStates[t * m + i] = x[i];
     for (uint64_t e = 0; e < mm; ++e) forward.predictedCovariances[t * mm + e] = P[e];
-    const double *C = literalPage(model.C, model.pagedC, t, n * m);
-    const double *D = literalPage(model.D, model.pagedD, t, n * h);
-    for (uint64_t j = 0; j < n; ++j) {
-      forward.updates.push_back(
-          testing_support::literalUpdate(model.Y[t + j * T], starts[t * n + j], C, D, n, j, m, h, model.tol, x, P));
+    const bool inPhase = diffuse.active;
+    if (inPhase) {
+      testing_support::literalInfinitePrediction(diffuse, A, m);
+      forward.infiniteParts.insert(forward.infiniteParts.end(), diffuse.Pinf.begin(), diffuse.Pinf.end());
+      forward.diffusePeriods = t + 1;
     }
+    const LiteralSeries taken = literalSeriesTaken(model, t, starts);
+    for (uint64_t j = 0; j < n; ++j) {
+      const uint64_t o = t * n + j;
+      if (j >= taken.count || !taken.present[j]) {
+        forward.updates.emplace_back();
+        continue;
+      }
+      const double *c = taken.rows.data() + j * m;
+      std::copy(c, c + m, forward.rows.begin() + static_cast<long>(o * m));
+      if (!inPhase) {
+        forward.updates.push_back(
+            testing_support::literalUpdateWithRow(0.0, taken.starts[j], c, 1, taken.variances[j], m, model.tol, x, P));
+        continue;
+      }
+      const testing_support::LiteralUpdate update = testing_support::literalDiffuseUpdate(
+          0.0, taken.starts[j], c, 1, taken.variances[j], m, model.tol, x, P, diffuse);
+      forward.diffuseSteps[o] = update.diffuseStep;
+      if (update.diffuseStep) std::copy(update.correction.begin(), update.correction.end(),
+                                        forward.gainCorrections.begin() + static_cast<long>(o * m));
+      forward.updates.push_back(update);
+    }
+    if (inPhase) testing_support::literalEndDiffusePhaseWhenDone(diffuse);
   }
   return forward;
 }

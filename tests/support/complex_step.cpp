@@ -83,20 +83,16 @@ Scalar summedLogLikelihood(const ModelVectors &model, const Coefficients<Scalar>
       const Scalar start = decorrelated ? series.starts[j] : starts[j];
       const Scalar *row = decorrelated ? series.rows.data() + j * m : C + j;
       const uint64_t stride = decorrelated ? 1 : n;
-      Scalar noiseVariance = 0.0;
-      if (decorrelated) {
-        noiseVariance = series.variances[j];
-      } else {
-        for (uint64_t l = 0; l < h; ++l) noiseVariance += D[j + l * n] * D[j + l * n];
-      }
-      if (diffuse.active) {
-        const double ratio = literalDiffuseUpdate(observation, start, row, stride, noiseVariance, m, model.tol, x, P,
-                                                  diffuse, &sum, variances);
-        if (seen != nullptr && !std::isnan(observation)) seen->diffuseRatios.push_back(ratio);
+      const Scalar noiseVariance = decorrelated ? series.variances[j] : literalNoiseVariance(D, n, j, h);
+      const LiteralUpdateOf<Scalar> update =
+          diffuse.active
+              ? literalDiffuseUpdate(observation, start, row, stride, noiseVariance, m, model.tol, x, P, diffuse)
+              : literalUpdateWithRow(observation, start, row, stride, noiseVariance, m, model.tol, x, P);
+      if (seen != nullptr && diffuse.active && update.present) seen->diffuseRatios.push_back(update.infiniteRatio);
+      if (update.diffuseStep) {
+        sum -= 0.5 * (log(update.variance) + 1.837877066409345);
         continue;
       }
-      const LiteralUpdateOf<Scalar> update =
-          literalUpdateWithRow(observation, start, row, stride, noiseVariance, m, model.tol, x, P);
       if (variances != nullptr && update.present) variances->push_back(realPart(update.variance));
       if (update.used) {
         sum -= 0.5 * ((log(update.variance) + 1.837877066409345) +

@@ -67,6 +67,12 @@ struct LiteralUpdateOf {
   Scalar innovation = 0.0;                                     // v of a used one
   Scalar reciprocal = 0.0;                                     // 1/F of a used one
   std::vector<Scalar> gain;                                    // K of a used one
+  // In the diffuse phase: F_inf / ((sum of c_q^2) * largest) of a present
+  // observation; whether it took a diffuse step (then variance is F_inf, gain
+  // K0 and reciprocal 1/F_inf), and that step's K1 = (M* - K0*F*)/F_inf.
+  double infiniteRatio = std::numeric_limits<double>::quiet_NaN();
+  bool diffuseStep = false;
+  std::vector<Scalar> correction;
 };
 using LiteralUpdate = LiteralUpdateOf<double>;
 
@@ -126,15 +132,22 @@ LiteralUpdateOf<Scalar> literalUpdateWithRow(double y, Scalar innovationStart, c
   return update;
 }
 
+// The sum of the squares of series j's row of the n x h D (column-major):
+// its noise variance.
+template <class Scalar>
+Scalar literalNoiseVariance(const Scalar *D, uint64_t n, uint64_t j, uint64_t h) {
+  Scalar d = 0.0;
+  for (uint64_t l = 0; l < h; ++l) d += D[j + l * n] * D[j + l * n];
+  return d;
+}
+
 // literalUpdateWithRow for series j of a period whose C is n x m and D n x h
 // (column-major), its noise variance the sum of its d*d.
 template <class Scalar>
 LiteralUpdateOf<Scalar> literalUpdate(double y, Scalar innovationStart, const Scalar *C, const Scalar *D, uint64_t n,
                                       uint64_t j, uint64_t m, uint64_t h, double tol, std::vector<Scalar> &x,
                                       std::vector<Scalar> &P) {
-  Scalar noiseVariance = 0.0;
-  for (uint64_t l = 0; l < h; ++l) noiseVariance += D[j + l * n] * D[j + l * n];
-  return literalUpdateWithRow(y, innovationStart, C + j, n, noiseVariance, m, tol, x, P);
+  return literalUpdateWithRow(y, innovationStart, C + j, n, literalNoiseVariance(D, n, j, h), m, tol, x, P);
 }
 
 // The decorrelated series of a period: for its p >= 2 observed series O
@@ -247,18 +260,15 @@ void literalInfinitePrediction(LiteralDiffuseOf<Scalar> &diffuse, const Scalar *
 
 // An observation of the diffuse phase: F_inf = c*P_inf*c'; when it is at or
 // below 1e-9 * (sum of c_q^2) * largest, the update of a known start on x and
-// P* (literalUpdateWithRow); otherwise the diffuse step, which subtracts
-// (ln F_inf + ln 2pi)/2 from *logLikelihood. Returns F_inf / ((sum of c_q^2) *
-// largest) of a present observation, NaN for a missing one.
+// P* (literalUpdateWithRow); otherwise the diffuse step on x, P_inf and P*.
 template <class Scalar>
-double literalDiffuseUpdate(double y, Scalar innovationStart, const Scalar *row, uint64_t stride,
-                            Scalar noiseVariance, uint64_t m, double tol, std::vector<Scalar> &x,
-                            std::vector<Scalar> &P, LiteralDiffuseOf<Scalar> &diffuse, Scalar *logLikelihood,
-                            std::vector<double> *variances) {
-  if (std::isnan(y)) return std::numeric_limits<double>::quiet_NaN();
+LiteralUpdateOf<Scalar> literalDiffuseUpdate(double y, Scalar innovationStart, const Scalar *row, uint64_t stride,
+                                             Scalar noiseVariance, uint64_t m, double tol, std::vector<Scalar> &x,
+                                             std::vector<Scalar> &P, LiteralDiffuseOf<Scalar> &diffuse) {
+  if (std::isnan(y)) return LiteralUpdateOf<Scalar>{};
   auto c = [&](uint64_t q) { return row[q * stride]; };
   std::vector<Scalar> &Q = diffuse.Pinf;
-  std::vector<Scalar> Minf(m), Mfinite(m), K0(m);
+  std::vector<Scalar> Minf(m), Mfinite(m);
   for (uint64_t i = 0; i < m; ++i) {
     Scalar s = 0.0;
     for (uint64_t q = 0; q < m; ++q) s += Q[q + i * m] * c(q);
@@ -269,14 +279,9 @@ double literalDiffuseUpdate(double y, Scalar innovationStart, const Scalar *row,
   for (uint64_t q = 0; q < m; ++q) squares += c(q) * c(q);
   const double ratio = realPart(Finf) / (realPart(squares) * diffuse.largest);
   if (realPart(Finf) <= 1e-9 * realPart(squares) * diffuse.largest) {
-    const LiteralUpdateOf<Scalar> update = literalUpdateWithRow(y, innovationStart, row, stride, noiseVariance, m, tol,
-                                                                x, P);
-    if (variances != nullptr) variances->push_back(realPart(update.variance));
-    if (update.used) {
-      *logLikelihood -= 0.5 * ((log(update.variance) + 1.837877066409345) +
-                               (update.innovation * update.innovation) * update.reciprocal);
-    }
-    return ratio;
+    LiteralUpdateOf<Scalar> update = literalUpdateWithRow(y, innovationStart, row, stride, noiseVariance, m, tol, x, P);
+    update.infiniteRatio = ratio;
+    return update;
   }
   for (uint64_t i = 0; i < m; ++i) {
     Scalar s = 0.0;
@@ -285,9 +290,15 @@ double literalDiffuseUpdate(double y, Scalar innovationStart, const Scalar *row,
   }
   Scalar Ffinite = noiseVariance;
   for (uint64_t q = 0; q < m; ++q) Ffinite += c(q) * Mfinite[q];
+  LiteralUpdateOf<Scalar> update;
+  update.present = update.used = update.diffuseStep = true;
+  update.infiniteRatio = ratio;
+  update.variance = Finf;
   Scalar v = innovationStart;
   for (uint64_t q = 0; q < m; ++q) v -= c(q) * x[q];
   const Scalar r = 1.0 / Finf;
+  std::vector<Scalar> &K0 = update.gain;
+  K0.resize(m);
   for (uint64_t q = 0; q < m; ++q) {
     K0[q] = r * Minf[q];
     x[q] = v * K0[q] + x[q];
@@ -301,8 +312,11 @@ double literalDiffuseUpdate(double y, Scalar innovationStart, const Scalar *row,
   }
   literalClearNonPositiveVariances(Q, m);
   literalClearNonPositiveVariances(P, m);
-  *logLikelihood -= 0.5 * (log(Finf) + 1.837877066409345);
-  return ratio;
+  update.correction.resize(m);
+  for (uint64_t i = 0; i < m; ++i) update.correction[i] = r * (Mfinite[i] - K0[i] * Ffinite);
+  update.innovation = v;
+  update.reciprocal = r;
+  return update;
 }
 
 // Ends the phase when every |real part| of P_inf is at most 1e-9 * largest.
