@@ -3,26 +3,11 @@
 #include "dense_products.h"
 #include "lower_triangle.h"
 #include "observation_adjoint.h"
+#include "plain_sums.h"
 #include "time_update.h"
 #include "way_back_steps.h"
 
 namespace {
-
-// The sum over l of a_l*b_l, l ascending.
-double dot(const double *a, const double *b, uint64_t m) {
-  double s = 0.0;
-  for (uint64_t l = 0; l < m; ++l) {
-    s += a[l] * b[l];
-  }
-  return s;
-}
-
-// out_i = sum over l of S(l, i)*v_l, l ascending: S (symmetric) times v.
-void symmetricTimesVector(double *out, const double *S, const double *v, uint64_t m) {
-  for (uint64_t i = 0; i < m; ++i) {
-    out[i] = dot(S + i * m, v, m);
-  }
-}
 
 // S(i, l) gains c_i*g_l + c_l*g_i: exactly symmetric.
 void addSymmetricPair(double *S, const double *c, const double *g, uint64_t m) {
@@ -48,9 +33,9 @@ void goBackOverDiffuseStep(const StepAdjoint &step, double *vectors, uint64_t m)
   const double *c = step.c;
   const double *K0 = step.K0;
   double *Minf = vectors, *Mfinite = Minf + m, *PK = Mfinite + m, *QM = PK + m, *PM = QM + m, *K0bar = PM + m;
-  symmetricTimesVector(Minf, step.Pinf, c, m);
-  symmetricTimesVector(Mfinite, step.P, c, m);
-  const double Finf = dot(c, Minf, m);
+  plainRowsTimesVector(Minf, step.Pinf, c, m);
+  plainRowsTimesVector(Mfinite, step.P, c, m);
+  const double Finf = plainDot(c, Minf, m);
   double Ffinite = step.noiseVariance;
   for (uint64_t q = 0; q < m; ++q) {
     Ffinite += c[q] * Mfinite[q];
@@ -60,15 +45,15 @@ void goBackOverDiffuseStep(const StepAdjoint &step, double *vectors, uint64_t m)
     v -= c[s] * step.x[s];
   }
   const double r = 1.0 / Finf;
-  const double vbar = dot(step.xbar, K0, m);
-  symmetricTimesVector(PK, step.Pbar, K0, m);
-  symmetricTimesVector(QM, step.Qbar, Minf, m);
-  symmetricTimesVector(PM, step.Pbar, Mfinite, m);
+  const double vbar = plainDot(step.xbar, K0, m);
+  plainRowsTimesVector(PK, step.Pbar, K0, m);
+  plainRowsTimesVector(QM, step.Qbar, Minf, m);
+  plainRowsTimesVector(PM, step.Pbar, Mfinite, m);
   for (uint64_t i = 0; i < m; ++i) {
     K0bar[i] = (v * step.xbar[i] + (2.0 * Ffinite) * PK[i]) - 2.0 * PM[i];
   }
-  const double FfiniteBar = dot(K0, PK, m);
-  const double rbar = dot(K0bar, Minf, m) - dot(Minf, QM, m);
+  const double FfiniteBar = plainDot(K0, PK, m);
+  const double rbar = plainDot(K0bar, Minf, m) - plainDot(Minf, QM, m);
   const double FinfBar = -0.5 * r - (r * r) * rbar;
   // M*bar in PM's place, M_inf bar in K0bar's.
   double *MfiniteBar = PM, *MinfBar = K0bar;
@@ -77,8 +62,8 @@ void goBackOverDiffuseStep(const StepAdjoint &step, double *vectors, uint64_t m)
     MinfBar[i] = (r * K0bar[i] - (2.0 * r) * QM[i]) + FinfBar * c[i];
   }
   for (uint64_t i = 0; i < m; ++i) {
-    const double fromFinite = dot(step.P + i * m, MfiniteBar, m);
-    const double fromInfinite = dot(step.Pinf + i * m, MinfBar, m);
+    const double fromFinite = plainDot(step.P + i * m, MfiniteBar, m);
+    const double fromInfinite = plainDot(step.Pinf + i * m, MinfBar, m);
     step.rowGradient[i] =
         (((fromFinite + FfiniteBar * Mfinite[i]) - vbar * step.x[i]) + FinfBar * Minf[i]) + fromInfinite;
   }

@@ -1,27 +1,12 @@
 #include "diffuse_smoothing.h"
 
 #include "model_preparation.h"
+#include "plain_sums.h"
 
 #include <cmath>
 #include <limits>
 
 namespace {
-
-// The sum over l of a_l*b_l, l ascending.
-double dot(const double *a, const double *b, uint64_t m) {
-  double s = 0.0;
-  for (uint64_t l = 0; l < m; ++l) {
-    s += a[l] * b[l];
-  }
-  return s;
-}
-
-// out_i = sum over l of X(i, l)*v_l, X row by row (X(i, l) at i*m + l).
-void matrixTimesVector(double *out, const double *X, const double *v, uint64_t m) {
-  for (uint64_t i = 0; i < m; ++i) {
-    out[i] = dot(X + i * m, v, m);
-  }
-}
 
 // out_l = sum over i of v_i*X(i, l), i ascending: X'*v.
 void transposeTimesVector(double *out, const double *X, const double *v, uint64_t m) {
@@ -54,7 +39,7 @@ void throughTransition(double *r, const double *A, double *copy, uint64_t m) {
     copy[q] = r[q];
   }
   for (uint64_t i = 0; i < m; ++i) {
-    r[i] = dot(A + i * m, copy, m);
+    r[i] = plainDot(A + i * m, copy, m);
   }
 }
 
@@ -63,7 +48,7 @@ void throughTransition(double *r, const double *A, double *copy, uint64_t m) {
 void informationThroughTransition(double *N, const double *A, double *product, uint64_t m) {
   for (uint64_t i = 0; i < m; ++i) {
     for (uint64_t l = 0; l < m; ++l) {
-      product[i * m + l] = dot(N + i * m, A + l * m, m);
+      product[i * m + l] = plainDot(N + i * m, A + l * m, m);
     }
   }
   for (uint64_t i = 0; i < m; ++i) {
@@ -84,13 +69,13 @@ void informationThroughTransition(double *N, const double *A, double *product, u
 void throughUpdateMatrix(double *X, const double *K, const double *c, double *vectors, bool symmetric, uint64_t m) {
   double *b = vectors;
   double *a = vectors + m;
-  matrixTimesVector(b, X, K, m);
+  plainRowsTimesVector(b, X, K, m);
   if (symmetric) {
     for (uint64_t l = 0; l < m; ++l) a[l] = b[l];
   } else {
     transposeTimesVector(a, X, K, m);
   }
-  const double s = dot(K, b, m);
+  const double s = plainDot(K, b, m);
   for (uint64_t i = 0; i < m; ++i) {
     for (uint64_t l = 0; l < (symmetric ? i + 1 : m); ++l) {
       X[i * m + l] = ((X[i * m + l] - c[i] * a[l]) - b[i] * c[l]) + c[i] * (s * c[l]);
@@ -117,10 +102,10 @@ struct StepRecord {
 // Through a used observation: r0_i = (r0_i - c_i*a0) + s*c_i, r1_i = r1_i -
 // c_i*a1, with K in place of K0.
 void cumulantsBack(double *r0, double *r1, const StepRecord &step, const double *c, uint64_t m) {
-  const double a0 = dot(step.gain, r0, m);
-  const double a1 = dot(step.gain, r1, m);
+  const double a0 = plainDot(step.gain, r0, m);
+  const double a1 = plainDot(step.gain, r1, m);
   if (step.flag == diffuseStepFlag) {
-    const double b = dot(step.correction, r0, m);
+    const double b = plainDot(step.correction, r0, m);
     for (uint64_t i = 0; i < m; ++i) {
       r1[i] = ((r1[i] - c[i] * a1) - c[i] * b) + step.scaledInnovation * c[i];
       r0[i] = r0[i] - c[i] * a0;
@@ -150,14 +135,14 @@ void informationBackThroughDiffuseStep(DiffuseCarry &carry, double *N0, const St
   const double *K0 = step.gain;
   const double *K1 = step.correction;
   double *u0 = carry.vectors, *w1 = u0 + m, *b1 = w1 + m, *a1 = b1 + m, *z = a1 + m, *b2 = z + m;
-  matrixTimesVector(u0, N0, K0, m);
-  matrixTimesVector(w1, N0, K1, m);
-  matrixTimesVector(b1, N1, K0, m);
+  plainRowsTimesVector(u0, N0, K0, m);
+  plainRowsTimesVector(w1, N0, K1, m);
+  plainRowsTimesVector(b1, N1, K0, m);
   transposeTimesVector(a1, N1, K0, m);
-  matrixTimesVector(z, N1, K1, m);
-  matrixTimesVector(b2, N2, K0, m);
-  const double s00 = dot(K0, u0, m), s01 = dot(K0, w1, m), s11 = dot(K1, w1, m);
-  const double s1 = dot(K0, b1, m), zc = dot(K0, z, m), s2 = dot(K0, b2, m);
+  plainRowsTimesVector(z, N1, K1, m);
+  plainRowsTimesVector(b2, N2, K0, m);
+  const double s00 = plainDot(K0, u0, m), s01 = plainDot(K0, w1, m), s11 = plainDot(K1, w1, m);
+  const double s1 = plainDot(K0, b1, m), zc = plainDot(K0, z, m), s2 = plainDot(K0, b2, m);
   for (uint64_t i = 0; i < m; ++i) {
     for (uint64_t l = 0; l < m; ++l) {
       const uint64_t e = i * m + l;
@@ -290,7 +275,7 @@ void carryBackThroughDiffusePhase(SmootherWorkspace &workspace, const SmoothedCo
     restoreSymmetric(Pinf, kept.infiniteParts + t * lowerTriangleCount(m), m);
     double *deviation = workspace.predictedStates + t * m;
     for (uint64_t i = 0; i < m; ++i) {
-      deviation[i] = (dot(P + i * m, r0, m) + dot(Pinf + i * m, r1, m)) + deviation[i];
+      deviation[i] = (plainDot(P + i * m, r0, m) + plainDot(Pinf + i * m, r1, m)) + deviation[i];
     }
     if (N0 != nullptr) {
       writeDiffuseSmoothedCovariance(covariances->out + t * m * m, P, Pinf, N0, carry, covariances->product,
