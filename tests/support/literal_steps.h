@@ -29,8 +29,33 @@ const Scalar *literalPage(const std::vector<Scalar> &data, bool paged, uint64_t 
   return data.data() + (paged ? t * pageSize : 0);
 }
 
-// x <- A*x from a copy; A*P row by row; the lower triangle of B*B' + A*(A*P)',
-// mirrored. A is m x m and B m x k, column-major.
+// The lower triangle of B*B' + A*(A*P)' into P, mirrored, from A*P formed
+// row by row; with k = 0 no noise. A is m x m and B m x k, column-major.
+// Returns the largest |real part| it wrote.
+template <class Scalar>
+double literalCovariancePrediction(std::vector<Scalar> &P, const Scalar *A, const Scalar *B, uint64_t m, uint64_t k) {
+  std::vector<Scalar> AP(m * m);
+  for (uint64_t i = 0; i < m; ++i)
+    for (uint64_t col = 0; col < m; ++col) {
+      Scalar s = 0.0;
+      for (uint64_t q = 0; q < m; ++q) s += A[i + q * m] * P[q + col * m];
+      AP[i * m + col] = s;
+    }
+  double largest = 0.0;
+  for (uint64_t i = 0; i < m; ++i)
+    for (uint64_t r = i; r < m; ++r) {
+      // B*B'(r, i), formed as B(i, :) . B(r, :) for the element below the diagonal.
+      Scalar s = 0.0;
+      for (uint64_t l = 0; l < k; ++l) s += B[i + l * m] * B[r + l * m];
+      for (uint64_t q = 0; q < m; ++q) s += A[r + q * m] * AP[i * m + q];
+      P[r + i * m] = s;
+      P[i + r * m] = s;
+      largest = std::max(largest, std::fabs(realPart(s)));
+    }
+  return largest;
+}
+
+// x <- A*x from a copy, then P's prediction.
 template <class Scalar>
 void literalPrediction(std::vector<Scalar> &x, std::vector<Scalar> &P, const Scalar *A, const Scalar *B, uint64_t m,
                        uint64_t k) {
@@ -40,22 +65,7 @@ void literalPrediction(std::vector<Scalar> &x, std::vector<Scalar> &P, const Sca
     for (uint64_t q = 0; q < m; ++q) s += A[i + q * m] * previous[q];
     x[i] = s;
   }
-  std::vector<Scalar> AP(m * m);
-  for (uint64_t i = 0; i < m; ++i)
-    for (uint64_t col = 0; col < m; ++col) {
-      Scalar s = 0.0;
-      for (uint64_t q = 0; q < m; ++q) s += A[i + q * m] * P[q + col * m];
-      AP[i * m + col] = s;
-    }
-  for (uint64_t i = 0; i < m; ++i)
-    for (uint64_t r = i; r < m; ++r) {
-      // B*B'(r, i), formed as B(i, :) . B(r, :) for the element below the diagonal.
-      Scalar s = 0.0;
-      for (uint64_t l = 0; l < k; ++l) s += B[i + l * m] * B[r + l * m];
-      for (uint64_t q = 0; q < m; ++q) s += A[r + q * m] * AP[i * m + q];
-      P[r + i * m] = s;
-      P[i + r * m] = s;
-    }
+  literalCovariancePrediction(P, A, B, m, k);
 }
 
 // What one observation's update found.
@@ -241,21 +251,8 @@ LiteralDiffuseOf<Scalar> literalDiffuseStart(std::vector<Scalar> &P, uint64_t m)
 // P_inf <- A*P_inf*A' as the prediction of P forms it, A m x m column-major.
 template <class Scalar>
 void literalInfinitePrediction(LiteralDiffuseOf<Scalar> &diffuse, const Scalar *A, uint64_t m) {
-  std::vector<Scalar> &Q = diffuse.Pinf;
-  std::vector<Scalar> AQ(m * m);
-  for (uint64_t i = 0; i < m; ++i)
-    for (uint64_t col = 0; col < m; ++col) {
-      Scalar s = 0.0;
-      for (uint64_t q = 0; q < m; ++q) s += A[i + q * m] * Q[q + col * m];
-      AQ[i * m + col] = s;
-    }
-  for (uint64_t i = 0; i < m; ++i)
-    for (uint64_t r = i; r < m; ++r) {
-      Scalar s = 0.0;
-      for (uint64_t q = 0; q < m; ++q) s += A[r + q * m] * AQ[i * m + q];
-      Q[r + i * m] = Q[i + r * m] = s;
-      diffuse.largest = std::max(diffuse.largest, std::fabs(realPart(s)));
-    }
+  const double largest = literalCovariancePrediction(diffuse.Pinf, A, static_cast<const Scalar *>(nullptr), m, 0);
+  diffuse.largest = std::max(diffuse.largest, largest);
 }
 
 // An observation of the diffuse phase: F_inf = c*P_inf*c'; when it is at or
