@@ -42,6 +42,22 @@ void addAsymmetricPart(double *out, const double *Pbar, const double *transition
   }
 }
 
+// Through a prediction S = A*Sp*A' (+ noise): Y = A'*Sbar row by row, in
+// transitionProduct; Sbar <- Y*A below the diagonal, mirrored (the columns
+// of A are the rows of A'); and when A's derivative is asked, Sp*Y row by
+// row in `product`, which is (Sbar*A*Sp)' row by row: A's derivative column
+// by column, each element one sum over q of Sp(l, q)*Y(q, i).
+void carryCovarianceAdjoint(double *Sbar, const double *Sp, const PreparedModel &period,
+                            const TransitionAdjointScratch &scratch, uint64_t m, bool wantsA) {
+  double *Y = scratch.transitionProduct;
+  rowsTimesRows(Y, period.transitionColumns, Sbar, m);
+  rowsTimesRowsLower(Sbar, Y, period.transitionRows, m);
+  mirrorLowerTriangle(Sbar, m);
+  if (wantsA) {
+    rowsTimesRows(scratch.product, Sp, Y, m);
+  }
+}
+
 }  // namespace
 
 void stateNoiseLoadingGradient(double *out, const double *Qbar, const double *B, uint64_t m, uint64_t k) {
@@ -89,16 +105,8 @@ void goBackOverPrediction(GradientWorkspace &workspace, uint64_t t, const double
     }
     Pp = symmetricPart;
   }
-  // Y = A'*Pbar, row by row, stays in transitionProduct; Pbar <- Y*A below
-  // the diagonal, mirrored. The columns of A are the rows of A'.
-  double *Y = scratch.transitionProduct;
-  rowsTimesRows(Y, period.transitionColumns, Pbar, m);
-  rowsTimesRowsLower(Pbar, Y, period.transitionRows, m);
-  mirrorLowerTriangle(Pbar, m);
+  carryCovarianceAdjoint(Pbar, Pp, period, scratch, m, A != nullptr);
   if (A != nullptr) {
-    // Pp*Y row by row is (Pbar*A*Pp)' row by row: A's derivative column by
-    // column, each element one sum over q of Pp(l, q)*Y(q, i).
-    rowsTimesRows(scratch.product, Pp, Y, m);
     for (uint64_t l = 0; l < m; ++l) {
       const double *__restrict product = scratch.product + l * m;
       const double *__restrict adjoint = xbar;
@@ -112,12 +120,8 @@ void goBackOverPrediction(GradientWorkspace &workspace, uint64_t t, const double
   }
   if (Pinf != nullptr) {
     // The same steps for P_inf, whose prediction adds no noise.
-    double *Qbar = workspace.diffuseAdjoint.infiniteAdjoint;
-    rowsTimesRows(Y, period.transitionColumns, Qbar, m);
-    rowsTimesRowsLower(Qbar, Y, period.transitionRows, m);
-    mirrorLowerTriangle(Qbar, m);
+    carryCovarianceAdjoint(workspace.diffuseAdjoint.infiniteAdjoint, Pinf, period, scratch, m, A != nullptr);
     if (A != nullptr) {
-      rowsTimesRows(scratch.product, Pinf, Y, m);
       for (uint64_t l = 0; l < m; ++l) {
         const double *__restrict product = scratch.product + l * m;
         double *__restrict column = A + l * m;
