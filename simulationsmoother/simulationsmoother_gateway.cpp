@@ -28,9 +28,6 @@ BlockCounts checkedBlockCounts(const ModelSizes &sizes, uint64_t width) {
   return counts;
 }
 
-// An empty intercept stands for zeros.
-const double *interceptData(const OrrimArray *array) { return orrimIsEmpty(array) ? nullptr : orrimRealData(array); }
-
 [[noreturn]] void raiseNotPositiveSemidefinite(const InitialFactorOutcome &outcome) {
   const char *name = simulationsmootherInputs[5].name;
   if (outcome.offDiagonal) {

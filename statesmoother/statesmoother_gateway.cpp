@@ -40,9 +40,6 @@ void releaseDiffuseBlocks(SmootherWorkspace &workspace, bool covariancesWanted) 
   releaseDiffusePhaseRecords(workspace.diffuseRecords, orrimFree);
 }
 
-// An empty intercept stands for zeros.
-const double *interceptData(const OrrimArray *array) { return orrimIsEmpty(array) ? nullptr : orrimRealData(array); }
-
 }  // namespace
 
 extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t inputCount,

@@ -11,6 +11,11 @@
 
 #include <cstdint>
 
+// An intercept's data, or null for an empty one, which stands for zeros.
+inline const double *interceptData(const OrrimArray *array) {
+  return orrimIsEmpty(array) ? nullptr : orrimRealData(array);
+}
+
 inline StateSpaceModel checkedModel(const CheckedInputs &checked, const OrrimArray *const inputs[],
                                     int tolPosition) {
   const auto [T, n, m, k, h] = checked.sizes;

@@ -77,20 +77,21 @@ SmootherTestModel randomSmootherModel(RandomSource &random, const RandomShape &s
   return model;
 }
 
-SmootherTestModel smallSmootherModel() {
+SmootherTestModel smallSmootherModel(uint64_t T, uint64_t n) {
   RandomSource random(7);
   SmootherTestModel model;
-  model.T = 3;
-  model.n = model.m = model.k = 2;
+  model.T = T;
+  model.n = n;
+  model.m = model.k = 2;
   model.h = 1;
-  model.Y = random.normals(6);
+  model.Y = random.normals(T * n);
   model.A = random.stableTransition(2);
   model.B = random.normals(4);
-  model.C = random.normals(4);
-  model.D = random.normals(2);
+  model.C = random.normals(n * 2);
+  model.D = random.normals(n);
   model.P0 = random.covariance(2);
   model.x0 = random.normals(2);
-  model.stateIntercept = random.normals(6);
-  model.observationIntercept = random.normals(6);
+  model.stateIntercept = random.normals(2 * T);
+  model.observationIntercept = random.normals(n * T);
   return model;
 }

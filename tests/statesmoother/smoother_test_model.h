@@ -36,6 +36,6 @@ using testing_support::RandomShape;
 // testing_support::randomModel, with intercepts given or empty.
 SmootherTestModel randomSmootherModel(testing_support::RandomSource &random, const RandomShape &shape);
 
-// A valid model with T = 3, n = 2, m = 2, k = 2, h = 1 and both intercepts,
-// for the tests that spoil one input at a time.
-SmootherTestModel smallSmootherModel();
+// A valid model with m = 2, k = 2, h = 1 and both intercepts, T = 3 and n = 2
+// unless asked otherwise, for the tests that spoil one input at a time.
+SmootherTestModel smallSmootherModel(uint64_t T = 3, uint64_t n = 2);

@@ -29,24 +29,7 @@ SmootherTestModel unitModel(double y0, double y1) {
 }
 
 // A valid model with T = 4, n = 3, m = 2, k = 2, h = 1 to spoil one input at a time.
-std::vector<orrim::ArrayPtr> validInputs() {
-  RandomSource random(7);
-  SmootherTestModel model;
-  model.T = 4;
-  model.n = 3;
-  model.m = model.k = 2;
-  model.h = 1;
-  model.Y = random.normals(12);
-  model.A = random.stableTransition(2);
-  model.B = random.normals(4);
-  model.C = random.normals(6);
-  model.D = random.normals(3);
-  model.P0 = random.covariance(2);
-  model.x0 = random.normals(2);
-  model.stateIntercept = random.normals(8);
-  model.observationIntercept = random.normals(12);
-  return smootherInputs(model);
-}
+std::vector<orrim::ArrayPtr> validInputs() { return smootherInputs(smallSmootherModel(4, 3)); }
 
 // The name of input `position` (1-based), as its errors give it.
 const char *nameOf(size_t position) { return statesmootherInputs[position - 1].name; }
