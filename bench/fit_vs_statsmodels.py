@@ -140,17 +140,6 @@ def two_factor_statsmodels(Y):
     return TwoFactorModel(Y)
 
 
-def example_statsmodels(Y):
-    from statsmodels.tsa.statespace.dynamic_factor import DynamicFactor
-
-    return DynamicFactor(Y, k_factors=1, factor_order=2)
-
-
-def example_start_for_statsmodels(theta0, n):
-    phi1, phi2 = factor_model_fit.ar_coefficients(theta0[2 * n], theta0[2 * n + 1])
-    return np.concatenate([theta0[:n], np.exp(theta0[n:2 * n]), [phi1, phi2]])
-
-
 def compare(name, Y, build, theta0, peer_model, peer_start, repetitions):
     ours_times, peer_times = [], []
     for _ in range(repetitions):
@@ -183,7 +172,8 @@ def main():
     n = len(names)
     theta0 = factor_model_fit.starting_point(n)
     compare(f"example: 1 factor, {n} series, {theta0.size} par.", Y, factor_model_fit.build, theta0,
-            example_statsmodels(Y), example_start_for_statsmodels(theta0, n), arguments.repetitions)
+            factor_model_fit.statsmodels_model(Y), factor_model_fit.statsmodels_start(theta0, n),
+            arguments.repetitions)
     Y, theta0 = two_factor_data()
     compare(f"2 factors, {SERIES} series, T = {Y.shape[0]}, {theta0.size} par.", Y, two_factor_build, theta0,
             two_factor_statsmodels(Y), theta0, arguments.repetitions)

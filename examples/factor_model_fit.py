@@ -91,15 +91,24 @@ def starting_point(series=len(SERIES)):
     return np.concatenate([np.full(series, 0.5), np.zeros(series), [0.0, 0.0]])
 
 
-def statsmodels_fit(Y, theta0):
-    """statsmodels' DynamicFactor of the same model from the same point:
-    its parameters are the loadings, the variances and phi1, phi2."""
+def statsmodels_model(Y):
+    """statsmodels' DynamicFactor of the same model."""
     from statsmodels.tsa.statespace.dynamic_factor import DynamicFactor
 
-    n = Y.shape[1]
-    model = DynamicFactor(Y, k_factors=1, factor_order=2)
+    return DynamicFactor(Y, k_factors=1, factor_order=2)
+
+
+def statsmodels_start(theta0, n):
+    """theta0 as DynamicFactor's parameters: the loadings, the variances and
+    phi1, phi2."""
     phi1, phi2 = ar_coefficients(theta0[2 * n], theta0[2 * n + 1])
-    start = np.concatenate([theta0[:n], np.exp(theta0[n:2 * n]), [phi1, phi2]])
+    return np.concatenate([theta0[:n], np.exp(theta0[n:2 * n]), [phi1, phi2]])
+
+
+def statsmodels_fit(Y, theta0):
+    """statsmodels' fit of the same model from the same point."""
+    model = statsmodels_model(Y)
+    start = statsmodels_start(theta0, Y.shape[1])
     began = time.perf_counter()
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
