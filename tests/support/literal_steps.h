@@ -95,6 +95,27 @@ void literalClearNonPositiveVariances(std::vector<Scalar> &P, uint64_t m) {
   }
 }
 
+// w = P*c' for the measurement row c (element q at row[q*stride]), element i
+// over q ascending of P(q, i)*c(q).
+template <class Scalar>
+std::vector<Scalar> literalCovarianceTimesRow(const std::vector<Scalar> &P, const Scalar *row, uint64_t stride,
+                                              uint64_t m) {
+  std::vector<Scalar> w(m);
+  for (uint64_t i = 0; i < m; ++i) {
+    Scalar s = 0.0;
+    for (uint64_t q = 0; q < m; ++q) s += P[q + i * m] * row[q * stride];
+    w[i] = s;
+  }
+  return w;
+}
+
+// start + c*w, over q ascending.
+template <class Scalar>
+Scalar literalRowTimes(const Scalar *row, uint64_t stride, const std::vector<Scalar> &w, Scalar start, uint64_t m) {
+  for (uint64_t q = 0; q < m; ++q) start += row[q * stride] * w[q];
+  return start;
+}
+
 // The update of x and P by an observation y with measurement row c (element
 // q at c[q*stride]) and noise variance d: w = P*c', F = d + c*w; when y is
 // present and F above tol, v = innovationStart - c*x (the start is y, or in
@@ -108,14 +129,8 @@ LiteralUpdateOf<Scalar> literalUpdateWithRow(double y, Scalar innovationStart, c
   if (std::isnan(y)) return update;
   update.present = true;
   auto c = [&](uint64_t q) { return row[q * stride]; };
-  std::vector<Scalar> w(m);
-  for (uint64_t i = 0; i < m; ++i) {
-    Scalar s = 0.0;
-    for (uint64_t q = 0; q < m; ++q) s += P[q + i * m] * c(q);
-    w[i] = s;
-  }
-  Scalar F = noiseVariance;
-  for (uint64_t q = 0; q < m; ++q) F += c(q) * w[q];
+  const std::vector<Scalar> w = literalCovarianceTimesRow(P, row, stride, m);
+  const Scalar F = literalRowTimes(row, stride, w, noiseVariance, m);
   update.variance = F;
   if (realPart(F) <= tol) return update;
   update.used = true;
@@ -265,14 +280,9 @@ LiteralUpdateOf<Scalar> literalDiffuseUpdate(double y, Scalar innovationStart, c
   if (std::isnan(y)) return LiteralUpdateOf<Scalar>{};
   auto c = [&](uint64_t q) { return row[q * stride]; };
   std::vector<Scalar> &Q = diffuse.Pinf;
-  std::vector<Scalar> Minf(m), Mfinite(m);
-  for (uint64_t i = 0; i < m; ++i) {
-    Scalar s = 0.0;
-    for (uint64_t q = 0; q < m; ++q) s += Q[q + i * m] * c(q);
-    Minf[i] = s;
-  }
-  Scalar Finf = 0.0, squares = 0.0;
-  for (uint64_t q = 0; q < m; ++q) Finf += c(q) * Minf[q];
+  const std::vector<Scalar> Minf = literalCovarianceTimesRow(Q, row, stride, m);
+  const Scalar Finf = literalRowTimes(row, stride, Minf, Scalar(0.0), m);
+  Scalar squares = 0.0;
   for (uint64_t q = 0; q < m; ++q) squares += c(q) * c(q);
   const double ratio = realPart(Finf) / (realPart(squares) * diffuse.largest);
   if (realPart(Finf) <= 1e-9 * realPart(squares) * diffuse.largest) {
@@ -280,13 +290,8 @@ LiteralUpdateOf<Scalar> literalDiffuseUpdate(double y, Scalar innovationStart, c
     update.infiniteRatio = ratio;
     return update;
   }
-  for (uint64_t i = 0; i < m; ++i) {
-    Scalar s = 0.0;
-    for (uint64_t q = 0; q < m; ++q) s += P[q + i * m] * c(q);
-    Mfinite[i] = s;
-  }
-  Scalar Ffinite = noiseVariance;
-  for (uint64_t q = 0; q < m; ++q) Ffinite += c(q) * Mfinite[q];
+  const std::vector<Scalar> Mfinite = literalCovarianceTimesRow(P, row, stride, m);
+  const Scalar Ffinite = literalRowTimes(row, stride, Mfinite, noiseVariance, m);
   LiteralUpdateOf<Scalar> update;
   update.present = update.used = update.diffuseStep = true;
   update.infiniteRatio = ratio;
