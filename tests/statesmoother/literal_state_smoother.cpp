@@ -133,9 +133,7 @@ struct LiteralSeries {
 
 // The period's own series; or, where the noise of its observed series O has
 // an element off its diagonal (a product with a zero loading left out), the
-// decorrelated ones: H_O = L*Delta*L' row by row without pivoting, a pivot
-// at or below 1e-12 times the largest noise variance of O zero with its
-// column of L, then C* and y* by forward substitution.
+// decorrelated ones (literalDecorrelatedSeries).
 LiteralSeries literalSeriesTaken(const SmootherTestModel &model, uint64_t t, const std::vector<double> &starts) {
   const uint64_t T = model.T, n = model.n, m = model.m, h = model.h;
   const double *C = literalPage(model.C, model.pagedC, t, n * m);
@@ -144,17 +142,14 @@ LiteralSeries literalSeriesTaken(const SmootherTestModel &model, uint64_t t, con
   for (uint64_t j = 0; j < n; ++j)
     if (!std::isnan(model.Y[t + j * T])) O.push_back(j);
   const uint64_t p = O.size();
-  std::vector<double> H(p * p);
   bool correlated = false;
   for (uint64_t i = 0; i < p; ++i) {
-    H[i * p + i] = testing_support::literalNoiseVariance(D, n, O[i], h);
     for (uint64_t q = 0; q < i; ++q) {
       double s = 0.0;
       for (uint64_t l = 0; l < h; ++l) {
         const double a = D[O[i] + l * n], b = D[O[q] + l * n];
         if (a != 0.0 && b != 0.0) s += a * b;
       }
-      H[i * p + q] = s;
       correlated = correlated || s != 0.0;
     }
   }
