@@ -72,8 +72,11 @@ bool sameBits(const OrrimArray *a, const OrrimArray *b) {
 }
 
 // With every input one matrix (none paged, which cellstatefilter does not
-// read) and as many series in Y as rows in C, cellstatefilter filters the
-// model statefilter does, and must give its result to the bit.
+// read) and as many series in Y as C gives, cellstatefilter filters the
+// model statefilter does, and must give its result to the bit. The series
+// count is C's as cellstatefilter reads it, against the m of A: a C with no
+// element may stand for no series however many rows it claims, where
+// statefilter takes the count from Y and wants C to hold it.
 std::string agreesWithStatefilter(const std::vector<const OrrimArray *> &inputs, const OrrimArray *output) {
   for (size_t position = 0; position < inputs.size(); ++position) {
     if (inputs[position] == nullptr || orrimIsCell(inputs[position]) ||
@@ -81,7 +84,8 @@ std::string agreesWithStatefilter(const std::vector<const OrrimArray *> &inputs,
       return "";
     }
   }
-  if (orrimColumns(inputs[0]) != orrimRows(inputs[3]) || orrimColumns(inputs[0]) == 0) {
+  const uint64_t series = givenRows(orrimRows(inputs[3]), orrimColumns(inputs[3]), orrimRows(inputs[1]));
+  if (orrimColumns(inputs[0]) != series || series == 0) {
     return "";
   }
   const orrim::CallResult filtered = loaded(STATEFILTER_MODULE).call(1, inputs);

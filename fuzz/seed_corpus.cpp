@@ -316,6 +316,15 @@ std::vector<Seed> cellstatefilterSeeds() {
     seeds.add("ok", "no-periods-cell-a-with-an-element-and-three-outputs", std::move(call));
   }
   {
+    // No period, a Y of one column and a C of no element: C, read as m x 1
+    // turned, gives no series, which Y's columns do not contradict with no
+    // observation to hold. statefilter, taking n from Y, refuses the call.
+    CallEncoder call(N, N);
+    call.matrix(0, 1, {}).scalar(0.5).scalar(1.0).matrix(1, 0, {}).matrix(0, 1, {});
+    call.scalar(0.0).scalar(1.0).scalar(0.0);
+    seeds.add("ok", "no-periods-c-of-no-element-beside-a-y-column", std::move(call));
+  }
+  {
     CallEncoder call(N, N);
     call.cell({2, 1}).real({1}, {inf}).real({1}, {-1e300}).scalar(1e154).scalar(1e154).scalar(1.0);
     call.scalar(0.0).scalar(nan).scalar(1.0).scalar(-inf);
