@@ -255,6 +255,23 @@ std::vector<Seed> statefilterSeeds() {
   return seeds.list;
 }
 
+// The gradient takes statefilter's calls, with their outcomes, and shapes
+// its derivatives as it reads the coefficients.
+std::vector<Seed> statefiltergradientSeeds() {
+  const int32_t N = 8;
+  SeedList seeds;
+  seeds.list = statefilterSeeds();
+  {
+    // Found by fuzzing: with no state, a paged B of no element may claim
+    // any columns, and its derivative, of k*T columns, cannot be made.
+    CallEncoder call(N, N, 3);
+    call.real({3, 1}, {1.0, 0.5, -0.25}).matrix(0, 0, {}).real({0, huge63, 0}, {}).matrix(1, 0, {});
+    call.scalar(1.0).matrix(0, 1, {}).matrix(0, 0, {}).scalar(0.0);
+    seeds.add("TooLarge", "paged-b-of-no-state-whose-derivative-has-2pow63-times-t-columns", std::move(call));
+  }
+  return seeds.list;
+}
+
 std::vector<Seed> cellstatefilterSeeds() {
   const int32_t N = 8;
   SeedList seeds;
@@ -671,11 +688,10 @@ std::vector<Seed> simulationsmootherSeeds() {
 }
 
 std::vector<ModuleSeeds> allSeeds() {
-  // The gradient takes statefilter's inputs, with its outcomes.
   return {{fuzzing::statefilterContract(), statefilterSeeds()},
           {fuzzing::cellstatefilterContract(), cellstatefilterSeeds()},
           {fuzzing::statesmootherContract(), statesmootherSeeds()},
-          {fuzzing::statefiltergradientContract(), statefilterSeeds()},
+          {fuzzing::statefiltergradientContract(), statefiltergradientSeeds()},
           {fuzzing::simulationsmootherContract(), simulationsmootherSeeds()}};
 }
 

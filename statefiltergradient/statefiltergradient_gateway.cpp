@@ -50,6 +50,17 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
   if (gradientWanted) {
     counts[mmTDoubles] = checkedCount(counts[mmDoubles], T, "m*m*T");
   }
+  // A paged coefficient's derivative has its columns times T as its column
+  // count, which the input need not bound: pages of no element may claim any
+  // number of columns.
+  const uint64_t columnsOf[] = {m, k, m, h};
+  const char *pagedColumnsText[] = {"m*T of the derivative of A", "k*T of the derivative of B",
+                                    "m*T of the derivative of C", "h*T of the derivative of D"};
+  for (int slot = 1; slot <= 4 && slot < outputCount; ++slot) {
+    if (checked.paged[slot]) {
+      checkedCount(columnsOf[slot - 1], T, pagedColumnsText[slot - 1]);
+    }
+  }
   for (const WorkingBlock &block : gradientFilterBlocks) {
     checkedBytes(errorPrefix, counts[block.size], blockSizeText[block.size]);
   }
