@@ -590,6 +590,12 @@ std::vector<Seed> simulationsmootherSeeds() {
     call.matrix(2, 2, loading).matrix(2, 2, measurement).matrix(2, 2, innovation);
     call.matrix(2, 2, P0).scalar(0.0).matrix(2, 1, initialState);
   };
+  // Every input before the variates: the two-state model with a constant A.
+  auto twoStatesWithoutIntercepts = [&](CallEncoder &call, const std::vector<double> &P0) -> CallEncoder & {
+    call.matrix(3, 2, model.Y).matrix(2, 2, transition);
+    afterA(call, P0);
+    return call.empty().empty();
+  };
   {
     CallEncoder call(N, N);
     call.real({5}, {1.0, 1.5, nan, 2.0, 0.5}).scalar(1.0).scalar(0.5).scalar(1.0).scalar(0.75);
@@ -606,9 +612,7 @@ std::vector<Seed> simulationsmootherSeeds() {
   }
   {
     CallEncoder call(N, N);
-    call.matrix(3, 2, model.Y).matrix(2, 2, transition);
-    afterA(call, {1.0, 1.0, 1.0, 1.0});
-    call.empty().empty().matrix(rows, 2, variatesOf(rows, 2));
+    twoStatesWithoutIntercepts(call, {1.0, 1.0, 1.0, 1.0}).matrix(rows, 2, variatesOf(rows, 2));
     seeds.add("ok", "singular-p0-two-draws", std::move(call));
   }
   {
@@ -637,30 +641,22 @@ std::vector<Seed> simulationsmootherSeeds() {
   }
   {
     CallEncoder call(N, N);
-    call.matrix(3, 2, model.Y).matrix(2, 2, transition);
-    afterA(call, initialCovariance);
-    call.empty().empty().matrix(rows - 1, 2, variatesOf(rows - 1, 2));
+    twoStatesWithoutIntercepts(call, initialCovariance).matrix(rows - 1, 2, variatesOf(rows - 1, 2));
     seeds.add("InputTooSmall", "variates-one-row-short", std::move(call));
   }
   {
     CallEncoder call(N, N);
-    call.matrix(3, 2, model.Y).matrix(2, 2, transition);
-    afterA(call, {1.0, 2.0, 2.0, 1.0});
-    call.empty().empty().matrix(rows, 2, variatesOf(rows, 2));
+    twoStatesWithoutIntercepts(call, {1.0, 2.0, 2.0, 1.0}).matrix(rows, 2, variatesOf(rows, 2));
     seeds.add("NotPositiveSemidefinite", "negative-pivot", std::move(call));
   }
   {
     CallEncoder call(N, N);
-    call.matrix(3, 2, model.Y).matrix(2, 2, transition);
-    afterA(call, initialCovariance);
-    call.empty().empty().cell({1, 1}).matrix(rows, 1, variatesOf(rows, 1));
+    twoStatesWithoutIntercepts(call, initialCovariance).cell({1, 1}).matrix(rows, 1, variatesOf(rows, 1));
     seeds.add("InputNotReal", "cell-variates", std::move(call));
   }
   {
     CallEncoder call(10, N);
-    call.matrix(3, 2, model.Y).matrix(2, 2, transition);
-    afterA(call, initialCovariance);
-    call.empty().empty();
+    twoStatesWithoutIntercepts(call, initialCovariance);
     seeds.add("NotEnoughInputs", "ten-inputs", std::move(call));
   }
   {
@@ -673,9 +669,7 @@ std::vector<Seed> simulationsmootherSeeds() {
   {
     CallEncoder call(N, N);
     call.limitMemory(47);
-    call.matrix(3, 2, model.Y).matrix(2, 2, transition);
-    afterA(call, initialCovariance);
-    call.empty().empty().matrix(rows, 2, variatesOf(rows, 2));
+    twoStatesWithoutIntercepts(call, initialCovariance).matrix(rows, 2, variatesOf(rows, 2));
     seeds.add("OutOfMemory", "memory-limited-to-384-bytes", std::move(call));
   }
   {
