@@ -1,5 +1,6 @@
 #include "forward_pass.h"
 
+#include "dense_kernels.h"
 #include "filter_period.h"
 #include "measurement_update.h"
 #include "model_preparation.h"
@@ -58,6 +59,68 @@ void filterAndRecordInDiffusePhase(SmootherWorkspace &workspace, uint64_t t, Mis
   endDiffusePhaseWhenDone(diffuse, m);
 }
 
+// Periods `first` to T - 1 of the local level model, one state and one
+// series, after any diffuse phase, each kept for the way back: the
+// operations of predictOneState, of updateAndRecordEachSeries and of its
+// records for one state and one series, in their order, with x and P held in
+// registers from one period to the next, where the general steps send them
+// through memory. The host is asked whether the observation is missing
+// before the prediction, which the test does not change.
+void filterAndRecordOneState(SmootherWorkspace &workspace, uint64_t first, MissingTest isMissing,
+                             double *reciprocalVariances) {
+  StateSpaceModel &model = workspace.model;
+  const PreparedModel &prepared = model.period;
+  const bool changes = changesByPeriod(model);
+  double x = workspace.state.x[0];
+  double P = workspace.state.P[0];
+  for (uint64_t t = first; t < model.T; ++t) {
+    if (changes) {
+      preparePeriod(model, t, filteringForms);
+    }
+    const double y = workspace.observationsByPeriod[t];
+    const bool present = !isMissing(y);
+    const double a = prepared.transitionRows[0];
+    double predicted = 0.0;
+    predicted += a * x;
+    double transitionTimesCov = 0.0;
+    transitionTimesCov += a * P;
+    double covariance = prepared.stateNoiseCov[0];
+    covariance += a * transitionTimesCov;
+    x = predicted;
+    P = covariance;
+    workspace.predictedStates[t] = x;
+    workspace.predictedCovariances[t] = P;
+    if (!present) {
+      workspace.skipFlags[t] = 1.0;
+      continue;
+    }
+    const double c = prepared.measurementRows[0];
+    double w = 0.0;
+    w += P * c;
+    double F = prepared.observationNoiseVar[0];
+    F += c * w;
+    if (F <= model.tol) {  // ordered: a NaN F or tol is used
+      workspace.skipFlags[t] = 1.0;
+      continue;
+    }
+    double v = y - workspace.meanObservations[t];
+    v -= c * x;
+    const double invF = 1.0 / F;
+    const double K = invF * w;
+    x = v * K + x;
+    const double p = P - w * K;
+    // A variance at or below zero is cleared; a NaN one is kept.
+    P = p <= 0.0 ? 0.0 : p;
+    workspace.observationGains[t] = K;
+    workspace.scaledInnovations[t] = invF * v;
+    if (reciprocalVariances != nullptr) {
+      reciprocalVariances[t] = invF;
+    }
+  }
+  workspace.state.x[0] = x;
+  workspace.state.P[0] = P;
+}
+
 // Compiled twice, like the way back: without the reciprocals the records
 // take no more than the means need.
 template <bool keepsReciprocals>
@@ -71,7 +134,13 @@ void filterAndRecord(SmootherWorkspace &workspace, MissingTest isMissing, double
   const PreparedModel &prepared = model.period;
   FilterState &state = workspace.state;
   const bool changes = changesByPeriod(model);
+  // The reference kernel path takes the general steps, whose bits these are.
+  const bool localLevel = m == 1 && n == 1 && denseKernels().oneStateInRegisters;
   for (uint64_t t = 0; t < model.T; ++t) {
+    if (localLevel && !workspace.diffuse.active) {
+      filterAndRecordOneState(workspace, t, isMissing, reciprocalVariances);
+      return;
+    }
     // Only what the prediction reads: the way back prepares A's rows itself.
     if (changes) {
       preparePeriod(model, t, filteringForms);
