@@ -5,6 +5,7 @@
 #include "forward_pass.h"
 #include "initial_factor.h"
 #include "model_preparation.h"
+#include "one_state_draw.h"
 #include "reference_steps.h"
 
 #include <limits>
@@ -314,9 +315,12 @@ void drawSmoothedStates(SimulationSmootherWorkspace &workspace, const DrawInputs
   for (uint64_t b = 0; b < blocks.count; ++b) {
     const DrawBlock block = drawBlock(blocks, b);
     // A single draw of the local level model, a Gibbs sampler's every
-    // iteration, takes loops compiled for one state and one lane.
+    // iteration, keeps its values in registers; of another model of one
+    // state, it takes loops compiled for one state and one lane.
     constexpr std::integral_constant<uint64_t, 1> one;
-    if (block.lanes == 1 && model.m == 1) {
+    if (drawsOneStateOneSeries(model, block)) {
+      drawOneStateOneSeries(workspace, inputs, block.first, out);
+    } else if (block.lanes == 1 && model.m == 1) {
       simulateAndFilter(workspace, inputs, block, one, one);
       smoothDeviations(workspace, block, inputs.isMissing, out, one, one);
     } else {

@@ -122,7 +122,8 @@ void expectLiteralDraws(const SmootherTestModel &model, RandomSource &random, ui
 // Random shapes up to those of the smoother's tests, every coefficient paged
 // or not, missing values, intercepts, cut-offs, a zero state variance; then
 // up to 16 states and 20 series (the steps compiled for each size), up to 40
-// states, and up to 30 periods (tiles of periods after the first). Each
+// states, and up to 30 periods (tiles of periods after the first), and one
+// state and one series up to 40 periods. Each
 // with independent noise, with series that share innovations (decorrelated
 // periods), and with diffuse states beside known ones, or both.
 TEST(SimulationsmootherReference, RandomModelsMatchTheLiteralDrawsToTheBit) {
@@ -149,6 +150,16 @@ TEST(SimulationsmootherReference, RandomModelsMatchTheLiteralDrawsToTheBit) {
           makeStatesDiffuse(model, random, diffuse);
           expectLiteralDraws(model, random, 1 + random.below(11), "larger, " + kind + std::to_string(seed));
         }
+      }
+      // The local level model, drawn once, as a Gibbs sampler draws it, or
+      // as the last of 33 draws, alone in its block: its own loops.
+      const RandomShape localLevel{40, 1, 1, 0.2, true, shared, 0.0, 1, 1};
+      for (uint64_t seed = 0; seed < 60; ++seed) {
+        RandomSource random(2000 + seed);
+        SmootherTestModel model = randomModelWithProperStart(random, localLevel);
+        makeStatesDiffuse(model, random, diffuse);
+        const uint64_t draws = seed % 2 == 0 ? 1 : 33;
+        expectLiteralDraws(model, random, draws, "one state and series, " + kind + std::to_string(seed));
       }
     }
   }
