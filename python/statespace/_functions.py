@@ -152,28 +152,30 @@ def _host_shape(value):
     return (shape[0], 1) if shape else (1, 1)
 
 
+def _loading_width(shape, rows):
+    """The columns of a loading matrix of `rows` rows given with `shape`, as
+    the module reads them: trailing dimensions of one dropped, and a shape of
+    one row or one column the other way round read as the module reads it."""
+    while len(shape) > 2 and shape[-1] == 1:
+        shape = shape[:-1]
+    given_rows, given_columns = shape[0], shape[1]
+    if given_rows != rows and rows == 1 and given_columns == 1:
+        return given_rows  # one row, given as a column
+    if given_rows != rows and given_rows == 1 and given_columns == rows:
+        return 1  # one column, given as a row
+    return given_columns
+
+
 def _variate_rows(Y, A, B, D):
     """m + T*(k+h), as the module reads the sizes: T and n the rows and columns
     of Y, m the rows of A, k and h the columns of B and D (their second
-    dimension), a shape of one row or one column the other way round read as
-    the module reads it. 0 when a shape is unusable: the module's own checks
-    then name the input."""
-    shapes = [_host_shape(value) for value in (Y, A, B, D)]
-    if None in shapes:
+    dimension). 0 when a shape is unusable: the module's own checks then name
+    the input."""
+    Y_shape, A_shape, B_shape, D_shape = _host_shape(Y), _host_shape(A), _host_shape(B), _host_shape(D)
+    if Y_shape is None or A_shape is None or B_shape is None or D_shape is None:
         return 0
-    T, n, m = shapes[0][0], shapes[0][1], shapes[1][0]
-
-    def width(shape, rows):
-        while len(shape) > 2 and shape[-1] == 1:
-            shape = shape[:-1]
-        given_rows, given_columns = shape[0], shape[1]
-        if given_rows != rows and rows == 1 and given_columns == 1:
-            return given_rows  # one row, given as a column
-        if given_rows != rows and given_rows == 1 and given_columns == rows:
-            return 1  # one column, given as a row
-        return given_columns
-
-    return m + T * (width(shapes[2], m) + width(shapes[3], n))
+    m = A_shape[0]
+    return m + Y_shape[0] * (_loading_width(B_shape, m) + _loading_width(D_shape, Y_shape[1]))
 
 
 def simulationsmoother(Y, A, B, C, D, P0, tol, x0, stateIntercept=None, observationIntercept=None, *, draws=1,
@@ -209,12 +211,15 @@ def simulationsmoother(Y, A, B, C, D, P0, tol, x0, stateIntercept=None, observat
     hold a NaN is NaN throughout.
     """
     if variates is None:
-        if type(draws) is bool or not isinstance(draws, numbers.Integral) or draws < 1:
+        # A Gibbs sampler asks for one draw every iteration: the commonest
+        # arguments are told apart first.
+        if type(draws) is not int and (type(draws) is bool or not isinstance(draws, numbers.Integral)) or draws < 1:
             raise ValueError(f"simulationsmoother() argument 'draws' must be a whole number above 0, not {draws!r}")
         rows = _variate_rows(Y, A, B, D)
-        generator = np.random.default_rng(seed)
+        # default_rng gives a Generator back as it is.
+        generator = seed if type(seed) is np.random.Generator else np.random.default_rng(seed)
         # One draw's rows are the first of the stream either way, as a column.
-        variates = (generator.standard_normal(rows)[:, np.newaxis] if draws == 1 else
+        variates = (generator.standard_normal((rows, 1)) if draws == 1 else
                     generator.standard_normal((int(draws), rows)).T)
     elif seed is not None:
         raise ValueError("simulationsmoother() takes either variates or a seed, not both")
