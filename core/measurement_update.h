@@ -100,6 +100,35 @@ inline double logLikelihoodTerm(double F, double v, double reciprocal) {
   return 0.5 * ((std::log(F) + logTwoPi) + (v * v) * reciprocal);
 }
 
+// The update of the local level model on values, in the operations of
+// innovationVariance and assimilateObservation for m = 1: first w = P*c from
+// 0.0 and F = d + c*w, then, for an observation that is used, the
+// innovation from its start, 1/F, K = (1/F)*w, x and P, a variance at or
+// below zero cleared and a NaN one kept.
+struct OneStateVariance {
+  double w, F;
+};
+inline OneStateVariance oneStateInnovationVariance(double c, double noiseVar, double P) {
+  double w = 0.0;
+  w += P * c;
+  double F = noiseVar;
+  F += c * w;
+  return {w, F};
+}
+
+struct OneStateCorrection {
+  double x, P, v, reciprocal, K;
+};
+inline OneStateCorrection correctedOneState(double innovationStart, double c, double x, double P,
+                                            OneStateVariance variance) {
+  double v = innovationStart;
+  v -= c * x;
+  const double invF = 1.0 / variance.F;
+  const double K = invF * variance.w;
+  const double p = P - variance.w * K;
+  return {v * K + x, p <= 0.0 ? 0.0 : p, v, invF, K};
+}
+
 // updateWithObservation for the local level model and an observation already
 // found present, on values held in registers (see predictOneState): the same
 // operations, in the same order.
@@ -107,25 +136,16 @@ inline bool updateOneStateWithPresentObservation(double y, const double *measure
                                                  FilterState state, FilterScratch scratch, double *logLikelihood) {
   const double c = measurementRow[0];
   const double P = state.P[0];
-  const double x = state.x[0];
-  double w = 0.0;
-  w += P * c;
-  double F = noiseVar;
-  F += c * w;
-  if (F <= tol) {  // ordered: a NaN F or tol never passes the observation over
+  const OneStateVariance variance = oneStateInnovationVariance(c, noiseVar, P);
+  if (variance.F <= tol) {  // ordered: a NaN F or tol never passes the observation over
     return false;
   }
-  double v = y;
-  v -= c * x;
-  const double invF = 1.0 / F;
-  const double K = invF * w;
-  state.x[0] = v * K + x;
-  const double p = P - w * K;
-  // A variance at or below zero is cleared; a NaN one is kept.
-  state.P[0] = p <= 0.0 ? 0.0 : p;
-  scratch.covTimesRow[0] = w;
-  scratch.gain[0] = K;
-  *logLikelihood -= logLikelihoodTerm(F, v, invF);
+  const OneStateCorrection corrected = correctedOneState(y, c, state.x[0], P, variance);
+  state.x[0] = corrected.x;
+  state.P[0] = corrected.P;
+  scratch.covTimesRow[0] = variance.w;
+  scratch.gain[0] = corrected.K;
+  *logLikelihood -= logLikelihoodTerm(variance.F, corrected.v, corrected.reciprocal);
   return true;
 }
 

@@ -17,24 +17,33 @@
 // model without A's columns take.
 void predictStateVectorised(FilterState state, const PreparedModel &model, FilterScratch scratch, uint64_t m);
 
-// The local level model's prediction: the plain loops' operations for m = 1,
-// on values held in registers. Through the pointers the compiler must assume
-// that every store may change what the next load reads, and each such round
-// trip through memory lengthens the chain from one period to the next.
-inline void predictOneState(FilterState state, const PreparedModel &model, FilterScratch scratch) {
+// The local level model's prediction on values: the plain loops' operations
+// for m = 1, x from 0.0, A*P from 0.0 and P from B*B'.
+struct OneStatePrediction {
+  double x, P, transitionTimesCov;
+};
+inline OneStatePrediction predictedOneState(const PreparedModel &model, double x, double P) {
   const double a = model.transitionRows[0];
-  const double x = state.x[0];
-  const double P = state.P[0];
   double predicted = 0.0;
   predicted += a * x;
   double transitionTimesCov = 0.0;
   transitionTimesCov += a * P;
   double covariance = model.stateNoiseCov[0];
   covariance += a * transitionTimesCov;
+  return {predicted, covariance, transitionTimesCov};
+}
+
+// The same prediction of the state in `state`, on values held in registers.
+// Through the pointers the compiler must assume that every store may change
+// what the next load reads, and each such round trip through memory
+// lengthens the chain from one period to the next.
+inline void predictOneState(FilterState state, const PreparedModel &model, FilterScratch scratch) {
+  const double x = state.x[0];
+  const OneStatePrediction predicted = predictedOneState(model, x, state.P[0]);
   scratch.stateCopy[0] = x;
-  scratch.transitionTimesCov[0] = transitionTimesCov;
-  state.x[0] = predicted;
-  state.P[0] = covariance;
+  scratch.transitionTimesCov[0] = predicted.transitionTimesCov;
+  state.x[0] = predicted.x;
+  state.P[0] = predicted.P;
 }
 
 inline void predictState(FilterState state, const PreparedModel &model, FilterScratch scratch, uint64_t m) {

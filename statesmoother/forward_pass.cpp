@@ -79,15 +79,9 @@ void filterAndRecordOneState(SmootherWorkspace &workspace, uint64_t first, Missi
     }
     const double y = workspace.observationsByPeriod[t];
     const bool present = !isMissing(y);
-    const double a = prepared.transitionRows[0];
-    double predicted = 0.0;
-    predicted += a * x;
-    double transitionTimesCov = 0.0;
-    transitionTimesCov += a * P;
-    double covariance = prepared.stateNoiseCov[0];
-    covariance += a * transitionTimesCov;
-    x = predicted;
-    P = covariance;
+    const OneStatePrediction predicted = predictedOneState(prepared, x, P);
+    x = predicted.x;
+    P = predicted.P;
     workspace.predictedStates[t] = x;
     workspace.predictedCovariances[t] = P;
     if (!present) {
@@ -95,26 +89,18 @@ void filterAndRecordOneState(SmootherWorkspace &workspace, uint64_t first, Missi
       continue;
     }
     const double c = prepared.measurementRows[0];
-    double w = 0.0;
-    w += P * c;
-    double F = prepared.observationNoiseVar[0];
-    F += c * w;
-    if (F <= model.tol) {  // ordered: a NaN F or tol is used
+    const OneStateVariance variance = oneStateInnovationVariance(c, prepared.observationNoiseVar[0], P);
+    if (variance.F <= model.tol) {  // ordered: a NaN F or tol is used
       workspace.skipFlags[t] = 1.0;
       continue;
     }
-    double v = y - workspace.meanObservations[t];
-    v -= c * x;
-    const double invF = 1.0 / F;
-    const double K = invF * w;
-    x = v * K + x;
-    const double p = P - w * K;
-    // A variance at or below zero is cleared; a NaN one is kept.
-    P = p <= 0.0 ? 0.0 : p;
-    workspace.observationGains[t] = K;
-    workspace.scaledInnovations[t] = invF * v;
+    const OneStateCorrection corrected = correctedOneState(y - workspace.meanObservations[t], c, x, P, variance);
+    x = corrected.x;
+    P = corrected.P;
+    workspace.observationGains[t] = corrected.K;
+    workspace.scaledInnovations[t] = corrected.reciprocal * corrected.v;
     if (reciprocalVariances != nullptr) {
-      reciprocalVariances[t] = invF;
+      reciprocalVariances[t] = corrected.reciprocal;
     }
   }
   workspace.state.x[0] = x;
