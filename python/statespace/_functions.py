@@ -166,6 +166,12 @@ def _loading_width(shape, rows):
     return given_columns
 
 
+def _is_whole_number(value):
+    """An int, or an integral number of another type, not a bool. A Gibbs
+    sampler passes an int every iteration: it is told apart first."""
+    return type(value) is int or (type(value) is not bool and isinstance(value, numbers.Integral))
+
+
 def _variate_rows(Y, A, B, D):
     """m + T*(k+h), as the module reads the sizes: T and n the rows and columns
     of Y, m the rows of A, k and h the columns of B and D (their second
@@ -211,9 +217,7 @@ def simulationsmoother(Y, A, B, C, D, P0, tol, x0, stateIntercept=None, observat
     hold a NaN is NaN throughout.
     """
     if variates is None:
-        # A Gibbs sampler asks for one draw every iteration: the commonest
-        # arguments are told apart first.
-        if type(draws) is not int and (type(draws) is bool or not isinstance(draws, numbers.Integral)) or draws < 1:
+        if not _is_whole_number(draws) or draws < 1:
             raise ValueError(f"simulationsmoother() argument 'draws' must be a whole number above 0, not {draws!r}")
         rows = _variate_rows(Y, A, B, D)
         # default_rng gives a Generator back as it is.
