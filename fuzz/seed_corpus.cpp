@@ -542,6 +542,15 @@ std::vector<Seed> statesmootherSeeds() {
     seeds.add("TooLarge", "states-beyond-64-bits", std::move(call));
   }
   {
+    // 2^62 periods of no series: the lower triangles of P, 3 * 2^62 doubles,
+    // are counted before P0's values are read.
+    CallEncoder call(N, N);
+    call.matrix(uint64_t{1} << 62, 0, {}).matrix(2, 2, transition).matrix(2, 2, loading).matrix(0, 2, {});
+    call.matrix(0, 1, {}).matrix(2, 2, brokenDiffuseCovariance).scalar(0.0).matrix(2, 1, initialState);
+    call.empty().empty();
+    seeds.add("TooLarge", "storage-of-2pow62-periods-counted-before-a-broken-diffuse-start", std::move(call));
+  }
+  {
     CallEncoder call(8, N);
     call.matrix(5, 2, model.Y).matrix(2, 2, transition);
     afterA(call);
