@@ -1,10 +1,14 @@
 #include "one_state_draw.h"
 
 #include "diffuse_start.h"
+#include "draw_means.h"
 #include "initial_factor.h"
 #include "working_blocks.h"
 
 namespace {
+
+// The state count and the lane count of the steps this file shares.
+constexpr uint64_t one = 1;
 
 // A one-state coefficient's page of period t at data + t*step: step 0 for a
 // constant one.
@@ -16,6 +20,12 @@ struct OneStatePages {
   const double *operator()(uint64_t t) const { return data + t * step; }
 };
 
+// The covariance pass's records of one series, element t of each period t's.
+PeriodRecords recordsOfAllPeriods(const SimulationSmootherWorkspace &workspace) {
+  const SmootherWorkspace &pass = workspace.covariancePass;
+  return {pass.observationGains, workspace.reciprocalVariances, pass.skipFlags};
+}
+
 // Forward through every period: x+ and the filtered deviation, each period's
 // x+ + a_t and (1/F)*v of a used observation into their stores. Returns
 // whether a variate the draw reads is NaN.
@@ -25,6 +35,7 @@ bool simulateAndFilterOneState(SimulationSmootherWorkspace &workspace, const Dra
   const StateSpaceModel &model = pass.model;
   const uint64_t T = model.T, k = model.k, h = model.h;
   const OneStatePages A(model.A), B(model.B), C(model.C), D(model.D);
+  const PeriodRecords records = recordsOfAllPeriods(workspace);
   bool hasNaN = false;
   // x+ one step before the first period, x0 + G*z0; a diffuse state starts
   // at x0 and its z0 is not read. The deviation starts from zero.
@@ -65,12 +76,9 @@ bool simulateAndFilterOneState(SimulationSmootherWorkspace &workspace, const Dra
     workspace.predictedDeviations[t] = nextPath + predictedDeviation;
     // A used observation or a diffuse step corrects the deviation with K (K0
     // for a diffuse step) and keeps (1/F)*v (1/F_inf).
-    const double flag = pass.skipFlags[t];
-    if (flag < 0.5 || flag == diffuseStepFlag) {
-      double v = start;
-      v -= c * predictedDeviation;
-      predictedDeviation = v * pass.observationGains[t] + predictedDeviation;
-      workspace.scaledInnovations[t] = workspace.reciprocalVariances[t] * v;
+    if (records.updatesMeans(t)) {
+      correctDrawMeansReference(&predictedDeviation, 1, &start, &c, records.gains + t, records.reciprocals[t],
+                                workspace.scaledInnovations + t, 1, 1);
     }
     path = nextPath;
     deviation = predictedDeviation;
@@ -87,6 +95,7 @@ void smoothDeviationsOfOneState(SimulationSmootherWorkspace &workspace, double *
   const DiffusePhaseRecords &phase = pass.diffuseRecords;
   const uint64_t T = model.T;
   const OneStatePages A(model.A), C(model.C);
+  const PeriodRecords records = recordsOfAllPeriods(workspace);
   double r = 0.0, laterR = 0.0;
   for (uint64_t t = T; t-- > 0;) {
     const bool diffuse = t < phase.periods;
@@ -105,37 +114,17 @@ void smoothDeviationsOfOneState(SimulationSmootherWorkspace &workspace, double *
       }
     }
     const double c = *C(t);
-    const double K = pass.observationGains[t];
-    const double flag = pass.skipFlags[t];
-    const double scaled = workspace.scaledInnovations[t];
+    const double *scaled = workspace.scaledInnovations + t;
     double drawn = workspace.predictedDeviations[t];
     if (diffuse) [[unlikely]] {
-      if (flag < 0.5 || flag == diffuseStepFlag) {
-        double a0 = 0.0, a1 = 0.0;
-        a0 += K * r;
-        a1 += K * laterR;
-        if (flag != diffuseStepFlag) {
-          const double g = scaled - a0;
-          r = c * g + r;
-          laterR = laterR - c * a1;
-        } else {
-          double b = 0.0;
-          b += phase.gainCorrections[t] * r;
-          const double g = (scaled - a1) - b;
-          laterR = c * g + laterR;
-          r = r - c * a0;
-        }
-      }
-      drawn += pass.predictedCovariances[t] * r;
+      const PeriodRecords period{records.gains + t, records.reciprocals + t, records.skipFlags + t};
+      carryDrawCumulantsOfDiffusePeriod(period, phase.gainCorrections + t, &c, 1, one, &r, &laterR, scaled, one);
+    } else if (records.used(t)) {
+      carryDrawCumulantsReference(&r, 1, scaled, &c, records.gains + t, 1, 1);
+    }
+    drawn += pass.predictedCovariances[t] * r;
+    if (diffuse) [[unlikely]] {
       drawn += phase.infiniteParts[t] * laterR;
-    } else {
-      if (flag < 0.5) {
-        double u = 0.0;
-        u += K * r;
-        const double g = scaled - u;
-        r = c * g + r;
-      }
-      drawn += pass.predictedCovariances[t] * r;
     }
     storeStreaming(out + t, drawn);
   }
