@@ -30,13 +30,11 @@ struct CellFilterWorkspace {
   DiffuseStart diffuse;
 };
 
-// The eleven working blocks, in the order the gateway takes and releases
-// them; n stands for seriesCapacity.
+// The working blocks of fixed size, in the order the gateway takes and
+// releases them; n stands for seriesCapacity.
 inline constexpr WorkingBlock cellFilterBlocks[] = {
     {offsetof(CellFilterWorkspace, model.period.transitionRows), mmDoubles},
     {offsetof(CellFilterWorkspace, model.period.stateNoiseCov), mmDoubles},
-    {offsetof(CellFilterWorkspace, model.period.measurementRows), nmDoubles},
-    {offsetof(CellFilterWorkspace, model.period.observationNoiseVar), nDoubles},
     {offsetof(CellFilterWorkspace, observationRow), nDoubles},
     {offsetof(CellFilterWorkspace, state.x), mDoubles},
     {offsetof(CellFilterWorkspace, state.P), mmDoubles},
@@ -44,6 +42,13 @@ inline constexpr WorkingBlock cellFilterBlocks[] = {
     {offsetof(CellFilterWorkspace, scratch.gain), mDoubles},
     {offsetof(CellFilterWorkspace, scratch.transitionTimesCov), mmDoubles},
     {offsetof(CellFilterWorkspace, scratch.stateCopy), mDoubles},
+};
+
+// The series buffers, which grow when a period has more series than any
+// before it: each a block of its own.
+inline constexpr WorkingBlock cellSeriesBlocks[] = {
+    {offsetof(CellFilterWorkspace, model.period.measurementRows), nmDoubles},
+    {offsetof(CellFilterWorkspace, model.period.observationNoiseVar), nDoubles},
 };
 
 // The model of inputs that passed checkCellFilterInputs, which gave `sizes`:

@@ -33,11 +33,13 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
   workspace.model = cellFilterModel(cellInputs, sizes);
   workspace.seriesCapacity = capacity;
   takeBlocks(cellFilterBlocks, counts, &workspace, orrimAlloc);
+  takeEachBlock(cellSeriesBlocks, counts, &workspace, orrimAlloc);
   if (diffuse) {
     takeBlocks(diffuseStartBlocks, counts, &workspace.diffuse, orrimAlloc);
   }
   workspace.decorrelation.grow = orrimRealloc;
   runCellStateFilter(workspace, cellInputs, out, filtered);
+  releaseEachBlock(cellSeriesBlocks, &workspace, orrimFree);
   releaseBlocks(cellFilterBlocks, &workspace, orrimFree);
   if (diffuse) {
     releaseBlocks(diffuseStartBlocks, &workspace.diffuse, orrimFree);

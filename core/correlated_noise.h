@@ -68,7 +68,8 @@ struct Decorrelation {
 };
 
 // The blocks of a Decorrelation, in the order they are taken and released;
-// nnDoubles, nmDoubles and nDoubles in `capacity` series.
+// nnDoubles, nmDoubles and nDoubles in `capacity` series. Each is a block of
+// its own, grown as more series come.
 inline constexpr WorkingBlock decorrelationBlocks[] = {
     {offsetof(Decorrelation, factor), nnDoubles},      {offsetof(Decorrelation, factorRow), nDoubles},
     {offsetof(Decorrelation, rows), nmDoubles},        {offsetof(Decorrelation, observations), nDoubles},
@@ -121,7 +122,7 @@ inline void releaseDecorrelation(Decorrelation &decorrelation, void (*release)(v
   if (decorrelation.capacity == 0) {
     return;
   }
-  releaseBlocks(decorrelationBlocks, &decorrelation, release);
+  releaseEachBlock(decorrelationBlocks, &decorrelation, release);
   decorrelation.capacity = 0;
   decorrelation.factoredCount = 0;
 }

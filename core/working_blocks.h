@@ -1,10 +1,11 @@
 // The working blocks of a call, described once per module by a table of
-// (slot, size rule) in the order they are taken and given back: the gateway
-// takes them with one loop over the table and releases them with another,
-// and the tests lay their own storage out from the same table.
+// (slot, size rule) in the order they are laid out: the gateway takes a
+// table's blocks together and gives them back together, and the tests lay
+// their own storage out from the same table.
 #pragma once
 
 #include <emmintrin.h>
+#include <sanitizer/asan_interface.h>
 
 #include <array>
 #include <cstddef>
@@ -66,18 +67,74 @@ inline double *&blockPointer(void *workspace, const WorkingBlock &block) {
   return *reinterpret_cast<double **>(static_cast<char *>(workspace) + block.slot);
 }
 
-// Takes every block of the table in order, from `take` (orrimAlloc in a
-// module), which ends the call itself when memory runs out.
+// A table's blocks are carved out of one block of the host, in the table's
+// order: a call then takes and gives back a handful of blocks rather than
+// dozens, each of which the host records under its lock. Each block starts on
+// a 64-byte line of its own, as a block of the host does. Under
+// AddressSanitizer a poisoned line follows each block, so that an access past
+// its end is reported as it would be past a block of its own.
+inline constexpr uint64_t blockLineBytes = 64;
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr uint64_t blockGuardBytes = blockLineBytes;
+#else
+inline constexpr uint64_t blockGuardBytes = 0;
+#endif
+
+// The bytes of a table's storage that a block of `doubles` takes: whole lines
+// and the guard; UINT64_MAX when that does not fit in 64 bits.
+inline uint64_t carvedBytes(uint64_t doubles) {
+  constexpr uint64_t most = (UINT64_MAX - blockGuardBytes - (blockLineBytes - 1)) / sizeof(double);
+  if (doubles > most) {
+    return UINT64_MAX;
+  }
+  return (doubles * sizeof(double) + blockLineBytes - 1) / blockLineBytes * blockLineBytes + blockGuardBytes;
+}
+
+// The bytes of the storage of a table's blocks; UINT64_MAX when the sum does
+// not fit, which no host can give.
+inline uint64_t tableBytes(std::span<const WorkingBlock> blocks, const BlockCounts &counts) {
+  uint64_t total = 0;
+  for (const WorkingBlock &block : blocks) {
+    if (__builtin_add_overflow(total, carvedBytes(counts[block.size]), &total)) {
+      return UINT64_MAX;
+    }
+  }
+  return total;
+}
+
+// Takes the storage of every block of the table from `take` (orrimAlloc in a
+// module), which ends the call itself when memory runs out, and points each
+// slot at its block.
 inline void takeBlocks(std::span<const WorkingBlock> blocks, const BlockCounts &counts, void *workspace,
                        void *(*take)(uint64_t bytes)) {
+  char *storage = static_cast<char *>(take(tableBytes(blocks, counts)));
+  for (const WorkingBlock &block : blocks) {
+    blockPointer(workspace, block) = reinterpret_cast<double *>(storage);
+    const uint64_t used = counts[block.size] * sizeof(double);
+    ASAN_POISON_MEMORY_REGION(storage + used, carvedBytes(counts[block.size]) - used);
+    storage += carvedBytes(counts[block.size]);
+  }
+}
+
+// Gives the table's storage back to `release` (orrimFree in a module): it
+// starts at the first block. Leaves every slot null.
+inline void releaseBlocks(std::span<const WorkingBlock> blocks, void *workspace, void (*release)(void *block)) {
+  release(blockPointer(workspace, blocks.front()));
+  for (const WorkingBlock &block : blocks) {
+    blockPointer(workspace, block) = nullptr;
+  }
+}
+
+// A block that grows by itself, through orrimRealloc, is a block of the
+// host's own, taken and given back one by one.
+inline void takeEachBlock(std::span<const WorkingBlock> blocks, const BlockCounts &counts, void *workspace,
+                          void *(*take)(uint64_t bytes)) {
   for (const WorkingBlock &block : blocks) {
     blockPointer(workspace, block) = static_cast<double *>(take(counts[block.size] * sizeof(double)));
   }
 }
 
-// Gives every block back in the order taken, to `release` (orrimFree in a
-// module), and leaves its slot null.
-inline void releaseBlocks(std::span<const WorkingBlock> blocks, void *workspace, void (*release)(void *block)) {
+inline void releaseEachBlock(std::span<const WorkingBlock> blocks, void *workspace, void (*release)(void *block)) {
   for (const WorkingBlock &block : blocks) {
     release(blockPointer(workspace, block));
     blockPointer(workspace, block) = nullptr;

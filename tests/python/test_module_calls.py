@@ -171,17 +171,25 @@ class TestErrors:
 
     @pytest.mark.reclaims_blocks
     def test_memory_running_out_mid_call_is_an_error_and_frees_every_block(self):
-        inputs = filter_inputs(random_model(9, states=6))
-        reclaimed = statespace.host_counters()["blocks_reclaimed"]
-        _statespace.set_memory_limit(600)
-        try:
-            with pytest.raises(statespace.OrrimError) as raised:
-                statespace.statefilter(*inputs)
-        finally:
-            _statespace.set_memory_limit(0)
-        assert raised.value.identifier == "orrim:OutOfMemory"
-        counters = statespace.host_counters()
-        assert counters["blocks_reclaimed"] > reclaimed and counters["blocks_live"] == 0
+        # The smoother with its covariances takes its blocks in turn: limits
+        # from none of them to all but the last run out at each in turn.
+        inputs = smoother_inputs(random_model(9, states=6))
+        limit, reclaimed_mid_call = 64, False
+        while True:
+            reclaimed = statespace.host_counters()["blocks_reclaimed"]
+            _statespace.set_memory_limit(limit)
+            try:
+                statespace.statesmoother(*inputs, return_covariances=True)
+                break
+            except statespace.OrrimError as raised:
+                assert raised.identifier == "orrim:OutOfMemory"
+            finally:
+                _statespace.set_memory_limit(0)
+            counters = statespace.host_counters()
+            assert counters["blocks_live"] == 0, limit
+            reclaimed_mid_call |= counters["blocks_reclaimed"] > reclaimed
+            limit += 64
+        assert reclaimed_mid_call, "no limit ran out after a block was taken"
 
     @pytest.mark.parametrize("position", range(8))
     def test_bad_value_names_the_argument_and_stops_before_the_module(self, position):

@@ -54,10 +54,9 @@ bool startsDiffuse(const SmootherTestModel &model) {
 // the draws and the 3 records of the phase, which grow with it.
 uint64_t simulationBlocksOf(const SmootherTestModel &model) {
   const bool periods = model.T > 0 && model.m > 0;
-  return std::size(initialFactorBlocks) + std::size(smootherBlocks) + std::size(simulationBlocks) +
-         (periods && takesDecorrelationBlocks(model) ? 7 : 0) +
-         (startsDiffuse(model) ? std::size(diffuseStartBlocks) + std::size(diffuseDrawBlocks) + (periods ? 3 : 0)
-                               : 0);
+  // A block for each table (P0's factor, the smoother's, the draws'; the
+  // diffuse phase's two), and one for each block that grows by itself.
+  return 3 + (periods && takesDecorrelationBlocks(model) ? 7 : 0) + (startsDiffuse(model) ? 2 + (periods ? 3 : 0) : 0);
 }
 
 // The call through the host's counters: expects success, `blocks` blocks

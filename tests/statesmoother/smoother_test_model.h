@@ -21,7 +21,7 @@ const orrim::Module &statesmootherModule();
 // `blocks` working blocks taken, and a T x m result, and returns its
 // elements in storage order.
 std::vector<double> callStateSmoother(const std::vector<orrim::ArrayPtr> &inputs, uint64_t T, uint64_t m,
-                                      uint64_t blocks = 22);
+                                      uint64_t blocks = 1);
 std::vector<double> callStateSmoother(const SmootherTestModel &model);
 
 // The call with two outputs: the means, and the m x m x T covariances, which
