@@ -9,14 +9,16 @@
 #include <cmath>
 #include <cstdlib>
 #include <new>
+#include <utility>
 
 namespace orrim {
 namespace {
 
 bool multiplyFits(uint64_t a, uint64_t b, uint64_t *product) { return !__builtin_mul_overflow(a, b, product); }
 
-std::vector<uint64_t> normalisedDimensions(const std::vector<uint64_t> &dimensions) {
-  std::vector<uint64_t> result = dimensions;
+// Taken and given back by value: an array's dimensions are made once and
+// moved into it, not copied.
+std::vector<uint64_t> normalisedDimensions(std::vector<uint64_t> result) {
   while (result.size() < 2) {
     result.push_back(1);
   }
@@ -100,12 +102,12 @@ ArrayPtr counted(std::unique_ptr<OrrimArray> array) {
 
 void ArrayDeleter::operator()(OrrimArray *array) const noexcept { detail::destroyArray(array); }
 
-ArrayPtr createReal(const std::vector<uint64_t> &dimensions) {
-  return counted(zeroFilledReal(normalisedDimensions(dimensions)));
+ArrayPtr createReal(std::vector<uint64_t> dimensions) {
+  return counted(zeroFilledReal(normalisedDimensions(std::move(dimensions))));
 }
 
-ArrayPtr createReal(const std::vector<uint64_t> &dimensions, const std::vector<double> &values) {
-  ArrayPtr array = createReal(dimensions);
+ArrayPtr createReal(std::vector<uint64_t> dimensions, const std::vector<double> &values) {
+  ArrayPtr array = createReal(std::move(dimensions));
   if (values.size() != array->elementCount) {
     throw HostError("createReal: " + std::to_string(values.size()) + " values for " +
                     std::to_string(array->elementCount) + " elements");
@@ -114,17 +116,17 @@ ArrayPtr createReal(const std::vector<uint64_t> &dimensions, const std::vector<d
   return array;
 }
 
-ArrayPtr wrapReal(const std::vector<uint64_t> &dimensions, const double *data) {
+ArrayPtr wrapReal(std::vector<uint64_t> dimensions, const double *data) {
   if (data == nullptr) {
     throw HostError("wrapReal: no data");
   }
-  std::unique_ptr<OrrimArray> array = shapedArray(false, normalisedDimensions(dimensions));
+  std::unique_ptr<OrrimArray> array = shapedArray(false, normalisedDimensions(std::move(dimensions)));
   array->data = const_cast<double *>(data);  // inputs are only ever read
   return counted(std::move(array));
 }
 
-ArrayPtr createCell(const std::vector<uint64_t> &dimensions) {
-  std::unique_ptr<OrrimArray> array = shapedArray(true, normalisedDimensions(dimensions));
+ArrayPtr createCell(std::vector<uint64_t> dimensions) {
+  std::unique_ptr<OrrimArray> array = shapedArray(true, normalisedDimensions(std::move(dimensions)));
   array->elements.assign(array->elementCount, nullptr);
   return counted(std::move(array));
 }

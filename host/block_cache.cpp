@@ -5,9 +5,10 @@
 namespace orrim::detail {
 namespace {
 
-// Only blocks large enough to be worth the system's page faults are kept, and
-// never more than a bounded amount, so an idle host holds little.
-constexpr uint64_t smallestKeptBlock = uint64_t{256} << 10;
+// Blocks past the small classes below are kept in a short list, never more
+// than a bounded amount, so an idle host holds little: a large block saves
+// the system's page faults on the next call, and the few kilobytes that hold
+// a small model's working blocks the system's aligned allocation.
 constexpr uint64_t mostKeptBytes = uint64_t{1} << 30;
 constexpr size_t mostKeptBlocks = 32;
 
@@ -92,9 +93,6 @@ void *takeKeptBlock(uint64_t bytes, uint64_t *capacity) {
     *capacity = (c + 1) * lineBytes;
     return keptSmall.blocks[c][keptSmall.count[c]];
   }
-  if (bytes < smallestKeptBlock / 2) {
-    return nullptr;  // no kept block is small enough for it
-  }
   size_t best = kept.count;
   for (size_t b = 0; b < kept.count; ++b) {
     const uint64_t size = kept.blocks[b].capacity;
@@ -125,7 +123,7 @@ void keepOrRelease(void *block, uint64_t capacity) {
     keptSmall.count[c] += 1;
     return;
   }
-  if (!keepBlocks || capacity < smallestKeptBlock || capacity > mostKeptBytes) {
+  if (!keepBlocks || capacity > mostKeptBytes) {
     std::free(block);
     return;
   }

@@ -27,12 +27,12 @@ class HostError : public std::runtime_error {
 
 // Arrays have two or more dimensions; fewer are padded with ones. The element
 // count and the column count must fit in 64 bits.
-ArrayPtr createReal(const std::vector<uint64_t> &dimensions);
-ArrayPtr createReal(const std::vector<uint64_t> &dimensions, const std::vector<double> &values);
+ArrayPtr createReal(std::vector<uint64_t> dimensions);
+ArrayPtr createReal(std::vector<uint64_t> dimensions, const std::vector<double> &values);
 // An array over memory the caller owns and keeps alive while the array lives;
 // the host never writes to it through this array.
-ArrayPtr wrapReal(const std::vector<uint64_t> &dimensions, const double *data);
-ArrayPtr createCell(const std::vector<uint64_t> &dimensions);
+ArrayPtr wrapReal(std::vector<uint64_t> dimensions, const double *data);
+ArrayPtr createCell(std::vector<uint64_t> dimensions);
 // Stores `element` (taking ownership) at 0-based linear index `index`, replacing
 // what was there.
 void setCellElement(OrrimArray *cell, uint64_t index, ArrayPtr element);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace py = pybind11;
@@ -22,16 +23,16 @@ std::vector<uint64_t> dimensionsOf(const py::handle &shape) {
 }
 
 // The host's view of numpy memory the caller keeps alive for the call.
-orrim::ArrayPtr wrapDoubles(const std::vector<uint64_t> &dimensions, const double *data) {
+orrim::ArrayPtr wrapDoubles(std::vector<uint64_t> dimensions, const double *data) {
   uint64_t count = 1;
   for (const uint64_t extent : dimensions) {
     count *= extent;
   }
   // numpy may give an empty array no storage at all; the host wants its own.
   if (count == 0) {
-    return orrim::createReal(dimensions);
+    return orrim::createReal(std::move(dimensions));
   }
-  return orrim::wrapReal(dimensions, data);
+  return orrim::wrapReal(std::move(dimensions), data);
 }
 
 orrim::ArrayPtr wrapPreparedDoubles(const FortranDoubles &array) {
@@ -42,7 +43,7 @@ orrim::ArrayPtr wrapPreparedDoubles(const FortranDoubles &array) {
   for (size_t d = 0; d < dimensions.size(); ++d) {
     dimensions[d] = static_cast<uint64_t>(array.shape(static_cast<py::ssize_t>(d)));
   }
-  return wrapDoubles(dimensions, array.data());
+  return wrapDoubles(std::move(dimensions), array.data());
 }
 
 orrim::ArrayPtr buildCell(const py::tuple &cell) {
@@ -131,9 +132,9 @@ orrim::ArrayPtr nativeDoubles(PyObject *object) {
     dimensions.assign(array->dimensions, array->dimensions + array->nd);
   }
   if ((array->flags & py::detail::npy_api::NPY_ARRAY_F_CONTIGUOUS_) != 0) {
-    return wrapDoubles(dimensions, reinterpret_cast<const double *>(array->data));
+    return wrapDoubles(std::move(dimensions), reinterpret_cast<const double *>(array->data));
   }
-  orrim::ArrayPtr copy = orrim::createReal(dimensions);
+  orrim::ArrayPtr copy = orrim::createReal(std::move(dimensions));
   copyInColumnOrder(orrimRealData(copy.get()), array->data, array->nd, array->dimensions, array->strides);
   return copy;
 }
