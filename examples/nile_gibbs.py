@@ -59,10 +59,10 @@ def draw_variances(rng, flows, level):
     """sigma2_eps and sigma2_eta from their full conditionals given the level."""
     shape, scale = PRIORS["sigma2_eps"]
     residuals = flows - level
-    sigma2_eps = inverse_gamma(rng, shape + 0.5 * len(flows), scale + 0.5 * float(residuals @ residuals))
+    sigma2_eps = inverse_gamma(rng, shape + 0.5 * len(flows), scale + 0.5 * float(residuals.dot(residuals)))
     shape, scale = PRIORS["sigma2_eta"]
     increments = level[1:] - level[:-1]
-    sigma2_eta = inverse_gamma(rng, shape + 0.5 * len(increments), scale + 0.5 * float(increments @ increments))
+    sigma2_eta = inverse_gamma(rng, shape + 0.5 * len(increments), scale + 0.5 * float(increments.dot(increments)))
     return sigma2_eps, sigma2_eta
 
 
