@@ -64,13 +64,20 @@ void filterAndRecordInDiffusePhase(SmootherWorkspace &workspace, uint64_t t, Mis
 // operations of predictOneState, of updateAndRecordEachSeries and of its
 // records for one state and one series, in their order, with x and P held in
 // registers from one period to the next, where the general steps send them
-// through memory. The host is asked whether the observation is missing
-// before the prediction, which the test does not change.
+// through memory. The host is asked which observations are missing before
+// the loop, which the test does not change: a call inside it would send x
+// and P through the stack every period.
 void filterAndRecordOneState(SmootherWorkspace &workspace, uint64_t first, MissingTest isMissing,
                              double *reciprocalVariances) {
   StateSpaceModel &model = workspace.model;
   const PreparedModel &prepared = model.period;
   const bool changes = changesByPeriod(model);
+  // skipFlags are zero on entry: a missing observation's 1.0 is its record.
+  for (uint64_t t = first; t < model.T; ++t) {
+    if (isMissing(workspace.observationsByPeriod[t])) {
+      workspace.skipFlags[t] = 1.0;
+    }
+  }
   double x = workspace.state.x[0];
   double P = workspace.state.P[0];
   for (uint64_t t = first; t < model.T; ++t) {
@@ -78,14 +85,13 @@ void filterAndRecordOneState(SmootherWorkspace &workspace, uint64_t first, Missi
       preparePeriod(model, t, filteringForms);
     }
     const double y = workspace.observationsByPeriod[t];
-    const bool present = !isMissing(y);
+    const bool present = workspace.skipFlags[t] == 0.0;
     const OneStatePrediction predicted = predictedOneState(prepared, x, P);
     x = predicted.x;
     P = predicted.P;
     workspace.predictedStates[t] = x;
     workspace.predictedCovariances[t] = P;
     if (!present) {
-      workspace.skipFlags[t] = 1.0;
       continue;
     }
     const double c = prepared.measurementRows[0];
