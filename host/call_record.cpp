@@ -63,7 +63,7 @@ void recordNewArray(CallRecord *call, OrrimArray *array) {
   if (call != nullptr) {
     call->arrays.insert(Holding{array, 0, 0});
   }
-  book.counters.arraysLive += 1;
+  book.arraysLive.fetch_add(1, std::memory_order_relaxed);
 }
 
 }  // namespace orrim::detail

@@ -34,7 +34,7 @@ void endCall(Ledger &book, CallRecord &record) {
   });
   record.blocks.reset();
   record.arrays.forEach([&book](const Holding &held) {
-    book.counters.arraysLive -= deleteArrayTree(static_cast<OrrimArray *>(held.address));
+    book.arraysLive.fetch_sub(deleteArrayTree(static_cast<OrrimArray *>(held.address)), std::memory_order_relaxed);
   });
   record.arrays.reset();
 
@@ -50,18 +50,12 @@ void endCall(Ledger &book, CallRecord &record) {
   record.nextInProgress = nullptr;
 }
 
-void countArrayCreated() {
-  Ledger &book = ledger();
-  std::lock_guard<std::mutex> lock(book.mutex);
-  book.counters.arraysLive += 1;
-}
+void countArrayCreated() { ledger().arraysLive.fetch_add(1, std::memory_order_relaxed); }
 
 void destroyArray(OrrimArray *array) {
   const uint64_t deleted = deleteArrayTree(array);
   if (deleted != 0) {
-    Ledger &book = ledger();
-    std::lock_guard<std::mutex> lock(book.mutex);
-    book.counters.arraysLive -= deleted;
+    ledger().arraysLive.fetch_sub(deleted, std::memory_order_relaxed);
   }
 }
 
@@ -70,7 +64,9 @@ void destroyArray(OrrimArray *array) {
 Counters counters() {
   detail::Ledger &book = detail::ledger();
   std::lock_guard<std::mutex> lock(book.mutex);
-  return book.counters;
+  Counters now = book.counters;
+  now.arraysLive = book.arraysLive.load(std::memory_order_relaxed);
+  return now;
 }
 
 void resetCounters() {
@@ -79,7 +75,6 @@ void resetCounters() {
   Counters fresh;
   fresh.blocksLive = book.counters.blocksLive;
   fresh.bytesLive = book.counters.bytesLive;
-  fresh.arraysLive = book.counters.arraysLive;
   fresh.peakBytes = book.counters.bytesLive;
   book.counters = fresh;
 }
