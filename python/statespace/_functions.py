@@ -222,8 +222,9 @@ def simulationsmoother(Y, A, B, C, D, P0, tol, x0, stateIntercept=None, observat
         rows = _variate_rows(Y, A, B, D)
         # default_rng gives a Generator back as it is.
         generator = seed if type(seed) is np.random.Generator else np.random.default_rng(seed)
-        # One draw's rows are the first of the stream either way, as a column.
-        variates = (generator.standard_normal((rows, 1)) if draws == 1 else
+        # One draw's rows are the first of the stream either way; a vector
+        # is a column to the host.
+        variates = (generator.standard_normal(rows) if draws == 1 else
                     generator.standard_normal((int(draws), rows)).T)
     elif seed is not None:
         raise ValueError("simulationsmoother() takes either variates or a seed, not both")
