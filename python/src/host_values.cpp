@@ -195,13 +195,15 @@ py::object fromHostArray(orrim::ArrayPtr array) {
   if (orrimIsCell(array.get())) {
     throw py::type_error("a module returned a cell array, which this front cannot read");
   }
-  std::vector<py::ssize_t> shape;
-  std::vector<py::ssize_t> strides;
+  const uint64_t dimensionCount = orrimDimensionCount(array.get());
+  const uint64_t *extents = orrimDimensions(array.get());
+  std::vector<py::ssize_t> shape(dimensionCount);
+  std::vector<py::ssize_t> strides(dimensionCount);
   py::ssize_t stride = sizeof(double);
-  for (const uint64_t extent : orrim::dimensions(array.get())) {
-    shape.push_back(static_cast<py::ssize_t>(extent));
-    strides.push_back(stride);
-    stride *= static_cast<py::ssize_t>(extent > 0 ? extent : 1);
+  for (uint64_t d = 0; d < dimensionCount; ++d) {
+    shape[d] = static_cast<py::ssize_t>(extents[d]);
+    strides[d] = stride;
+    stride *= static_cast<py::ssize_t>(extents[d] > 0 ? extents[d] : 1);
   }
   double *data = orrimRealData(array.get());
   // The capsule takes the host array over only once it exists: if it cannot
