@@ -72,7 +72,8 @@ inline double *&blockPointer(void *workspace, const WorkingBlock &block) {
 // dozens, each of which the host records under its lock. Each block starts on
 // a 64-byte line of its own, as a block of the host does. Under
 // AddressSanitizer a poisoned line follows each block, so that an access past
-// its end is reported as it would be past a block of its own.
+// its end is reported as it would be past a block of its own; the host clears
+// the guards when the block goes back, on every path.
 // GCC says AddressSanitizer is on by __SANITIZE_ADDRESS__, clang by
 // __has_feature.
 #if defined(__SANITIZE_ADDRESS__)
@@ -86,9 +87,6 @@ inline double *&blockPointer(void *workspace, const WorkingBlock &block) {
 inline constexpr uint64_t blockLineBytes = 64;
 #if defined(WORKING_BLOCKS_GUARDED)
 inline constexpr uint64_t blockGuardBytes = blockLineBytes;
-// The sanitizer's allocator, which both compilers' runtimes give.
-extern "C" int __sanitizer_get_ownership(const volatile void *block);
-extern "C" size_t __sanitizer_get_allocated_size(const volatile void *block);
 #else
 inline constexpr uint64_t blockGuardBytes = 0;
 #endif
@@ -132,15 +130,7 @@ inline void takeBlocks(std::span<const WorkingBlock> blocks, const BlockCounts &
 // Gives the table's storage back to `release` (orrimFree in a module): it
 // starts at the first block. Leaves every slot null.
 inline void releaseBlocks(std::span<const WorkingBlock> blocks, void *workspace, void (*release)(void *block)) {
-  void *storage = blockPointer(workspace, blocks.front());
-#if defined(WORKING_BLOCKS_GUARDED)
-  // The guards go back unpoisoned: the sanitizer's allocator may hand the
-  // memory out again as it is, and a new block would start poisoned.
-  if (storage != nullptr && __sanitizer_get_ownership(storage) != 0) {
-    ASAN_UNPOISON_MEMORY_REGION(storage, __sanitizer_get_allocated_size(storage));
-  }
-#endif
-  release(storage);
+  release(blockPointer(workspace, blocks.front()));
   for (const WorkingBlock &block : blocks) {
     blockPointer(workspace, block) = nullptr;
   }

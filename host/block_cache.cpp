@@ -1,5 +1,7 @@
 #include "block_cache.h"
 
+#include <sanitizer/asan_interface.h>
+
 #include <cstdlib>
 
 namespace orrim::detail {
@@ -111,6 +113,11 @@ void *takeKeptBlock(uint64_t bytes, uint64_t *capacity) {
 }
 
 void keepOrRelease(void *block, uint64_t capacity) {
+  // A module may have poisoned parts of the block for AddressSanitizer (the
+  // guards between the blocks it carves out of it), and the sanitizer's
+  // allocator would hand the memory out again still poisoned. Nothing
+  // without the sanitizer.
+  ASAN_UNPOISON_MEMORY_REGION(block, capacity);
   // A block the system made for `capacity` bytes holds them rounded up to
   // whole lines, so it serves any request of its class.
   if (keepBlocks && capacity <= largestSmallBlock) {
