@@ -74,6 +74,7 @@ inline double *&blockPointer(void *workspace, const WorkingBlock &block) {
 // AddressSanitizer a poisoned line follows each block, so that an access past
 // its end is reported as it would be past a block of its own; the host clears
 // the guards when the block goes back, on every path.
+//
 // GCC says AddressSanitizer is on by __SANITIZE_ADDRESS__, clang by
 // __has_feature.
 #if defined(__SANITIZE_ADDRESS__)
