@@ -123,8 +123,9 @@ inline void takeBlocks(std::span<const WorkingBlock> blocks, const BlockCounts &
   for (const WorkingBlock &block : blocks) {
     blockPointer(workspace, block) = reinterpret_cast<double *>(storage);
     const uint64_t used = counts[block.size] * sizeof(double);
-    ASAN_POISON_MEMORY_REGION(storage + used, carvedBytes(counts[block.size]) - used);
-    storage += carvedBytes(counts[block.size]);
+    const uint64_t carved = carvedBytes(counts[block.size]);
+    ASAN_POISON_MEMORY_REGION(storage + used, carved - used);
+    storage += carved;
   }
 }
 
