@@ -84,18 +84,18 @@ class _Objective:
         self.tol = tol
         self.size = size
         self.evaluations = 0
-        # The flattened coefficients by theta while the Hessian is formed:
-        # the gradients a step apart in two parameters build the same points.
+        # The coefficients built by theta while the Hessian is formed: the
+        # gradients a step apart in two parameters build the same points.
         self.kept = None
 
-    def flattened_coefficients(self, theta):
+    def coefficients_near(self, theta):
         if self.kept is None:
-            return _flattened(self.coefficients(theta))
+            return self.coefficients(theta)
         key = theta.tobytes()
-        values = self.kept.get(key)
-        if values is None:
-            values = self.kept[key] = _flattened(self.coefficients(theta))
-        return values
+        built = self.kept.get(key)
+        if built is None:
+            built = self.kept[key] = self.coefficients(theta)
+        return built
 
     def coefficients(self, theta):
         try:
@@ -115,24 +115,33 @@ class _Objective:
         total = float(np.sum(loglik))
         if not np.isfinite(total):
             raise FloatingPointError(f"the log-likelihood is {total} at theta = {_text(theta)}")
-        flat_gradient = _flattened([gradient[name] for name in _DIFFERENTIATED])
-        # One row per parameter: the coefficients a step ahead less a step behind.
-        differences = np.empty((self.size, flat_gradient.size))
+        # The coefficients a step ahead and a step behind in each parameter,
+        # in turn; then, coefficient by coefficient, all their differences at
+        # once against its gradient.
         steps = np.array([_step(value) for value in theta])
         moved = theta.copy()
+        points = []
         for k in range(self.size):
             moved[k] = theta[k] + steps[k]
-            up = self.flattened_coefficients(moved)
+            points.append(self.coefficients_near(moved))
             moved[k] = theta[k] - steps[k]
-            down = self.flattened_coefficients(moved)
+            points.append(self.coefficients_near(moved))
             moved[k] = theta[k]
-            if up.size != flat_gradient.size or down.size != flat_gradient.size:
+        slopes = np.zeros(self.size)
+        for position, name in enumerate(_DIFFERENTIATED):
+            shape = np.shape(gradient[name])
+            try:
+                stacked = np.array([point[position] for point in points], dtype=float)
+            except ValueError:
+                stacked = None
+            if stacked is None or stacked.shape[1:] != shape:
                 raise ValueError(f"build returned coefficients of other shapes near theta = {_text(theta)}")
+            up, down = stacked[0::2], stacked[1::2]
             # An element the step does not move has no derivative: +inf,
             # which marks a diffuse state, less itself would be NaN.
-            differences[k] = 0.0
-            np.subtract(up, down, out=differences[k], where=up != down)
-        derivative = (differences @ flat_gradient) / (2.0 * steps)
+            differences = np.subtract(up, down, out=np.zeros(up.shape), where=up != down)
+            slopes += differences.reshape(self.size, -1) @ np.asarray(gradient[name], dtype=float).reshape(-1)
+        derivative = slopes / (2.0 * steps)
         if not np.all(np.isfinite(derivative)):
             raise FloatingPointError(f"the gradient is not finite at theta = {_text(theta)}")
         return total, derivative
@@ -140,11 +149,6 @@ class _Objective:
     def negative(self, theta):
         total, derivative = self.value_and_gradient(theta)
         return -total, -derivative
-
-
-def _flattened(arrays):
-    """The elements of every array in storage order, one after the other."""
-    return np.concatenate([np.asarray(array, dtype=float).reshape(-1, order="F") for array in arrays])
 
 
 def _step(value):
