@@ -75,10 +75,18 @@ struct SmallKeep {
 
 constinit SmallKeep keptSmall;
 
-#if defined(__SANITIZE_ADDRESS__)
 // Under AddressSanitizer every block goes back at once, so that a read past
-// the end of a block, or of a freed one, is always reported.
+// the end of a block, or of a freed one, is always reported. GCC says the
+// sanitizer is on by __SANITIZE_ADDRESS__, clang (which builds the fuzz
+// targets) by __has_feature.
+#if defined(__SANITIZE_ADDRESS__)
 constexpr bool keepBlocks = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool keepBlocks = false;
+#else
+constexpr bool keepBlocks = true;
+#endif
 #else
 constexpr bool keepBlocks = true;
 #endif
