@@ -78,3 +78,13 @@ def test_a_likelihood_that_is_not_finite_names_theta():
 
     with pytest.raises(FloatingPointError, match=r"at theta = \[2\.\]"):
         statespace.fit(np.ones(5), infinite_variance, [2.0])
+
+
+def test_a_build_whose_shapes_change_with_theta_names_theta():
+    # D has one column at theta itself and two a step away.
+    def changing(theta):
+        columns = 1 if theta[0] == 0.5 else 2
+        return 1.0, 1.0, 1.0, np.full((1, columns), np.exp(theta[0])), 0.0, 1.0
+
+    with pytest.raises(ValueError, match=r"build returned coefficients of other shapes near theta = \[0\.5\]"):
+        statespace.fit(np.ones(5), changing, [0.5])
