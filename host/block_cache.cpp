@@ -79,14 +79,13 @@ constinit SmallKeep keptSmall;
 // the end of a block, or of a freed one, is always reported. GCC says the
 // sanitizer is on by __SANITIZE_ADDRESS__, clang (which builds the fuzz
 // targets) by __has_feature.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool keepBlocks = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool keepBlocks = false;
+#if defined(__has_feature)
+#define BLOCK_CACHE_HAS_FEATURE(feature) __has_feature(feature)
 #else
-constexpr bool keepBlocks = true;
+#define BLOCK_CACHE_HAS_FEATURE(feature) 0
 #endif
+#if defined(__SANITIZE_ADDRESS__) || BLOCK_CACHE_HAS_FEATURE(address_sanitizer)
+constexpr bool keepBlocks = false;
 #else
 constexpr bool keepBlocks = true;
 #endif
