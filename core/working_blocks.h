@@ -25,7 +25,6 @@ enum BlockSize : uint8_t {
   nTDoubles,
   triangleTDoubles,  // T lower triangles of m x m: m*(m+1)/2*T
   mnTDoubles,
-  mmTDoubles,        // T matrices of m x m
   nnDoubles,
   eightMDoubles,   // eight vectors of m
   threeMMDoubles,  // three m x m matrices
@@ -51,7 +50,7 @@ using BlockCounts = std::array<uint64_t, blockSizeCount>;
 // How a TooLarge error names a size: "m*m doubles".
 inline constexpr const char *blockSizeText[blockSizeCount] = {
     "m doubles", "m*m doubles", "n doubles", "n*m doubles", "m*T doubles", "n*T doubles", "m*(m+1)/2*T doubles",
-    "m*n*T doubles", "m*m*T doubles", "n*n doubles", "8*m doubles", "3*m*m doubles", "m*k doubles",
+    "m*n*T doubles", "n*n doubles", "8*m doubles", "3*m*m doubles", "m*k doubles",
     "n*h doubles", "L doubles", "m*L doubles", "m*2L doubles", "n*L doubles", "m*L doubles of a tile",
     "(k+h)*L doubles of a tile", "m*T*L doubles", "n*T*L doubles"};
 
@@ -159,9 +158,9 @@ using CountProduct = uint64_t (*)(uint64_t a, uint64_t b, const char *what);
 
 // The double count of every BlockSize for T periods, n series and m states,
 // each product formed through `multiply`: m*T, n*T, m*m, n*m, m*(m+1)/2,
-// m*(m+1)/2*T, m*n*T, 8*m, 3*m*m in turn. m*m*T is left to the module that
-// takes it, and n*n to the decorrelated series that grow to it: the others
-// need not be refused a size they do not use.
+// m*(m+1)/2*T, m*n*T, 8*m, 3*m*m in turn. n*n is left to the decorrelated
+// series that grow to it: the others need not be refused a size they do not
+// use.
 BlockCounts modelBlockCounts(uint64_t T, uint64_t n, uint64_t m, CountProduct multiply);
 
 // Asks for the lines of `count` doubles from `values` ahead of their use,

@@ -288,6 +288,7 @@ void runBackwardPass(GradientWorkspace &workspace, const double *Y, const double
   if (T == 0 || n == 0) {
     return;  // nothing depends on the inputs: every derivative is the zero the outputs hold
   }
+  workspace.wholeCovariancePeriods[0] = workspace.wholeCovariancePeriods[1] = T;
   fillZeros(workspace.stateAdjoint, m);
   fillZeros(workspace.covarianceAdjoint, m * m);
   fillZeros(workspace.stateNoiseAdjoint, m * m);
@@ -305,7 +306,7 @@ void runBackwardPass(GradientWorkspace &workspace, const double *Y, const double
   for (uint64_t t = T; t-- > 0;) {
     if (t > 1) {
       // The records of the period after the next, as the smoother's way back does.
-      prefetchDoubles(covarianceAfterPeriod(workspace, t - 2), m * m);
+      prefetchDoubles(workspace.filteredCovariances + (t - 2) * lowerTriangleCount(m), lowerTriangleCount(m));
       prefetchDoubles(workspace.observationGains + (t - 2) * n * m, n * m);
     }
     // A's rows as well as its columns: the way back reads both.

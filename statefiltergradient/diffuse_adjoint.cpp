@@ -80,7 +80,7 @@ void goBackOverDiffuseStep(const StepAdjoint &step, double *vectors, uint64_t m)
 
 }  // namespace
 
-double diffusePeriodStart(const GradientWorkspace &workspace, uint64_t t, const double *x0, const double *P0,
+double diffusePeriodStart(GradientWorkspace &workspace, uint64_t t, const double *x0, const double *P0,
                           double *x, double *P, double *Pinf) {
   const uint64_t m = workspace.model.m;
   if (t == 0) {

@@ -31,7 +31,7 @@
 // The state period t's prediction starts from, in the phase: x, P* and P_inf
 // after period t - 1, or before period 0 x0 and P0 split into P* and P_inf
 // (startDiffusePhase). Returns the largest |element| P_inf had had by then.
-double diffusePeriodStart(const GradientWorkspace &workspace, uint64_t t, const double *x0, const double *P0,
+double diffusePeriodStart(GradientWorkspace &workspace, uint64_t t, const double *x0, const double *P0,
                           double *x, double *P, double *Pinf);
 
 // Goes back over the observations of period t, the taken series from the

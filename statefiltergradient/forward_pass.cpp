@@ -44,10 +44,9 @@ void keepStateAfterPeriod(GradientWorkspace &workspace, uint64_t t) {
   for (uint64_t i = 0; i < m; ++i) {
     workspace.filteredStates[t * m + i] = workspace.state.x[i];
   }
-  double *covariance = workspace.filteredCovariances + t * m * m;
-  for (uint64_t e = 0; e < m * m; ++e) {
-    covariance[e] = workspace.state.P[e];
-  }
+  // P is symmetric to the bit (every step writes both halves alike): half of
+  // it is kept, and half the bytes go to and come back from memory.
+  storeLowerTriangle(workspace.filteredCovariances + t * lowerTriangleCount(m), workspace.state.P, m);
 }
 
 }  // namespace

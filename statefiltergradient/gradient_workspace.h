@@ -69,7 +69,7 @@ struct GradientWorkspace {
   DiffuseAdjoint diffuseAdjoint;
   // Kept on the way forward, per period t and observation o = t*n + j.
   double *filteredStates;       // m x T: x after period t
-  double *filteredCovariances;  // m x m x T: P after period t
+  double *filteredCovariances;  // T lower triangles of m x m: P after period t, symmetric to the bit
   double *observationGains;     // n*T vectors of m: K of a used observation
   double *scaledInnovations;    // n*T: (1/F)*v of a used observation
   double *reciprocalVariances;  // n*T: 1/F of a used observation
@@ -84,6 +84,11 @@ struct GradientWorkspace {
   double *vector;               // m scratch
   double *predictedState;       // m: the prediction of a period whose updates are formed again
   double *predictedCovariance;  // m x m
+  // P after two periods made whole from their triangles (m x m each), and
+  // the periods they hold (T for none): the way back asks for the periods t
+  // and t - 1 in turn.
+  double *wholeCovariances[2];
+  uint64_t wholeCovariancePeriods[2];
   double *directions;           // n x m: the derivatives with respect to each row's w = P*c'
   double *covarianceTimesDirections;  // n x m: P after the period times each row's direction
   double *transposedGains;      // m x n: the period's gains, column by column
@@ -129,12 +134,12 @@ inline constexpr WorkingBlock gradientFilterBlocks[] = {
     {offsetof(GradientWorkspace, scratch.stateCopy), mDoubles},
 };
 
-// What the way back needs: m*m*T + m*n*T + m*T + 3*n*T doubles and a few of
-// m*m and n*m, within the smoother's storage; with a diffuse start m*(m+1)/2
-// + 1 more a period of its phase.
+// What the way back needs: m*(m+1)/2*T + m*n*T + m*T + 3*n*T doubles and a
+// few of m*m and n*m, within the smoother's storage; with a diffuse start
+// m*(m+1)/2 + 1 more a period of its phase.
 inline constexpr WorkingBlock gradientRecordBlocks[] = {
     {offsetof(GradientWorkspace, filteredStates), mTDoubles},
-    {offsetof(GradientWorkspace, filteredCovariances), mmTDoubles},
+    {offsetof(GradientWorkspace, filteredCovariances), triangleTDoubles},
     {offsetof(GradientWorkspace, observationGains), mnTDoubles},
     {offsetof(GradientWorkspace, scaledInnovations), nTDoubles},
     {offsetof(GradientWorkspace, reciprocalVariances), nTDoubles},
@@ -147,6 +152,8 @@ inline constexpr WorkingBlock gradientRecordBlocks[] = {
     {offsetof(GradientWorkspace, vector), mDoubles},
     {offsetof(GradientWorkspace, predictedState), mDoubles},
     {offsetof(GradientWorkspace, predictedCovariance), mmDoubles},
+    {offsetof(GradientWorkspace, wholeCovariances), mmDoubles},
+    {offsetof(GradientWorkspace, wholeCovariances) + sizeof(double *), mmDoubles},
     {offsetof(GradientWorkspace, directions), nmDoubles},
     {offsetof(GradientWorkspace, covarianceTimesDirections), nmDoubles},
     {offsetof(GradientWorkspace, transposedGains), nmDoubles},

@@ -47,9 +47,6 @@ extern "C" void orrimGateway(int32_t outputCount, OrrimArray *outputs[], int32_t
   const bool gradientWanted = outputCount >= 2;
   // Every count and byte count the blocks use, checked before anything is made.
   BlockCounts counts = modelBlockCounts(T, n, m, checkedCount);
-  if (gradientWanted) {
-    counts[mmTDoubles] = checkedCount(counts[mmDoubles], T, "m*m*T");
-  }
   // A paged coefficient's derivative has its columns times T as its column
   // count, which the input need not bound: pages of no element may claim any
   // number of columns.

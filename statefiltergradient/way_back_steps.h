@@ -3,6 +3,7 @@
 #pragma once
 
 #include "gradient_workspace.h"
+#include "lower_triangle.h"
 
 #include <cstdint>
 
@@ -36,7 +37,17 @@ inline const double *stateAfterPeriod(const GradientWorkspace &workspace, uint64
   return workspace.filteredStates + t * workspace.model.m;
 }
 
-// P after period t (P* in the diffuse phase).
-inline const double *covarianceAfterPeriod(const GradientWorkspace &workspace, uint64_t t) {
-  return workspace.filteredCovariances + t * workspace.model.m * workspace.model.m;
+// P after period t (P* in the diffuse phase), made whole from the triangle
+// the way forward kept. Two are kept whole: going back, period t - 1 follows
+// period t, so the later of the two gives way (and one holding none first).
+inline const double *covarianceAfterPeriod(GradientWorkspace &workspace, uint64_t t) {
+  uint64_t *periods = workspace.wholeCovariancePeriods;
+  for (int slot = 0; slot < 2; ++slot) {
+    if (periods[slot] == t) return workspace.wholeCovariances[slot];
+  }
+  const int slot = periods[0] > periods[1] ? 0 : 1;
+  const uint64_t m = workspace.model.m;
+  restoreSymmetric(workspace.wholeCovariances[slot], workspace.filteredCovariances + t * lowerTriangleCount(m), m);
+  periods[slot] = t;
+  return workspace.wholeCovariances[slot];
 }
