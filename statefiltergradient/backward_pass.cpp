@@ -44,42 +44,52 @@ void predictPeriodAgain(GradientWorkspace &workspace, uint64_t t, const double *
 // it taken back, P + sum over j' >= j of F_j'*K_j'*K_j''. For row j: the
 // product of dw_j with the P after the period, y_i over q of dw_j(q)*P(q, i),
 // then for j' from j up, plus (F_j'*(K_j'*dw_j))*K_j', each K_j'*dw_j one sum
-// in ascending index; the products of every row at once, or of four rows,
-// through the kernel. A row passed over has zero gain and direction. Added to
-// the row's derivative. The first `count` rows of the period have records;
-// their gains are in transposedGains, as goBackOverObservationsDeferred left
-// them.
+// in ascending index. The rows go in groups of four: the K_j'*dw_j of a
+// group against every row's gain in one product, then each row's terms up to
+// the group's last row, and the terms of the rows after the group for the
+// four at once, in the same order. A row passed over has zero gain and
+// direction. Added to the row's derivative. The first `count` rows of the
+// period have records.
 void addCovarianceTimesDirections(GradientWorkspace &workspace, uint64_t t, uint64_t count) {
   const uint64_t m = workspace.model.m;
   const double *gains = workspace.observationGains + t * workspace.model.n * m;
   const uint64_t n = count;
   const uint64_t first = t * workspace.model.n;
+  const double *flags = workspace.skipFlags + first;
   double *y = workspace.covarianceTimesDirections;
-  double *coefficients = workspace.coefficients;
   const RowsTimesColumnsKernel product = denseKernels().rowsTimesColumns;
   // P is symmetric: the rows of the product are the directions against its rows.
   product(y, m, nullptr, 0, workspace.directions, m, covarianceAfterPeriod(workspace, t), m, n, m, m);
-  // The K_j'*dw_j of four rows at a time, each against every row's gain
-  // (those before it unused).
+  transposeCopy(workspace.transposedGains, gains, m, n);
   constexpr uint64_t group = 4;
-  double *alongGroup = workspace.pairs;
-  for (uint64_t j = 0; j < n; ++j) {
-    const uint64_t o = first + j;
-    if (j % group == 0) {
-      const uint64_t rows = n - j < group ? n - j : group;
-      product(alongGroup, n, nullptr, 0, workspace.directions + j * m, m, workspace.transposedGains, n, rows, n, m);
+  double *alongGroup = workspace.pairs;                 // 4 rows of n
+  double *coefficients = workspace.groupCoefficients;  // 4 rows of n
+  for (uint64_t j0 = 0; j0 < n; j0 += group) {
+    const uint64_t rows = n - j0 < group ? n - j0 : group;
+    const uint64_t after = j0 + rows;
+    product(alongGroup, n, nullptr, 0, workspace.directions + j0 * m, m, workspace.transposedGains, n, rows, n, m);
+    for (uint64_t r = 0; r < rows; ++r) {
+      for (uint64_t q = j0 + r; q < n; ++q) {
+        const bool passedOver = flags[q] >= 0.5;
+        coefficients[r * n + q] =
+            passedOver ? 0.0 : (1.0 / workspace.reciprocalVariances[first + q]) * alongGroup[r * n + q];
+      }
+      if (flags[j0 + r] >= 0.5) continue;
+      double *yj = y + (j0 + r) * m;
+      product(yj, 0, yj, 0, coefficients + r * n + j0 + r, 0, gains + (j0 + r) * m, m, 1, m, after - j0 - r);
     }
-    if (workspace.skipFlags[o] >= 0.5) continue;
-    const uint64_t later = n - j;
-    double *yj = y + j * m;
-    for (uint64_t q = 0; q < later; ++q) {
-      const bool passedOver = workspace.skipFlags[o + q] >= 0.5;
-      coefficients[q] = passedOver ? 0.0 : (1.0 / workspace.reciprocalVariances[o + q]) * alongGroup[(j % group) * n + j + q];
+    if (after < n) {
+      // A row passed over takes these terms too, and is not read.
+      double *yGroup = y + j0 * m;
+      product(yGroup, m, yGroup, m, coefficients + after, n, gains + after * m, m, rows, m, n - after);
     }
-    product(yj, 0, yj, 0, coefficients, 0, gains + j * m, m, 1, m, later);
-    double *rowGradient = workspace.rowGradients + j * m;
-    for (uint64_t i = 0; i < m; ++i) {
-      rowGradient[i] = yj[i] + rowGradient[i];
+    for (uint64_t r = 0; r < rows; ++r) {
+      if (flags[j0 + r] >= 0.5) continue;
+      const double *yj = y + (j0 + r) * m;
+      double *rowGradient = workspace.rowGradients + (j0 + r) * m;
+      for (uint64_t i = 0; i < m; ++i) {
+        rowGradient[i] = yj[i] + rowGradient[i];
+      }
     }
   }
 }
@@ -103,18 +113,39 @@ ObservationAdjointPeriod adjointPeriod(GradientWorkspace &workspace, uint64_t t,
           nullptr};  // P*dw added by the caller unless it says otherwise
 }
 
+// Adds to u_r, for the rows r from `first` to first + count - 1, the
+// corrections of `used` rows of a block gone back over, the last first: for
+// each such row i, (g_i*K_r)*c_i' and then (c_i*K_r)*g_i, as one sum of
+// depth 2*used onto u_r, the bits of adding them row by row. c_i and g_i are
+// the rows 2k and 2k + 1 of `stacked` (m each), g_i and c_i the columns 2k
+// and 2k + 1 of `across` (m rows of `acrossStride`), so that K_r times
+// `across` gives the coefficients of the rows of `stacked` in order; each
+// one sum over the states, ascending (K_r*g_i has the bits of g_i*K_r).
+void addCorrectionsOfRows(double *U, const double *gains, const double *stacked, const double *across,
+                          uint64_t acrossStride, uint64_t used, uint64_t first, uint64_t count, uint64_t m,
+                          double *coefficients) {
+  const RowsTimesColumnsKernel product = denseKernels().rowsTimesColumns;
+  product(coefficients, 2 * used, nullptr, 0, gains + first * m, m, across, acrossStride, count, 2 * used, m);
+  double *rows = U + first * m;
+  product(rows, m, rows, m, coefficients, 2 * used, stacked, m, count, m, 2 * used);
+}
+
 // Observation adjoints of a period for many states, with the corrections of
 // the covariance adjoint M put off to the period's end: the steps of each
 // used observation j (observationAdjointSteps) take u_j = M_{j+1}*K_j as M*K_j
 // for the M after the period (the product of every gain with it at once)
-// plus, added as the observations after j are gone back over, last first,
-// (g_i*K_j)*c_i' and then (c_i*K_j)*g_i for each later i (the two products of
-// one sum of depth two); at the end M(i, l) gains the sum over j of
-// c_j(i)*g_j(l), then that of g_j(i)*c_j(l), j ascending, formed for i >= l
-// and mirrored. Each sum one accumulator in ascending index, through the
-// kernel, whose bits are the plain loops'. The first `count` rows of the
-// period have records; `rowsAcross` holds the measurement rows transposed
-// (m x count) when they are the model's own, and is null when they must be.
+// plus, in the order the observations after j are gone back over, last
+// first, (g_i*K_j)*c_i' and then (c_i*K_j)*g_i for each later i (the two
+// products of one sum of depth two, onto u_j). The rows go back in blocks:
+// each used row takes those of the rows of its block above it just before its
+// steps, and the rows below a block take those of all its used rows at its
+// end (addCorrectionsOfRows), in the same order. At the end M(i, l) gains the
+// sum over j of c_j(i)*g_j(l), then that of g_j(i)*c_j(l), j ascending,
+// formed for i >= l and mirrored. Each sum one accumulator in ascending
+// index, through the kernel, whose bits are the plain loops'. The first
+// `count` rows of the period have records; `rowsAcross` holds the
+// measurement rows transposed (m x count) when they are the model's own, and
+// is null when they must be.
 void goBackOverObservationsDeferred(GradientWorkspace &workspace, uint64_t t, const double *measurementRows,
                                     const double *rowsAcross, uint64_t count) {
   const uint64_t n = count;
@@ -123,27 +154,38 @@ void goBackOverObservationsDeferred(GradientWorkspace &workspace, uint64_t t, co
   const RowsTimesColumnsKernel product = denseKernels().rowsTimesColumns;
   double *M = workspace.covarianceAdjoint;
   double *U = workspace.covarianceTimesDirections;
-  double *twoRows = workspace.product;
   // M is symmetric: its rows stand for its columns.
   product(U, m, nullptr, 0, period.gains, m, M, m, n, m, m);
-  transposeCopy(workspace.transposedGains, period.gains, m, n);
-  for (uint64_t j = n; j-- > 0;) {
-    if (period.skipFlags[j] >= 0.5) continue;
-    double *g = U + j * m;
-    observationAdjointSteps(workspace.stateAdjoint, workspace.state.x, period, j, m, g);
-    if (j == 0) continue;
-    const double *c = period.measurementRows + j * m;
-    copyDoubles(twoRows, c, m);
-    copyDoubles(twoRows + m, g, m);
-    // c*K_r and g*K_r for every earlier row r, both in one product; the
-    // halves' transpose is formed only after the loop.
-    double *along = workspace.transposedHalves;
-    product(along, n, nullptr, 0, twoRows, m, workspace.transposedGains, n, 2, j, m);
-    for (uint64_t r = 0; r < j; ++r) {
-      workspace.pairs[2 * r] = along[n + r];
-      workspace.pairs[2 * r + 1] = along[r];
+  // With many states m > 2*block: the rows and columns of a block's c and g
+  // fit in the m x m scratch blocks, its coefficients in n x m.
+  constexpr uint64_t block = 8;
+  static_assert(2 * block <= largestCompiledFixedSize);
+  double *stacked = workspace.product;           // 2*block rows of m
+  double *across = workspace.transitionProduct;  // m rows of 2*block
+  double *coefficients = workspace.pairs;         // n rows of 2*block at most
+  for (uint64_t end = n; end > 0;) {
+    const uint64_t start = end > block ? end - block : 0;
+    uint64_t used = 0;
+    for (uint64_t j = end; j-- > start;) {
+      if (period.skipFlags[j] >= 0.5) continue;
+      double *g = U + j * m;
+      if (used > 0) {
+        addCorrectionsOfRows(U, period.gains, stacked, across, 2 * block, used, j, 1, m, coefficients);
+      }
+      observationAdjointSteps(workspace.stateAdjoint, workspace.state.x, period, j, m, g);
+      const double *c = period.measurementRows + j * m;
+      copyDoubles(stacked + 2 * used * m, c, m);
+      copyDoubles(stacked + (2 * used + 1) * m, g, m);
+      for (uint64_t q = 0; q < m; ++q) {
+        across[q * 2 * block + 2 * used] = g[q];
+        across[q * 2 * block + 2 * used + 1] = c[q];
+      }
+      ++used;
     }
-    product(U, m, U, m, workspace.pairs, 2, twoRows, m, j, m, 2);
+    if (start > 0 && used > 0) {
+      addCorrectionsOfRows(U, period.gains, stacked, across, 2 * block, used, 0, start, m, coefficients);
+    }
+    end = start;
   }
   // Rows passed over have no g.
   for (uint64_t j = 0; j < n; ++j) {
