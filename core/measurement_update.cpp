@@ -41,7 +41,6 @@ double assimilateRunsOfFixedSize(const double *y, uint64_t yStride, uint64_t n, 
     bool present[run];
     ObservationOutcome outcomes[run];
     [[maybe_unused]] double starts[withRecords ? run : 1];
-    [[maybe_unused]] double gains[withRecords ? run * largestCompiledFixedSize : 1];
     for (uint64_t j = 0; j < count; ++j) {
       const double value = y[(first + j) * yStride];
       present[j] = !isMissing(value);
@@ -53,8 +52,9 @@ double assimilateRunsOfFixedSize(const double *y, uint64_t yStride, uint64_t n, 
       }
     }
     if constexpr (withRecords) {
+      // The kernel writes the gain of each used series where it is kept.
       assimilate(state.x, state.P, starts, present, count, model.measurementRows + first * m,
-                 model.observationNoiseVar + first, tol, outcomes, gains);
+                 model.observationNoiseVar + first, tol, outcomes, records->gains + first * m);
     } else {
       assimilate(state.x, state.P, observations, present, count, model.measurementRows + first * m,
                  model.observationNoiseVar + first, tol, outcomes, nullptr);
@@ -66,7 +66,7 @@ double assimilateRunsOfFixedSize(const double *y, uint64_t yStride, uint64_t n, 
           records->skipFlags[first + j] = 1.0;
           continue;
         }
-        recordUsedSeries(*records, first + j, gains + j * m, {outcome.innovation, outcome.reciprocal}, m);
+        recordUsedScalars(*records, first + j, {outcome.innovation, outcome.reciprocal});
       }
       if constexpr (formsTerms) {
         if (outcome.used) {

@@ -206,15 +206,20 @@ inline bool formsLogLikelihood(const ObservationRecords *records) {
 // I - K*c and the score c'*((1/F)*v) again from K and (1/F)*v, and the
 // information c'*c/F of the covariances from 1/F; the gradient takes w, v
 // and F again from the same three.
+// What is kept of a used series besides its gain.
+inline void recordUsedScalars(const ObservationRecords &records, uint64_t j, UsedObservation used) {
+  records.scaledInnovations[j] = used.reciprocal * used.innovation;
+  if (records.reciprocals != nullptr) {
+    records.reciprocals[j] = used.reciprocal;
+  }
+}
+
 inline void recordUsedSeries(const ObservationRecords &records, uint64_t j, const double *gain, UsedObservation used,
                              uint64_t m) {
   for (uint64_t i = 0; i < m; ++i) {
     records.gains[j * m + i] = gain[i];
   }
-  records.scaledInnovations[j] = used.reciprocal * used.innovation;
-  if (records.reciprocals != nullptr) {
-    records.reciprocals[j] = used.reciprocal;
-  }
+  recordUsedScalars(records, j, used);
 }
 
 // updateWithObservations for a model that the kernel path takes through the
