@@ -45,11 +45,11 @@ void predictPeriodAgain(GradientWorkspace &workspace, uint64_t t, const double *
 // product of dw_j with the P after the period, y_i over q of dw_j(q)*P(q, i),
 // then for j' from j up, plus (F_j'*(K_j'*dw_j))*K_j', each K_j'*dw_j one sum
 // in ascending index. The rows go in groups of four: the K_j'*dw_j of a
-// group against every row's gain in one product, then each row's terms up to
-// the group's last row, and the terms of the rows after the group for the
-// four at once, in the same order. A row passed over has zero gain and
-// direction. Added to the row's derivative. The first `count` rows of the
-// period have records.
+// group against the gains from its first row on in one product, then each
+// row's terms up to the group's last row, and the terms of the rows after the
+// group for the four at once, in the same order. A row passed over has zero
+// gain and direction. Added to the row's derivative. The first `count` rows
+// of the period have records.
 void addCovarianceTimesDirections(GradientWorkspace &workspace, uint64_t t, uint64_t count) {
   const uint64_t m = workspace.model.m;
   const double *gains = workspace.observationGains + t * workspace.model.n * m;
@@ -67,7 +67,9 @@ void addCovarianceTimesDirections(GradientWorkspace &workspace, uint64_t t, uint
   for (uint64_t j0 = 0; j0 < n; j0 += group) {
     const uint64_t rows = n - j0 < group ? n - j0 : group;
     const uint64_t after = j0 + rows;
-    product(alongGroup, n, nullptr, 0, workspace.directions + j0 * m, m, workspace.transposedGains, n, rows, n, m);
+    // Against the gains from the group's first row on: those before it are not used.
+    product(alongGroup + j0, n, nullptr, 0, workspace.directions + j0 * m, m, workspace.transposedGains + j0, n, rows,
+            n - j0, m);
     for (uint64_t r = 0; r < rows; ++r) {
       for (uint64_t q = j0 + r; q < n; ++q) {
         const bool passedOver = flags[q] >= 0.5;
@@ -247,10 +249,10 @@ void goBackOverObservations(GradientWorkspace &workspace, uint64_t t, const Seri
       return;
     }
     // A few states: the steps take the covariance back with the updates
-    // themselves and add each row's P*dw.
-    copyDoubles(state.P, covarianceAfterPeriod(workspace, t), m * m);
+    // themselves and add each row's P*dw, in the P after the period made
+    // whole, which nothing reads after them.
     ObservationAdjointPeriod period = adjointPeriod(workspace, t, 0, rows);
-    period.covariance = state.P;
+    period.covariance = covarianceAfterPeriodToChange(workspace, t);
     goBackOverObservationsOfPeriod(workspace.covarianceAdjoint, workspace.stateAdjoint, state.x, period, count, m,
                                    workspace.adjointTimesGain);
     return;

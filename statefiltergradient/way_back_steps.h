@@ -51,3 +51,12 @@ inline const double *covarianceAfterPeriod(GradientWorkspace &workspace, uint64_
   periods[slot] = t;
   return workspace.wholeCovariances[slot];
 }
+
+// The same, to be changed in place by the last step that reads it: the way
+// back is then done with period t's, and its block holds none.
+inline double *covarianceAfterPeriodToChange(GradientWorkspace &workspace, uint64_t t) {
+  const double *P = covarianceAfterPeriod(workspace, t);
+  const int slot = P == workspace.wholeCovariances[0] ? 0 : 1;
+  workspace.wholeCovariancePeriods[slot] = workspace.model.T;
+  return workspace.wholeCovariances[slot];
+}
