@@ -1,10 +1,14 @@
 #include "forward_pass.h"
 
+#include "dense_kernels.h"
 #include "filter_period.h"
 #include "lower_triangle.h"
 #include "model_preparation.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
+#include <cstdint>
 
 ObservationRecords recordsOfPeriod(const GradientWorkspace &workspace, uint64_t t) {
   const uint64_t first = t * workspace.model.n;
@@ -39,6 +43,14 @@ void keepDiffusePeriodEnd(DiffusePhaseEnds &ends, const DiffuseStart &diffuse, u
   ends.periods = t + 1;
 }
 
+// Written past the cache, 16 bytes at a time where `to` allows.
+void streamDoubles(double *to, const double *from, uint64_t count) {
+  uint64_t e = 0;
+  for (; e < count && reinterpret_cast<uintptr_t>(to + e) % 16 != 0; ++e) to[e] = from[e];
+  for (; e + 2 <= count; e += 2) _mm_stream_pd(to + e, _mm_loadu_pd(from + e));
+  for (; e < count; ++e) to[e] = from[e];
+}
+
 void keepStateAfterPeriod(GradientWorkspace &workspace, uint64_t t) {
   const uint64_t m = workspace.model.m;
   for (uint64_t i = 0; i < m; ++i) {
@@ -46,7 +58,18 @@ void keepStateAfterPeriod(GradientWorkspace &workspace, uint64_t t) {
   }
   // P is symmetric to the bit (every step writes both halves alike): half of
   // it is kept, and half the bytes go to and come back from memory.
-  storeLowerTriangle(workspace.filteredCovariances + t * lowerTriangleCount(m), workspace.state.P, m);
+  const uint64_t count = lowerTriangleCount(m);
+  double *kept = workspace.filteredCovariances + t * count;
+  if (m <= largestCompiledFixedSize) {
+    storeLowerTriangle(kept, workspace.state.P, m);
+    return;
+  }
+  // Many states: packed in the cache first, then written past it, since the
+  // way back reads it only long after and its lines need not be fetched to
+  // be written. (A few lines a period would be written in parts, slower.)
+  double *packed = workspace.product;
+  storeLowerTriangle(packed, workspace.state.P, m);
+  streamDoubles(kept, packed, count);
 }
 
 }  // namespace
@@ -97,4 +120,6 @@ void runForwardPass(GradientWorkspace &workspace, const double *Y, const double 
       keepStateAfterPeriod(workspace, t);
     }
   }
+  // The streamed records reach memory before any other thread could read them.
+  _mm_sfence();
 }
