@@ -136,8 +136,9 @@ struct NoiseTarget {
 // The pairs of a period whose series were taken as they are, the
 // derivative with respect to H(i, q) formed row by row: the products R_i*C_q
 // of row i with every earlier row, each one accumulator from 0.0 in
-// ascending index (for many states through the kernel, across q against
-// C's rows transposed), then -(that + b_i*y_q) * (1/Delta_q).
+// ascending index (for many states through the kernel, four rows at a time
+// across q against C's rows transposed), then -(that + b_i*y_q) *
+// (1/Delta_q).
 void addPairsOfIndependentSeries(GradientWorkspace &workspace, uint64_t t, const SeriesTaken &taken,
                                  const NoiseTarget &target) {
   const StateSpaceModel &model = workspace.model;
@@ -161,20 +162,25 @@ void addPairsOfIndependentSeries(GradientWorkspace &workspace, uint64_t t, const
     reciprocals[j] = reciprocals[j] != 0.0 && variances[j] > zeroPivot ? 1.0 / variances[j] : 0.0;
   }
   const bool throughKernel = m > largestCompiledFixedSize;
-  double *products = workspace.coefficients;
+  constexpr uint64_t group = 4;
+  double *products = workspace.groupCoefficients;  // 4 rows of n
   for (uint64_t i = 1; i < n; ++i) {
+    if (throughKernel && (i - 1) % group == 0) {
+      // Rows i to i + 3 against the rows before the last of them; a row
+      // passed over has zero derivatives, and its products are not read.
+      const uint64_t count = n - i < group ? n - i : group;
+      denseKernels().rowsTimesColumns(products, n, nullptr, 0, workspace.rowGradients + i * m, m,
+                                      workspace.transposedMeasurement, n, count, i + count - 1, m);
+    }
     // A series passed over, or missing, has no derivatives to pass on.
     if (flags[i] >= 0.5) continue;
     const double *R = workspace.rowGradients + i * m;
-    if (throughKernel) {
-      denseKernels().rowsTimesColumns(products, 0, nullptr, 0, R, 0, workspace.transposedMeasurement, n, 1, i, m);
-    }
     const double b = workspace.innovationGradients[i];
     for (uint64_t q = 0; q < i; ++q) {
       if (reciprocals[q] == 0.0) continue;
       double product = 0.0;
       if (throughKernel) {
-        product = products[q];
+        product = products[((i - 1) % group) * n + q];
       } else {
         for (uint64_t s = 0; s < m; ++s) product += R[s] * rows[q * m + s];
       }
