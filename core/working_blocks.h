@@ -173,6 +173,30 @@ inline void prefetchDoubles(const double *values, uint64_t count) {
   }
 }
 
+// The lines of up to two runs of doubles asked for ahead a few at a time,
+// between steps that do other work: asked for all at once, the requests of
+// a long run wait on one another for the buffers that hold lines in flight.
+struct LinesAhead {
+  static constexpr uint64_t every = UINT64_MAX;
+  const char *next[2] = {nullptr, nullptr};
+  const char *end[2] = {nullptr, nullptr};
+
+  void ask(int run, const double *values, uint64_t count) {
+    next[run] = reinterpret_cast<const char *>(values);
+    end[run] = next[run] + count * sizeof(double);
+  }
+  // Asks for up to `lines` more lines (`every`: all that are left), the
+  // first run first.
+  void advance(uint64_t lines) {
+    for (int run = 0; run < 2; ++run) {
+      for (; next[run] < end[run] && lines > 0; --lines) {
+        __builtin_prefetch(next[run]);
+        next[run] += 64;
+      }
+    }
+  }
+};
+
 // Stores a double to an output the call writes once and does not read
 // again, past the caches: the line is not read for ownership first. A store
 // of any instruction set of x86-64. finishStreamingStores() orders them
@@ -181,6 +205,15 @@ inline void storeStreaming(double *to, double value) {
   long long bits;
   std::memcpy(&bits, &value, sizeof bits);
   _mm_stream_si64(reinterpret_cast<long long *>(to), bits);
+}
+
+// A run of doubles the same way, 16 bytes a store where `to` allows: half
+// the stores of storeStreaming's, measurably faster over many lines.
+inline void storeStreamingRun(double *to, const double *from, uint64_t count) {
+  uint64_t e = 0;
+  for (; e < count && reinterpret_cast<uintptr_t>(to + e) % 16 != 0; ++e) to[e] = from[e];
+  for (; e + 2 <= count; e += 2) _mm_stream_pd(to + e, _mm_loadu_pd(from + e));
+  for (; e < count; ++e) to[e] = from[e];
 }
 
 inline void finishStreamingStores() { _mm_sfence(); }

@@ -175,6 +175,7 @@ void goBackOverObservationsDeferred(GradientWorkspace &workspace, uint64_t t, co
         addCorrectionsOfRows(U, period.gains, stacked, across, 2 * block, used, j, 1, m, coefficients);
       }
       observationAdjointSteps(workspace.stateAdjoint, workspace.state.x, period, j, m, g);
+      workspace.recordsAhead.advance(12);
       const double *c = period.measurementRows + j * m;
       copyDoubles(stacked + 2 * used * m, c, m);
       copyDoubles(stacked + (2 * used + 1) * m, g, m);
@@ -349,9 +350,14 @@ void runBackwardPass(GradientWorkspace &workspace, const double *Y, const double
   const bool wantsNoise = outputs.D != nullptr;
   for (uint64_t t = T; t-- > 0;) {
     if (t > 1) {
-      // The records of the period after the next, as the smoother's way back does.
-      prefetchDoubles(workspace.filteredCovariances + (t - 2) * lowerTriangleCount(m), lowerTriangleCount(m));
-      prefetchDoubles(workspace.observationGains + (t - 2) * n * m, n * m);
+      // The records of the period after the next, as the smoother's way back
+      // does, once those of the period before are all asked for. With many
+      // states a few lines go after each observation gone back over.
+      LinesAhead &ahead = workspace.recordsAhead;
+      ahead.advance(LinesAhead::every);
+      ahead.ask(0, workspace.filteredCovariances + (t - 2) * lowerTriangleCount(m), lowerTriangleCount(m));
+      ahead.ask(1, workspace.observationGains + (t - 2) * n * m, n * m);
+      if (m <= largestCompiledFixedSize) ahead.advance(LinesAhead::every);
     }
     // A's rows as well as its columns: the way back reads both.
     if (t + 1 == T || changes) {

@@ -5,10 +5,7 @@
 #include "lower_triangle.h"
 #include "model_preparation.h"
 
-#include <emmintrin.h>
-
 #include <algorithm>
-#include <cstdint>
 
 ObservationRecords recordsOfPeriod(const GradientWorkspace &workspace, uint64_t t) {
   const uint64_t first = t * workspace.model.n;
@@ -43,14 +40,6 @@ void keepDiffusePeriodEnd(DiffusePhaseEnds &ends, const DiffuseStart &diffuse, u
   ends.periods = t + 1;
 }
 
-// Written past the cache, 16 bytes at a time where `to` allows.
-void streamDoubles(double *to, const double *from, uint64_t count) {
-  uint64_t e = 0;
-  for (; e < count && reinterpret_cast<uintptr_t>(to + e) % 16 != 0; ++e) to[e] = from[e];
-  for (; e + 2 <= count; e += 2) _mm_stream_pd(to + e, _mm_loadu_pd(from + e));
-  for (; e < count; ++e) to[e] = from[e];
-}
-
 void keepStateAfterPeriod(GradientWorkspace &workspace, uint64_t t) {
   const uint64_t m = workspace.model.m;
   for (uint64_t i = 0; i < m; ++i) {
@@ -69,7 +58,7 @@ void keepStateAfterPeriod(GradientWorkspace &workspace, uint64_t t) {
   // be written. (A few lines a period would be written in parts, slower.)
   double *packed = workspace.product;
   storeLowerTriangle(packed, workspace.state.P, m);
-  streamDoubles(kept, packed, count);
+  storeStreamingRun(kept, packed, count);
 }
 
 }  // namespace
@@ -120,6 +109,5 @@ void runForwardPass(GradientWorkspace &workspace, const double *Y, const double 
       keepStateAfterPeriod(workspace, t);
     }
   }
-  // The streamed records reach memory before any other thread could read them.
-  _mm_sfence();
+  finishStreamingStores();
 }

@@ -89,6 +89,7 @@ struct GradientWorkspace {
   // and t - 1 in turn.
   double *wholeCovariances[2];
   uint64_t wholeCovariancePeriods[2];
+  LinesAhead recordsAhead;  // the records of the period after the next on the way back
   double *directions;           // n x m: the derivatives with respect to each row's w = P*c'
   double *covarianceTimesDirections;  // n x m: P after the period times each row's direction
   double *transposedGains;      // m x n: the period's gains, column by column
