@@ -200,9 +200,11 @@ TEST(StatefiltergradientAgainstComplexSteps, RandomModels) {
     bool randomWalks = false;   // diffuse states follow random walks, as trends do, and stay diffuse for long
     uint64_t seeds = 150;
   };
-  // The last three: few series, and zero loadings, so that the diffuse phase
-  // lasts periods, and a step clears a state of P_inf before others are seen,
-  // also with more states than the steps compiled for their size.
+  // Then few series, and zero loadings, so that the diffuse phase lasts
+  // periods, and a step clears a state of P_inf before others are seen, also
+  // with more states than the steps compiled for their size. The last two:
+  // many states and more series than a block of the way back's corrections
+  // holds, or a group of its other products.
   const Case cases[] = {{RandomShape{8, 4, 4, 0.2, false}, false, 7000},
                         {RandomShape{3, 4, 19, 0.2, false}, false, 7200},
                         {RandomShape{6, 4, 4, 0.2, false}, true, 7400},
@@ -212,7 +214,9 @@ TEST(StatefiltergradientAgainstComplexSteps, RandomModels) {
                         {RandomShape{3, 4, 18, 0.2, false, false, 0.3}, true, 8200},
                         {RandomShape{8, 2, 5, 0.3, false, false, 0.7}, false, 8400, 0.3},
                         {RandomShape{6, 3, 5, 0.2, false, false, 0.7}, true, 8600, 0.3},
-                        {RandomShape{5, 1, 20, 0.0, false, false, 0.12, 1, 17}, false, 8800, 0.5, true, 50}};
+                        {RandomShape{5, 1, 20, 0.0, false, false, 0.12, 1, 17}, false, 8800, 0.5, true, 50},
+                        {RandomShape{3, 13, 18, 0.2, false, false, 0.0, 9, 17}, false, 9000, 0.0, false, 12},
+                        {RandomShape{3, 13, 18, 0.2, false, false, 0.0, 9, 17}, true, 9200, 0.0, false, 12}};
   int compared = 0, passedOver = 0, correlated = 0, diffuse = 0;
   for (const Case &test : cases) {
     for (uint64_t seed = 1; seed <= test.seeds; ++seed) {
