@@ -123,17 +123,20 @@ double updateWithObservationsFormingNext(const double *y, uint64_t yStride, uint
       j = next;
       continue;
     }
-    const UsedObservation used = correctStateMean(innovationStartOf(records, y, yStride, j), F, c, m, state, scratch);
+    // With records, K is formed where it is kept rather than copied there.
+    FilterScratch step = scratch;
+    if (records != nullptr) step.gain = records->gains + j * m;
+    const UsedObservation used = correctStateMean(innovationStartOf(records, y, yStride, j), F, c, m, state, step);
     if (next < n) {
       // The next w goes where w was; K stays.
-      downdateWithNext(state.P, w, scratch.gain, model.measurementRows + next * m, w, m);
+      downdateWithNext(state.P, w, step.gain, model.measurementRows + next * m, w, m);
       // A cleared state changes P after the next w was formed from it.
       formed = !clearNonPositiveVariances(state.P, m);
     } else {
-      downdateCovarianceVectorised(state.P, w, scratch.gain, m);
+      downdateCovarianceVectorised(state.P, w, step.gain, m);
     }
     if (records != nullptr) {
-      recordUsedSeries(*records, j, scratch.gain, used, m);
+      recordUsedScalars(*records, j, used);
     }
     if (formsLogLikelihood(records)) {
       logLikelihood -= logLikelihoodTerm(F, used.innovation, used.reciprocal);

@@ -206,7 +206,8 @@ inline bool formsLogLikelihood(const ObservationRecords *records) {
 // I - K*c and the score c'*((1/F)*v) again from K and (1/F)*v, and the
 // information c'*c/F of the covariances from 1/F; the gradient takes w, v
 // and F again from the same three.
-// What is kept of a used series besides its gain.
+// What is kept of a used series besides its gain, which the updates of
+// known states form where it is kept.
 inline void recordUsedScalars(const ObservationRecords &records, uint64_t j, UsedObservation used) {
   records.scaledInnovations[j] = used.reciprocal * used.innovation;
   if (records.reciprocals != nullptr) {
@@ -214,6 +215,7 @@ inline void recordUsedScalars(const ObservationRecords &records, uint64_t j, Use
   }
 }
 
+// The same with the gain copied in: the diffuse phase's steps.
 inline void recordUsedSeries(const ObservationRecords &records, uint64_t j, const double *gain, UsedObservation used,
                              uint64_t m) {
   for (uint64_t i = 0; i < m; ++i) {
@@ -251,9 +253,12 @@ inline double updateAndRecordEachSeries(const double *y, uint64_t yStride, uint6
       records.skipFlags[j] = 1.0;
       continue;
     }
+    // K is formed where it is kept rather than copied there.
+    FilterScratch step = scratch;
+    step.gain = records.gains + j * m;
     const UsedObservation used = assimilateObservation(innovationStartOf(&records, y, yStride, j), F, c, m, state,
-                                                       scratch);
-    recordUsedSeries(records, j, scratch.gain, used, m);
+                                                       step);
+    recordUsedScalars(records, j, used);
     if (records.formsLogLikelihood) {
       logLikelihood -= logLikelihoodTerm(F, used.innovation, used.reciprocal);
     }
