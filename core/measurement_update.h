@@ -205,9 +205,8 @@ inline bool formsLogLikelihood(const ObservationRecords *records) {
 // Keeps what a way back needs of a used series j: the smoother forms L =
 // I - K*c and the score c'*((1/F)*v) again from K and (1/F)*v, and the
 // information c'*c/F of the covariances from 1/F; the gradient takes w, v
-// and F again from the same three.
-// What is kept of a used series besides its gain, which the updates of
-// known states form where it is kept.
+// and F again from the same three. The updates of known states form K
+// where it is kept, and this keeps the rest.
 inline void recordUsedScalars(const ObservationRecords &records, uint64_t j, UsedObservation used) {
   records.scaledInnovations[j] = used.reciprocal * used.innovation;
   if (records.reciprocals != nullptr) {

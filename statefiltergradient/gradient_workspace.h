@@ -96,9 +96,8 @@ struct GradientWorkspace {
   double *transposedRows;       // m x n: its measurement rows, column by column
   double *transposedMeasurement;  // m x n: with many states, C's rows as prepared, column by column
   double *transposedHalves;     // m x n: its g, column by column
-  double *pairs;                // n x 2, or n x 16 or 4 x n (within n*m: with many states)
-  double *coefficients;         // n
-  double *groupCoefficients;    // 4 x n (within n*m: with many states)
+  double *pairs;                // with many states, n x 16 or 4 x n (within n*m)
+  double *groupCoefficients;    // with many states, 4 x n (within n*m)
   double *secondCoefficients;   // n
   double *rowGradients;         // n x m: the derivatives with respect to the period's measurement rows
   double *noiseGradients;       // n: ... and to its noise variances
@@ -163,7 +162,6 @@ inline constexpr WorkingBlock gradientRecordBlocks[] = {
     {offsetof(GradientWorkspace, transposedMeasurement), nmDoubles},
     {offsetof(GradientWorkspace, transposedHalves), nmDoubles},
     {offsetof(GradientWorkspace, pairs), nmDoubles},
-    {offsetof(GradientWorkspace, coefficients), nDoubles},
     {offsetof(GradientWorkspace, groupCoefficients), nmDoubles},
     {offsetof(GradientWorkspace, secondCoefficients), nDoubles},
     {offsetof(GradientWorkspace, rowGradients), nmDoubles},
