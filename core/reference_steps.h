@@ -197,8 +197,8 @@ inline void cumulantThroughUpdateReference(double *out, const double *q, const d
 // Then xbar and M are those of x and P before the update, dF the derivative
 // with respect to the noise variance, dv with respect to y, and the row's
 // derivative is P*dw plus the part above, P the covariance before the
-// observation: with period.covariance, the one after it plus F*(K*K'),
-// element (i, l) P(i, l) + F*(K_i*K_l), and (P*dw)_i over l of
+// observation: with period.covariance, the one after it plus (F*K)*K',
+// element (i, l) P(i, l) + (F*K_i)*K_l, and (P*dw)_i over l of
 // dw_l*P(l, i), added first. Every sum is one accumulator from
 // 0.0 in ascending index. `vectorTimesMatrix(out, v, M, m)` is u's product,
 // out_i = sum over l of v_l*M[l*m + i] (vectorTimesRows); the kernels pass
@@ -266,7 +266,7 @@ inline void observationAdjointsWith(VectorTimesMatrix vectorTimesMatrix, double 
       }
     }
     if (period.covariance == nullptr) continue;
-    // The covariance before the observation, P + F*(K*K'), then its product
+    // The covariance before the observation, P + (F*K)*K', then its product
     // with dw added to the row's derivative: (P*dw)_i + part_i.
     const double *__restrict K = period.gains + j * m;
     const double F = 1.0 / period.reciprocals[j];
@@ -274,7 +274,7 @@ inline void observationAdjointsWith(VectorTimesMatrix vectorTimesMatrix, double 
       double *__restrict column = period.covariance + l * m;
       const double Kl = K[l];
       for (uint64_t i = 0; i < m; ++i) {
-        column[i] = column[i] + F * (K[i] * Kl);
+        column[i] = column[i] + (F * K[i]) * Kl;
       }
     }
     vectorTimesMatrix(scratch, period.directions + j * m, period.covariance, m);
