@@ -218,12 +218,11 @@ inline void observationAdjointSteps(double *xbar, double *x, const ObservationAd
   for (uint64_t i = 0; i < m; ++i) {
     state[i] = state[i] - v * K[i];
   }
+  // Two sums side by side, each its own accumulator: their chains overlap.
   double s = 0.0;
-  for (uint64_t l = 0; l < m; ++l) {
-    s += xbar[l] * K[l];
-  }
   double kappa = 0.0;
   for (uint64_t l = 0; l < m; ++l) {
+    s += xbar[l] * K[l];
     kappa += K[l] * u[l];
   }
   const double dF = ((kappa - a * s) + 0.5 * (a * a)) - 0.5 * reciprocal;

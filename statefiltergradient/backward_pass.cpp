@@ -61,6 +61,11 @@ void addCovarianceTimesDirections(GradientWorkspace &workspace, uint64_t t, uint
   // P is symmetric: the rows of the product are the directions against its rows.
   product(y, m, nullptr, 0, workspace.directions, m, covarianceAfterPeriod(workspace, t), m, n, m, m);
   transposeCopy(workspace.transposedGains, gains, m, n);
+  // Each F once, not once for every row before it: one division each.
+  double *variances = workspace.secondCoefficients;
+  for (uint64_t q = 0; q < n; ++q) {
+    variances[q] = flags[q] >= 0.5 ? 0.0 : 1.0 / workspace.reciprocalVariances[first + q];
+  }
   constexpr uint64_t group = 4;
   double *alongGroup = workspace.pairs;                 // 4 rows of n
   double *coefficients = workspace.groupCoefficients;  // 4 rows of n
@@ -72,9 +77,7 @@ void addCovarianceTimesDirections(GradientWorkspace &workspace, uint64_t t, uint
             n - j0, m);
     for (uint64_t r = 0; r < rows; ++r) {
       for (uint64_t q = j0 + r; q < n; ++q) {
-        const bool passedOver = flags[q] >= 0.5;
-        coefficients[r * n + q] =
-            passedOver ? 0.0 : (1.0 / workspace.reciprocalVariances[first + q]) * alongGroup[r * n + q];
+        coefficients[r * n + q] = flags[q] >= 0.5 ? 0.0 : variances[q] * alongGroup[r * n + q];
       }
       if (flags[j0 + r] >= 0.5) continue;
       double *yj = y + (j0 + r) * m;
