@@ -62,7 +62,7 @@ void addCovarianceTimesDirections(GradientWorkspace &workspace, uint64_t t, uint
   product(y, m, nullptr, 0, workspace.directions, m, covarianceAfterPeriod(workspace, t), m, n, m, m);
   transposeCopy(workspace.transposedGains, gains, m, n);
   // Each F once, not once for every row before it: one division each.
-  double *variances = workspace.secondCoefficients;
+  double *variances = workspace.seriesScalars;
   for (uint64_t q = 0; q < n; ++q) {
     variances[q] = flags[q] >= 0.5 ? 0.0 : 1.0 / workspace.reciprocalVariances[first + q];
   }

@@ -98,7 +98,7 @@ struct GradientWorkspace {
   double *transposedHalves;     // m x n: its g, column by column
   double *pairs;                // with many states, n x 16 or 4 x n (within n*m)
   double *groupCoefficients;    // with many states, 4 x n (within n*m)
-  double *secondCoefficients;   // n
+  double *seriesScalars;        // n: a number per series of the period, as a step needs it (F, 1/Delta)
   double *rowGradients;         // n x m: the derivatives with respect to the period's measurement rows
   double *noiseGradients;       // n: ... and to its noise variances
   double *innovationGradients;  // n: ... and to where each innovation starts (y, or y*)
@@ -163,7 +163,7 @@ inline constexpr WorkingBlock gradientRecordBlocks[] = {
     {offsetof(GradientWorkspace, transposedHalves), nmDoubles},
     {offsetof(GradientWorkspace, pairs), nmDoubles},
     {offsetof(GradientWorkspace, groupCoefficients), nmDoubles},
-    {offsetof(GradientWorkspace, secondCoefficients), nDoubles},
+    {offsetof(GradientWorkspace, seriesScalars), nDoubles},
     {offsetof(GradientWorkspace, rowGradients), nmDoubles},
     {offsetof(GradientWorkspace, noiseGradients), nDoubles},
     {offsetof(GradientWorkspace, innovationGradients), nDoubles},

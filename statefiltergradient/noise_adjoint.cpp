@@ -150,7 +150,7 @@ void addPairsOfIndependentSeries(GradientWorkspace &workspace, uint64_t t, const
   // 1/Delta_q of an observed series, 0.0 for one that is not or whose
   // variance is a zero pivot by the rule. A used series is observed; only
   // one passed over is asked about.
-  double *reciprocals = workspace.secondCoefficients;
+  double *reciprocals = workspace.seriesScalars;
   double largest = 0.0;
   for (uint64_t j = 0; j < n; ++j) {
     const bool observed = flags[j] < 0.5 || !taken.isMissing(taken.y[j * taken.yStride]);
