@@ -53,9 +53,19 @@ void cumulantThroughUpdate(double *out, const double *q, const double *K, const 
 }
 
 void mirrorLowerTriangle(double *S, uint64_t m) {
-  for (uint64_t i = 1; i < m; ++i) {
-    for (uint64_t l = 0; l < i; ++l) {
-      S[l * m + i] = S[i * m + l];
+  // A band of rows at a time: what lies left of its diagonal block goes onto
+  // the band's columns above it through the kernel's tiles, the block's own
+  // lower part element by element. A few states have no whole tile to spare
+  // the kernel's call for.
+  constexpr uint64_t band = 8;
+  const TransposeKernel transpose = m > 2 * band ? denseKernels().transpose : transposeReference;
+  for (uint64_t first = 0; first < m; first += band) {
+    const uint64_t end = m - first < band ? m : first + band;
+    transpose(S + first, m, S + first * m, m, end - first, first);
+    for (uint64_t i = first + 1; i < end; ++i) {
+      for (uint64_t l = first; l < i; ++l) {
+        S[l * m + i] = S[i * m + l];
+      }
     }
   }
 }

@@ -17,7 +17,17 @@ inline void storeLowerTriangle(double *triangle, const double *P, uint64_t m) {
   }
 }
 
+// P whole from its triangle, in bands of tiles (many states).
+void restoreSymmetricInBands(double *P, const double *triangle, uint64_t m);
+
+// Each element below the diagonal is written to its mirror as well, so P is
+// symmetric to the bit. Inline for a few states, whose copies cost less than
+// a call.
 inline void restoreSymmetric(double *P, const double *triangle, uint64_t m) {
+  if (m > 16) {
+    restoreSymmetricInBands(P, triangle, m);
+    return;
+  }
   for (uint64_t i = 0; i < m; ++i) {
     for (uint64_t l = i; l < m; ++l) {
       P[l + i * m] = *triangle;

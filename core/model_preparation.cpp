@@ -1,14 +1,17 @@
 #include "model_preparation.h"
 
 #include "dense_kernels.h"
+#include "reference_steps.h"
 
 #include <cstring>
 
 void transposeCopy(double *destination, const double *source, uint64_t r, uint64_t c) {
-  for (uint64_t i = 0; i < r; ++i) {
-    for (uint64_t j = 0; j < c; ++j) {
-      destination[i * c + j] = source[i + j * r];
-    }
+  // The source's columns are the rows the kernel reads; a vector or less a
+  // side is copied in place, cheaper than a call.
+  if (r < 8 || c < 8) {
+    transposeReference(destination, c, source, r, c, r);
+  } else {
+    denseKernels().transpose(destination, c, source, r, c, r);
   }
 }
 

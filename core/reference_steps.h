@@ -41,6 +41,16 @@ inline void rowsTimesColumnsReference(double *out, uint64_t outStride, const dou
   }
 }
 
+// The copies of TransposeKernel, element by element.
+inline void transposeReference(double *to, uint64_t toStride, const double *from, uint64_t fromStride, uint64_t rows,
+                               uint64_t columns) {
+  for (uint64_t r = 0; r < rows; ++r) {
+    for (uint64_t c = 0; c < columns; ++c) {
+      to[c * toStride + r] = from[r * fromStride + c];
+    }
+  }
+}
+
 // x <- A*x, P <- A*P*A' + B*B', P read by columns (it may be asymmetric).
 inline void predictStateReference(FilterState state, const PreparedModel &model, FilterScratch scratch, uint64_t m) {
   const double *A = model.transitionRows;

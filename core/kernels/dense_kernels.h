@@ -87,6 +87,12 @@ using CorrectDrawMeansKernel = void (*)(double *x, uint64_t stride, const double
 using CarryDrawCumulantsKernel = void (*)(double *r, uint64_t stride, const double *scaled, const double *c,
                                           const double *K, uint64_t m, uint64_t lanes);
 
+// to[c*toStride + r] = from[r*fromStride + c] for r < rows and c < columns:
+// copies only, so every path writes the bits it reads, NaN payloads
+// included. What it writes and what it reads do not overlap.
+using TransposeKernel = void (*)(double *to, uint64_t toStride, const double *from, uint64_t fromStride,
+                                 uint64_t rows, uint64_t columns);
+
 // The tables of steps compiled for their size reach this many states; each
 // path says which sizes it takes from them.
 inline constexpr uint64_t largestCompiledFixedSize = 16;
@@ -145,6 +151,7 @@ struct DenseKernels {
   CumulantThroughUpdateKernel cumulantThroughUpdate;
   CorrectDrawMeansKernel correctDrawMeans;
   CarryDrawCumulantsKernel carryDrawCumulants;
+  TransposeKernel transpose;
   // Indexed by m; null outside the fixed-size range.
   FixedPredictKernel predictFixed[largestCompiledFixedSize + 1];
   FixedAssimilateKernel assimilateFixed[largestCompiledFixedSize + 1];

@@ -27,6 +27,17 @@ struct Lanes {
   static V sub(V a, V b) { return _mm256_sub_pd(a, b); }
   static V mul(V a, V b) { return _mm256_mul_pd(a, b); }
   static V blendFirst(int n, V a, V b) { return _mm256_blendv_pd(b, a, _mm256_castsi256_pd(mask(n))); }
+  // Pairs of rows interleaved, then their 128-bit halves gathered.
+  static void transposeTile(V (&rows)[W]) {
+    const V even01 = _mm256_unpacklo_pd(rows[0], rows[1]);  // columns 0 and 2 of rows 0 and 1
+    const V odd01 = _mm256_unpackhi_pd(rows[0], rows[1]);   // columns 1 and 3
+    const V even23 = _mm256_unpacklo_pd(rows[2], rows[3]);
+    const V odd23 = _mm256_unpackhi_pd(rows[2], rows[3]);
+    rows[0] = _mm256_permute2f128_pd(even01, even23, 0x20);
+    rows[1] = _mm256_permute2f128_pd(odd01, odd23, 0x20);
+    rows[2] = _mm256_permute2f128_pd(even01, even23, 0x31);
+    rows[3] = _mm256_permute2f128_pd(odd01, odd23, 0x31);
+  }
   static bool anyAtMostZero(V v, int n) {
     return (_mm256_movemask_pd(_mm256_cmp_pd(v, _mm256_setzero_pd(), _CMP_LE_OQ)) & ((1 << n) - 1)) != 0;
   }

@@ -28,6 +28,11 @@ struct Lanes {
   static V add(V a, V b) { return a + b; }
   static V sub(V a, V b) { return a - b; }
   static V mul(V a, V b) { return a * b; }
+  static void transposeTile(V (&rows)[W]) {
+    const V first = __builtin_shufflevector(rows[0], rows[1], 0, 2);
+    rows[1] = __builtin_shufflevector(rows[0], rows[1], 1, 3);
+    rows[0] = first;
+  }
   static V blendFirst(int n, V a, V b) {
     V result = b;
     for (int lane = 0; lane < n; ++lane) result[lane] = a[lane];

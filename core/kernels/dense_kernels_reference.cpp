@@ -25,6 +25,7 @@ extern constinit const DenseKernels kernels = {
     .cumulantThroughUpdate = cumulantThroughUpdateReference,
     .correctDrawMeans = correctDrawMeansReference,
     .carryDrawCumulants = carryDrawCumulantsReference,
+    .transpose = transposeReference,
     .predictFixed = {},
     .assimilateFixed = {},
     .vectorTimesRowsFixed = {},

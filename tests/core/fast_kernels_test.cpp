@@ -3,6 +3,8 @@
 // the processor runs in one process (the tests named *OnEveryPath), and the
 // steps on the process's path, which ctest runs once per path.
 #include "dense_kernels.h"
+#include "dense_products.h"
+#include "lower_triangle.h"
 #include "measurement_update.h"
 #include "reference_steps.h"
 #include "time_update.h"
@@ -216,6 +218,67 @@ TEST(FastKernels, DrawLanesMatchThePlainLoopsOnEveryPath) {
       kernels->carryDrawCumulants(actual.data(), stride, scaled.data(), c.data(), K.data(), m, lanes);
       ASSERT_TRUE(bitIdentical(expected, actual)) << where << ", the cumulants";
     }
+  }
+}
+
+namespace {
+
+// A NaN with a payload of its own: a copy through the vector registers must
+// keep it, where an arithmetic step would make it the default NaN.
+double nanWithPayload() {
+  const uint64_t bits = 0x7ff8'0000'dead'beefULL;
+  double value;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+bool sameBytes(const std::vector<double> &expected, const std::vector<double> &actual) {
+  return expected.size() == actual.size() &&
+         std::memcmp(expected.data(), actual.data(), expected.size() * sizeof(double)) == 0;
+}
+
+}  // namespace
+
+// Every shape up to past four whole tiles of the widest path, whole and
+// ragged, with rows further apart than their elements on both sides: what
+// lies between them must be kept.
+TEST(FastKernels, TransposeCopiesEveryElementOnEveryPath) {
+  RandomSource random(23);
+  for (const DenseKernels *kernels : availablePaths()) {
+    for (uint64_t rows = 0; rows <= 34; ++rows) {
+      const uint64_t columns = random.below(35);
+      const uint64_t fromStride = columns + random.below(3), toStride = rows + random.below(3);
+      std::vector<double> from = random.normals(rows * fromStride + 1);
+      sprinkleSpecialValues(random, from, 0.05);
+      if (!from.empty()) from[random.below(from.size())] = nanWithPayload();
+      std::vector<double> expected(columns * toStride + 1, 7.0), actual = expected;
+      transposeReference(expected.data(), toStride, from.data(), fromStride, rows, columns);
+      kernels->transpose(actual.data(), toStride, from.data(), fromStride, rows, columns);
+      ASSERT_TRUE(sameBytes(expected, actual)) << kernels->name << " rows " << rows << " columns " << columns;
+    }
+  }
+}
+
+// A symmetric matrix made whole from its triangle, and a lower triangle
+// mirrored, against the element-by-element copies: the bands and tiles they
+// go in on this process's path, the sizes below and above a band and a tile.
+TEST(FastSteps, TrianglesAreMadeWholeAsThePlainCopiesMakeThem) {
+  RandomSource random(24);
+  for (uint64_t m : sizes) {
+    std::vector<double> S = random.normals(m * m);
+    sprinkleSpecialValues(random, S, 0.03);
+    if (m > 0) S[random.below(m * m)] = nanWithPayload();
+    std::vector<double> expected = S, actual = S;
+    for (uint64_t i = 1; i < m; ++i) {
+      for (uint64_t l = 0; l < i; ++l) expected[l * m + i] = expected[i * m + l];
+    }
+    mirrorLowerTriangle(actual.data(), m);
+    ASSERT_TRUE(sameBytes(expected, actual)) << "mirrored, m " << m;
+    // expected is symmetric to the bit: its triangle makes it again.
+    std::vector<double> triangle(lowerTriangleCount(m)), whole(m * m, 7.0);
+    storeLowerTriangle(triangle.data(), expected.data(), m);
+    restoreSymmetric(whole.data(), triangle.data(), m);
+    ASSERT_TRUE(sameBytes(expected, whole)) << "restored, m " << m;
   }
 }
 
