@@ -52,20 +52,37 @@ void cumulantThroughUpdate(double *out, const double *q, const double *K, const 
   }
 }
 
-void mirrorLowerTriangle(double *S, uint64_t m) {
-  // A band of rows at a time: what lies left of its diagonal block goes onto
-  // the band's columns above it through the kernel's tiles, the block's own
-  // lower part element by element. A few states have no whole tile to spare
-  // the kernel's call for.
+namespace {
+
+// Copies the elements of a square m x m matrix on one side of its diagonal
+// onto their mirrors: S[i*m + l] onto S[l*m + i] for l < i, or (fromAbove)
+// for l > i. A band of rows at a time: the band's part outside its diagonal
+// block goes across through the kernel's tiles, the block's own part element
+// by element. A few states have no whole tile to spare the kernel's call for.
+void mirrorTriangle(double *S, uint64_t m, bool fromAbove) {
   constexpr uint64_t band = 8;
   const TransposeKernel transpose = m > 2 * band ? denseKernels().transpose : transposeReference;
   for (uint64_t first = 0; first < m; first += band) {
     const uint64_t end = m - first < band ? m : first + band;
-    transpose(S + first, m, S + first * m, m, end - first, first);
+    if (fromAbove) {
+      transpose(S + end * m + first, m, S + first * m + end, m, end - first, m - end);
+    } else {
+      transpose(S + first, m, S + first * m, m, end - first, first);
+    }
     for (uint64_t i = first + 1; i < end; ++i) {
       for (uint64_t l = first; l < i; ++l) {
-        S[l * m + i] = S[i * m + l];
+        if (fromAbove) {
+          S[i * m + l] = S[l * m + i];
+        } else {
+          S[l * m + i] = S[i * m + l];
+        }
       }
     }
   }
 }
+
+}  // namespace
+
+void mirrorLowerTriangle(double *S, uint64_t m) { mirrorTriangle(S, m, false); }
+
+void mirrorUpperTriangle(double *S, uint64_t m) { mirrorTriangle(S, m, true); }

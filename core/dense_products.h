@@ -27,3 +27,6 @@ void cumulantThroughUpdate(double *out, const double *q, const double *K, const 
 // Copies the elements below the diagonal of a square m x m matrix onto those
 // above it: the lower triangle stands for the whole of a symmetric result.
 void mirrorLowerTriangle(double *S, uint64_t m);
+
+// The other way: S[i*m + l] for l > i onto S[l*m + i].
+void mirrorUpperTriangle(double *S, uint64_t m);
