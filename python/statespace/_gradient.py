@@ -116,9 +116,9 @@ class _Objective:
         if not np.isfinite(total):
             raise FloatingPointError(f"the log-likelihood is {total} at theta = {_text(theta)}")
         # The coefficients a step ahead and a step behind in each parameter,
-        # in turn; then, coefficient by coefficient, all their differences at
-        # once against its gradient.
-        steps = np.array([_step(value) for value in theta])
+        # in turn; then the differences of every coefficient at once, one row
+        # a parameter, against the gradient laid end to end.
+        steps = _steps(theta)
         moved = theta.copy()
         points = []
         for k in range(self.size):
@@ -127,7 +127,7 @@ class _Objective:
             moved[k] = theta[k] - steps[k]
             points.append(self.coefficients_near(moved))
             moved[k] = theta[k]
-        slopes = np.zeros(self.size)
+        columns = []
         for position, name in enumerate(_DIFFERENTIATED):
             shape = np.shape(gradient[name])
             try:
@@ -136,11 +136,13 @@ class _Objective:
                 stacked = None
             if stacked is None or stacked.shape[1:] != shape:
                 raise ValueError(f"build returned coefficients of other shapes near theta = {_text(theta)}")
-            up, down = stacked[0::2], stacked[1::2]
-            # An element the step does not move has no derivative: +inf,
-            # which marks a diffuse state, less itself would be NaN.
-            differences = np.subtract(up, down, out=np.zeros(up.shape), where=up != down)
-            slopes += differences.reshape(self.size, -1) @ np.asarray(gradient[name], dtype=float).reshape(-1)
+            columns.append(stacked.reshape(2 * self.size, -1))
+        stacked = np.concatenate(columns, axis=1)
+        up, down = stacked[0::2], stacked[1::2]
+        # An element the step does not move has no derivative: +inf, which
+        # marks a diffuse state, less itself would be NaN.
+        differences = np.subtract(up, down, out=np.zeros(up.shape), where=up != down)
+        slopes = differences @ np.concatenate([np.ravel(gradient[name]) for name in _DIFFERENTIATED])
         derivative = slopes / (2.0 * steps)
         if not np.all(np.isfinite(derivative)):
             raise FloatingPointError(f"the gradient is not finite at theta = {_text(theta)}")
@@ -151,10 +153,10 @@ class _Objective:
         return -total, -derivative
 
 
-def _step(value):
-    """A central difference's step: the cube root of the double's precision,
-    relative to the value's size."""
-    return 6e-6 * max(1.0, abs(value))
+def _steps(theta):
+    """Central differences' steps: the cube root of the double's precision,
+    relative to each value's size."""
+    return 6e-6 * np.maximum(1.0, np.abs(theta))
 
 
 def _text(theta):
@@ -199,9 +201,10 @@ def _standard_errors(objective, theta):
     """sqrt(diag((-H)^-1)), H by central differences of the gradient."""
     size = theta.size
     hessian = np.empty((size, size))
+    steps = _steps(theta)
     objective.kept = {}
     for k in range(size):
-        step = _step(theta[k])
+        step = steps[k]
         ahead, behind = theta.copy(), theta.copy()
         ahead[k] += step
         behind[k] -= step
