@@ -62,6 +62,10 @@ namespace {
 void mirrorTriangle(double *S, uint64_t m, bool fromAbove) {
   constexpr uint64_t band = 8;
   const TransposeKernel transpose = m > 2 * band ? denseKernels().transpose : transposeReference;
+  // Within a diagonal block, element (i, l), l < i, of the side read is
+  // S[i*major + l*minor], and its mirror S[l*major + i*minor].
+  const uint64_t major = fromAbove ? 1 : m;
+  const uint64_t minor = fromAbove ? m : 1;
   for (uint64_t first = 0; first < m; first += band) {
     const uint64_t end = m - first < band ? m : first + band;
     if (fromAbove) {
@@ -71,11 +75,7 @@ void mirrorTriangle(double *S, uint64_t m, bool fromAbove) {
     }
     for (uint64_t i = first + 1; i < end; ++i) {
       for (uint64_t l = first; l < i; ++l) {
-        if (fromAbove) {
-          S[i * m + l] = S[l * m + i];
-        } else {
-          S[l * m + i] = S[i * m + l];
-        }
+        S[l * major + i * minor] = S[i * major + l * minor];
       }
     }
   }

@@ -137,8 +137,8 @@ class _Objective:
             if stacked is None or stacked.shape[1:] != shape:
                 raise ValueError(f"build returned coefficients of other shapes near theta = {_text(theta)}")
             columns.append(stacked.reshape(2 * self.size, -1))
-        stacked = np.concatenate(columns, axis=1)
-        up, down = stacked[0::2], stacked[1::2]
+        every_coefficient = np.concatenate(columns, axis=1)
+        up, down = every_coefficient[0::2], every_coefficient[1::2]
         # An element the step does not move has no derivative: +inf, which
         # marks a diffuse state, less itself would be NaN.
         differences = np.subtract(up, down, out=np.zeros(up.shape), where=up != down)
